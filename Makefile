@@ -1,0 +1,36 @@
+# Thin wrapper over CMake. `make demo` and `make test` do all the set-up on Debian 12.
+BUILD ?= build
+BUILD_SANITIZED ?= build-sanitized
+JOBS ?= $(shell nproc)
+
+.PHONY: all deps build demo test test-sanitized bench format clean
+
+all: build
+
+deps:
+	./scripts/install-deps
+
+build: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD) -j $(JOBS)
+
+demo: build
+	./scripts/demo $(BUILD)
+
+test: build
+	ctest --test-dir $(BUILD) -j $(JOBS) --output-on-failure
+
+test-sanitized: deps
+	cmake -S . -B $(BUILD_SANITIZED) -DCMAKE_BUILD_TYPE=Debug -DSHELVO_SANITIZE=ON \
+	  -DSHELVO_BUILD_BENCHMARKS=OFF
+	cmake --build $(BUILD_SANITIZED) -j $(JOBS)
+	ctest --test-dir $(BUILD_SANITIZED) -j $(JOBS) --output-on-failure
+
+bench: build
+	./bench/run-all $(BUILD)
+
+format:
+	git ls-files --cached --others --exclude-standard '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf $(BUILD) $(BUILD_SANITIZED)

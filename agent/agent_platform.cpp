@@ -1,0 +1,20 @@
+#include "agent/agent_platform.h"
+
+#include "platform/system/process_exit.h"
+
+namespace shelvo {
+
+AgentPlatform AgentPlatform::fromEnvironment() {
+  AgentPlatform platform;
+  platform.root = platform::RootPrefix::fromEnvironment();
+  platform.log = platform::LogConfig::fromEnvironment("shelvo");
+  platform.console = std::make_shared<platform::StandardOutput>();
+  platform.sleeper = std::make_shared<platform::RealSleeper>();
+  platform.user = platform::effectiveUserAccount();
+  platform.operatingSystemVersion = platform::runningOperatingSystemVersion();
+  platform.mainBundle = platform::Bundle::mainBundle();
+  platform.endProcess = [](int status) { platform::endProcess(status); };
+  return platform;
+}
+
+}  // namespace shelvo

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/bundle/bundle.h"
+#include "platform/log/logger.h"
+#include "platform/system/console.h"
+#include "platform/system/os_version.h"
+#include "platform/system/root_prefix.h"
+#include "platform/system/sleeper.h"
+#include "platform/system/user.h"
+
+namespace shelvo {
+
+// Everything the agent takes from the system it runs on, gathered at process entry. Tests build
+// one by hand to run the agent against a scratch root, a captured console or a fake clock.
+struct AgentPlatform {
+  platform::RootPrefix root{"/"};
+  platform::LogConfig log;
+  std::shared_ptr<platform::Console> console;
+  std::shared_ptr<platform::Sleeper> sleeper;
+  platform::UserAccount user;
+  platform::OperatingSystemVersion operatingSystemVersion;
+  std::optional<platform::Bundle> mainBundle;
+  std::string zshPath = "/bin/zsh";
+  // Ends the process; never returns.
+  std::function<void(int)> endProcess;
+
+  static AgentPlatform fromEnvironment();
+};
+
+}  // namespace shelvo

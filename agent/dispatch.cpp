@@ -1,0 +1,159 @@
+#include <algorithm>
+
+#include "agent/configuration.h"
+#include "agent/shelvo_agent_controller.h"
+
+namespace shelvo {
+namespace {
+
+constexpr int kAuthorizationAttempts = 31;
+constexpr std::chrono::seconds kAuthorizationRetryDelay(10);
+constexpr const char* kDefaultNotificationTitle = "App Shelvo";
+
+bool contains(const std::vector<std::string>& arguments, std::string_view option) {
+  return std::find(arguments.begin(), arguments.end(), option) != arguments.end();
+}
+
+// The value of an option: the element right after its first occurrence, taken as it stands.
+struct OptionValue {
+  bool present = false;
+  std::optional<std::string> value;  // absent when the option is the last element
+};
+
+OptionValue optionValue(const std::vector<std::string>& arguments, std::string_view option) {
+  auto found = std::find(arguments.begin(), arguments.end(), option);
+  if (found == arguments.end()) return {};
+  if (std::next(found) == arguments.end()) return {true, std::nullopt};
+  return {true, *std::next(found)};
+}
+
+}  // namespace
+
+void ShelvoAgentController::dispatchCommandLine() {
+  const auto& arguments = arguments_;
+  if (arguments.size() <= 1) {
+    print("No arguments are given");
+    agentLogger.debug("%s", {"No arguments are given"});
+    print("");
+    printUsage();
+    exit(5);
+  }
+
+  const std::string authorization = awaitAuthorization().value_or("");
+
+  const bool notification = !contains(arguments, "-s") && !contains(arguments, "--silent");
+  const bool dock = contains(arguments, "-d") || contains(arguments, "--dock");
+  const bool progress = contains(arguments, "-p") || contains(arguments, "--progress");
+  const bool updateAction = contains(arguments, "--update-action");
+
+  const std::string& command = arguments[1];
+  if (command == "-i" || command == "--install") {
+    requireRoot();
+    if (arguments.size() < 3) {
+      print("Error: No Bundle Identifier was specified");
+      exit(11);
+    }
+    installApp(arguments[2], notification, dock, progress, authorization, arguments, updateAction);
+    exit(0);
+  }
+  if (command == "-u" || command == "--update") {
+    requireRoot();
+    runUpdates(notification, progress, false, authorization);
+    exit(0);
+  }
+  if (command == "--update-schedule") {
+    requireRoot();
+    bool hide = defaultsShelvo && defaultsShelvo->boolForKey(kHideUpdateNotificationsKey);
+    runUpdates(!hide, progress, true, authorization);
+    exit(0);
+  }
+  if (command == "-n" || command == "--notify") {
+    notifyFromArguments();
+    exit(0);
+  }
+  if (command == "--schedule-enable") {
+    requireOperatingSystem13();
+    requireRoot();
+    enableUpdateSchedule();
+  }
+  if (command == "--schedule-disable") {
+    requireOperatingSystem13();
+    requireRoot();
+    disableUpdateSchedule();
+  }
+  if (command == "--schedule-status") {
+    requireOperatingSystem13();
+    printUpdateScheduleStatus();
+    exit(0);
+  }
+  if (command == "--check-updates") {
+    checkForUpdates();
+    exit(0);
+  }
+  if (command == "-v" || command == "--version") {
+    printVersion();
+    exit(0);
+  }
+  printUsage();  // "-h", "--help" and anything else
+  exit(0);
+}
+
+std::optional<std::string> ShelvoAgentController::awaitAuthorization() {
+  auto readAuthorization = [this]() -> std::optional<std::string> {
+    if (!defaultsShelvo) return std::nullopt;
+    return defaultsShelvo->stringForKey(kAuthorizationKey);
+  };
+  for (int attempt = 0; attempt < kAuthorizationAttempts; ++attempt) {
+    if (readAuthorization()) break;
+    printAndLog(platform::LogLevel::Default,
+                "Authorization not found yet, waiting max 5 minutes...");
+    platform_.sleeper->sleepFor(kAuthorizationRetryDelay);
+  }
+  auto authorization = readAuthorization();
+  if (!authorization) {
+    printAndLog(platform::LogLevel::Error, "Error: Authorization not found!");
+    exit(10);
+  }
+  return authorization;
+}
+
+void ShelvoAgentController::requireRoot() {
+  if (platform_.user.name == "root") return;
+  print("This application must be run as root. Try the sudo command.");
+  exit(1);
+}
+
+void ShelvoAgentController::requireOperatingSystem13() {
+  if (platform::isAtLeast(platform_.operatingSystemVersion, {13, 0, 0})) return;
+  print("Only supported on macOS 13 or later");
+  exit(0);
+}
+
+void ShelvoAgentController::notifyFromArguments() {
+  const auto& arguments = arguments_;
+  OptionValue body = optionValue(arguments, "--body");
+  if (!body.present) {
+    print("Missing --body BODY_HERE");
+    exit(13);
+  }
+  if (!body.value) {
+    print("Missing argument after --body, please specify the body");
+    exit(12);
+  }
+  OptionValue title = optionValue(arguments, "--title");
+  if (title.present && !title.value) {
+    print("Missing argument after --title, please specify the title");
+  }
+  OptionValue subtitle = optionValue(arguments, "--subtitle");
+  if (subtitle.present && !subtitle.value) {
+    print("Missing argument after --subtitle, please specify the subtitle");
+  }
+  OptionValue icon = optionValue(arguments, "--icon");
+  if (icon.present && !icon.value) {
+    print("Missing argument after --icon, please specify the icon URL");
+  }
+  postNotification(title.value.value_or(kDefaultNotificationTitle), subtitle.value, *body.value,
+                   icon.value);
+}
+
+}  // namespace shelvo

@@ -1,0 +1,12 @@
+#include <csignal>
+
+#include "agent/agent_platform.h"
+#include "agent/shelvo_agent_controller.h"
+
+int main(int argc, char** argv) {
+  // A closed standard output must not end an install half way.
+  std::signal(SIGPIPE, SIG_IGN);
+  static shelvo::ShelvoAgentController controller(shelvo::AgentPlatform::fromEnvironment(),
+                                                  std::vector<std::string>(argv, argv + argc));
+  controller.dispatchCommandLine();
+}

@@ -1,0 +1,43 @@
+#include "agent/shelvo_agent_controller.h"
+
+// Commands whose implementation has not landed yet. They say so and fail: a command that did
+// nothing must never report success.
+namespace shelvo {
+
+void ShelvoAgentController::commandNotAvailable(std::string_view command) {
+  print("shelvo: " + std::string(command) + " is not available in this build yet");
+  exit(69);
+}
+
+void ShelvoAgentController::installApp(const std::string&, bool, bool, bool, const std::string&,
+                                       const std::vector<std::string>&, bool) {
+  commandNotAvailable("--install");
+}
+
+void ShelvoAgentController::runUpdates(bool, bool, bool, const std::string&) {
+  commandNotAvailable("--update");
+}
+
+void ShelvoAgentController::postNotification(const std::string&, const std::optional<std::string>&,
+                                             const std::string&,
+                                             const std::optional<std::string>&) {
+  commandNotAvailable("--notify");
+}
+
+void ShelvoAgentController::enableUpdateSchedule() {
+  commandNotAvailable("--schedule-enable");
+}
+
+void ShelvoAgentController::disableUpdateSchedule() {
+  commandNotAvailable("--schedule-disable");
+}
+
+void ShelvoAgentController::printUpdateScheduleStatus() {
+  commandNotAvailable("--schedule-status");
+}
+
+void ShelvoAgentController::checkForUpdates() {
+  commandNotAvailable("--check-updates");
+}
+
+}  // namespace shelvo

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/plist/plist.h"
+#include "platform/result.h"
+#include "platform/system/root_prefix.h"
+#include "platform/system/user.h"
+
+namespace shelvo::platform {
+
+// One preferences domain (suite): a <domain>.plist in each of four layers. Reads search the
+// layers in order and the first one holding the key wins; nothing is cached. Writes go to the
+// user layer, atomically, under an exclusive lock on <domain>.plist.lock.
+class Preferences {
+ public:
+  Preferences(std::string domain, RootPrefix root, UserAccount user);
+
+  // The platform refuses a suite named like the program's own bundle or the global domain.
+  static std::optional<Preferences> openSuite(std::string domain, const RootPrefix& root,
+                                              const UserAccount& user,
+                                              const std::optional<std::string>& mainBundleId);
+
+  const std::string& domain() const { return domain_; }
+  // The layer files, highest precedence first.
+  std::vector<std::filesystem::path> layerFiles() const;
+  // Absent when the user has no home folder.
+  std::optional<std::filesystem::path> userLayerFile() const;
+
+  Plist objectForKey(const std::string& key) const;
+  std::optional<std::string> stringForKey(const std::string& key) const;
+  bool boolForKey(const std::string& key) const;
+  std::int64_t integerForKey(const std::string& key) const;
+  std::optional<std::vector<std::string>> stringArrayForKey(const std::string& key) const;
+  std::optional<std::string> dataForKey(const std::string& key) const;
+  // Every key of every layer, merged by precedence.
+  Plist dictionaryRepresentation() const;
+
+  Status setObject(const std::string& key, Plist value);
+  Status removeObject(const std::string& key);
+
+ private:
+  template <typename Change>
+  Status changeUserLayer(Change change);
+
+  std::string domain_;
+  RootPrefix root_;
+  UserAccount user_;
+};
+
+}  // namespace shelvo::platform

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace shelvo::platform {
+
+enum class LogLevel { Debug, Default, Error };
+
+std::string_view logLevelName(LogLevel level);
+// Syslog priority: debug 7, default 5 (notice), error 3.
+int logLevelPriority(LogLevel level);
+
+struct LogEntry {
+  LogLevel level = LogLevel::Default;
+  std::string_view subsystem;
+  std::string_view category;
+  std::string_view message;
+};
+
+}  // namespace shelvo::platform

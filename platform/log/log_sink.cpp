@@ -1,0 +1,148 @@
+#include "platform/log/log_sink.h"
+
+#include <fcntl.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <array>
+#include <chrono>
+#include <ctime>
+
+#include "platform/dynamic/library.h"
+#include "platform/system/files.h"
+#include "platform/text/utf8.h"
+
+namespace shelvo::platform {
+namespace {
+
+using SdJournalSendv = int(const struct iovec*, int);
+
+SdJournalSendv* journalSendv() {
+  static SdJournalSendv* const sendv = [] {
+    static const DynamicLibrary library("libsystemd.so.0");
+    return library.function<SdJournalSendv>("sd_journal_sendv");
+  }();
+  return sendv;
+}
+
+std::string rfc3339Now() {
+  auto now = std::chrono::system_clock::now();
+  std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+  auto millis =
+      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()) % 1000;
+  std::tm utc{};
+  ::gmtime_r(&seconds, &utc);
+  std::array<char, 40> text{};
+  std::size_t length = std::strftime(text.data(), text.size(), "%Y-%m-%dT%H:%M:%S", &utc);
+  std::snprintf(text.data() + length, text.size() - length, ".%03dZ",
+                static_cast<int>(millis.count()));
+  return text.data();
+}
+
+}  // namespace
+
+std::string_view logLevelName(LogLevel level) {
+  switch (level) {
+    case LogLevel::Debug:
+      return "debug";
+    case LogLevel::Default:
+      return "default";
+    case LogLevel::Error:
+      return "error";
+  }
+  return "default";
+}
+
+int logLevelPriority(LogLevel level) {
+  switch (level) {
+    case LogLevel::Debug:
+      return 7;
+    case LogLevel::Default:
+      return 5;
+    case LogLevel::Error:
+      return 3;
+  }
+  return 5;
+}
+
+JournalSink::JournalSink(std::string identifier)
+    : identifierField_("SYSLOG_IDENTIFIER=" + std::move(identifier)) {}
+
+void JournalSink::write(const LogEntry& entry) {
+  SdJournalSendv* sendv = journalSendv();
+  if (sendv == nullptr) return;
+  std::string message = "MESSAGE=";
+  message.append(entry.message);
+  std::string priority = "PRIORITY=" + std::to_string(logLevelPriority(entry.level));
+  std::string subsystem = "SHELVO_SUBSYSTEM=";
+  subsystem.append(entry.subsystem);
+  std::string category = "SHELVO_CATEGORY=";
+  category.append(entry.category);
+  std::array<const std::string*, 5> fields{&message, &priority, &identifierField_, &subsystem,
+                                           &category};
+  std::array<struct iovec, 5> vectors{};
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    vectors[i].iov_base = const_cast<char*>(fields[i]->data());
+    vectors[i].iov_len = fields[i]->size();
+  }
+  sendv(vectors.data(), static_cast<int>(vectors.size()));
+}
+
+void StderrSink::write(const LogEntry& entry) {
+  std::string line = rfc3339Now();
+  line.push_back(' ');
+  line.append(logLevelName(entry.level));
+  line.push_back(' ');
+  line.append(entry.subsystem);
+  line.push_back('[');
+  line.append(entry.category);
+  line.append("] ");
+  line.append(entry.message);
+  line.push_back('\n');
+  writeAll(STDERR_FILENO, line);
+}
+
+std::shared_ptr<LogSink> FileSink::open(const std::string& path) {
+  UniqueFd file(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600));
+  if (!file) return nullptr;
+  return std::make_shared<FileSink>(std::move(file));
+}
+
+void FileSink::write(const LogEntry& entry) {
+  std::string line;
+  line.reserve(entry.message.size() + 160);
+  line.append("{\"time\":\"");
+  line.append(rfc3339Now());
+  line.append("\",\"level\":\"");
+  line.append(logLevelName(entry.level));
+  line.append("\",\"subsystem\":\"");
+  appendJsonEscaped(line, entry.subsystem);
+  line.append("\",\"category\":\"");
+  appendJsonEscaped(line, entry.category);
+  line.append("\",\"message\":\"");
+  appendJsonEscaped(line, entry.message);
+  line.append("\",\"pid\":");
+  line.append(std::to_string(::getpid()));
+  line.append("}\n");
+  writeAll(file_.get(), line);
+}
+
+void CaptureSink::write(const LogEntry& entry) {
+  std::lock_guard lock(mutex_);
+  records_.push_back({entry.level, std::string(entry.subsystem), std::string(entry.category),
+                      std::string(entry.message)});
+}
+
+std::vector<CaptureSink::Record> CaptureSink::records() const {
+  std::lock_guard lock(mutex_);
+  return records_;
+}
+
+std::vector<std::string> CaptureSink::messages() const {
+  std::lock_guard lock(mutex_);
+  std::vector<std::string> messages;
+  for (const auto& record : records_) messages.push_back(record.message);
+  return messages;
+}
+
+}  // namespace shelvo::platform

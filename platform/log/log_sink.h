@@ -1,0 +1,72 @@
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/log/log_entry.h"
+#include "platform/system/unique_fd.h"
+
+namespace shelvo::platform {
+
+// Where log entries go. Sinks are shared by every logger of a process and may be called from
+// several threads at once.
+class LogSink {
+ public:
+  virtual ~LogSink() = default;
+  virtual void write(const LogEntry& entry) = 0;
+};
+
+// The systemd journal, with the subsystem and category as fields of their own. libsystemd is
+// loaded when the first entry is written; without a journal, entries are dropped.
+class JournalSink final : public LogSink {
+ public:
+  explicit JournalSink(std::string identifier);
+  void write(const LogEntry& entry) override;
+
+ private:
+  std::string identifierField_;
+};
+
+// "<time> <level> <subsystem>[<category>] <message>" on standard error.
+class StderrSink final : public LogSink {
+ public:
+  void write(const LogEntry& entry) override;
+};
+
+// One JSON object per line, appended with one write per entry.
+class FileSink final : public LogSink {
+ public:
+  explicit FileSink(UniqueFd file) : file_(std::move(file)) {}
+  static std::shared_ptr<LogSink> open(const std::string& path);
+  void write(const LogEntry& entry) override;
+
+ private:
+  UniqueFd file_;
+};
+
+class NullSink final : public LogSink {
+ public:
+  void write(const LogEntry&) override {}
+};
+
+// Keeps entries in memory, for unit tests.
+class CaptureSink final : public LogSink {
+ public:
+  struct Record {
+    LogLevel level;
+    std::string subsystem;
+    std::string category;
+    std::string message;
+  };
+  void write(const LogEntry& entry) override;
+  std::vector<Record> records() const;
+  std::vector<std::string> messages() const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<Record> records_;
+};
+
+}  // namespace shelvo::platform

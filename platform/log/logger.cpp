@@ -1,0 +1,36 @@
+#include "platform/log/logger.h"
+
+#include <cstdlib>
+
+namespace shelvo::platform {
+
+LogConfig LogConfig::fromEnvironment(const std::string& identifier) {
+  LogConfig config;
+  const char* reveal = std::getenv("SHELVO_LOG_PRIVATE");
+  config.revealPrivate = reveal != nullptr && std::string_view(reveal) == "1";
+  const char* choice = std::getenv("SHELVO_LOG");
+  std::string_view selected = choice != nullptr ? choice : "journal";
+  if (selected == "none") {
+    config.sink = std::make_shared<NullSink>();
+  } else if (selected == "stderr") {
+    config.sink = std::make_shared<StderrSink>();
+  } else if (selected.starts_with("file:")) {
+    config.sink = FileSink::open(std::string(selected.substr(5)));
+    if (!config.sink) config.sink = std::make_shared<StderrSink>();
+  }
+  if (!config.sink) config.sink = std::make_shared<JournalSink>(identifier);
+  return config;
+}
+
+Logger::Logger(LogConfig config, std::string subsystem, std::string category)
+    : config_(std::move(config)),
+      subsystem_(std::move(subsystem)),
+      category_(std::move(category)) {}
+
+void Logger::write(LogLevel level, std::string_view format,
+                   std::initializer_list<LogArgument> arguments) const {
+  std::string message = formatLogMessage(format, arguments, config_.revealPrivate);
+  config_.sink->write(LogEntry{level, subsystem_, category_, message});
+}
+
+}  // namespace shelvo::platform

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <initializer_list>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/log/log_format.h"
+#include "platform/log/log_sink.h"
+
+namespace shelvo::platform {
+
+// Where a process's loggers write and whether private arguments are shown.
+struct LogConfig {
+  std::shared_ptr<LogSink> sink;
+  bool revealPrivate = false;
+
+  // SHELVO_LOG (journal, stderr, file:PATH, none; default journal) and SHELVO_LOG_PRIVATE=1.
+  // identifier names the program in the journal.
+  static LogConfig fromEnvironment(const std::string& identifier);
+};
+
+// A log handle with a subsystem and a category, like the platform's loggers.
+class Logger {
+ public:
+  Logger(LogConfig config, std::string subsystem, std::string category);
+
+  void debug(std::string_view format, std::initializer_list<LogArgument> arguments = {}) const {
+    write(LogLevel::Debug, format, arguments);
+  }
+  // The default level.
+  void log(std::string_view format, std::initializer_list<LogArgument> arguments = {}) const {
+    write(LogLevel::Default, format, arguments);
+  }
+  void error(std::string_view format, std::initializer_list<LogArgument> arguments = {}) const {
+    write(LogLevel::Error, format, arguments);
+  }
+  void write(LogLevel level, std::string_view format,
+             std::initializer_list<LogArgument> arguments) const;
+
+  const std::string& subsystem() const { return subsystem_; }
+  const std::string& category() const { return category_; }
+
+ private:
+  LogConfig config_;
+  std::string subsystem_;
+  std::string category_;
+};
+
+}  // namespace shelvo::platform

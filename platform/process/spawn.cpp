@@ -1,0 +1,95 @@
+#include "platform/process/spawn.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "platform/system/files.h"
+
+extern char** environ;
+
+namespace shelvo::platform {
+namespace {
+
+// Copies of the parent's descriptors are moved above this before they are installed, so that
+// installing one never overwrites the source of another.
+constexpr int kFirstStagingFd = 10;
+
+Error errnoError(std::string_view what, int code) {
+  return Error{std::string(what) + ": " + std::strerror(code)};
+}
+
+class FileActions {
+ public:
+  FileActions() { ::posix_spawn_file_actions_init(&actions_); }
+  ~FileActions() { ::posix_spawn_file_actions_destroy(&actions_); }
+  FileActions(const FileActions&) = delete;
+  FileActions& operator=(const FileActions&) = delete;
+  posix_spawn_file_actions_t* get() { return &actions_; }
+
+ private:
+  posix_spawn_file_actions_t actions_{};
+};
+
+}  // namespace
+
+Result<pid_t> spawnProcess(const SpawnRequest& request) {
+  std::vector<UniqueFd> staged;
+  FileActions actions;
+  int highestTarget = 2;
+  for (const auto& [target, source] : request.descriptors) {
+    UniqueFd copy(::fcntl(source, F_DUPFD_CLOEXEC, kFirstStagingFd));
+    if (!copy) return errnoError("cannot prepare descriptor", errno);
+    ::posix_spawn_file_actions_adddup2(actions.get(), copy.get(), target);
+    highestTarget = std::max(highestTarget, target);
+    staged.push_back(std::move(copy));
+  }
+  ::posix_spawn_file_actions_addclosefrom_np(actions.get(), highestTarget + 1);
+
+  std::vector<char*> argv;
+  argv.reserve(request.arguments.size() + 1);
+  for (const auto& argument : request.arguments)
+    argv.push_back(const_cast<char*>(argument.c_str()));
+  argv.push_back(nullptr);
+
+  pid_t pid = 0;
+  int rc = ::posix_spawn(&pid, request.path.c_str(), actions.get(), nullptr, argv.data(), environ);
+  if (rc != 0) return errnoError("cannot start " + request.path, rc);
+  return pid;
+}
+
+int waitForTermination(pid_t pid) {
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) return WTERMSIG(status);
+  return status;
+}
+
+Result<Pipe> makePipe() {
+  int ends[2];
+  if (::pipe2(ends, O_CLOEXEC) != 0) return errnoError("cannot create pipe", errno);
+  return Pipe{UniqueFd(ends[0]), UniqueFd(ends[1])};
+}
+
+Result<UniqueFd> makeSealedMemoryFile(const char* name, std::string_view bytes) {
+  UniqueFd file(::memfd_create(name, MFD_CLOEXEC | MFD_ALLOW_SEALING));
+  if (!file) return errnoError("cannot create memory file", errno);
+  if (!writeAll(file.get(), bytes)) return errnoError("cannot fill memory file", errno);
+  if (::fcntl(file.get(), F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL) !=
+      0) {
+    return errnoError("cannot seal memory file", errno);
+  }
+  if (::lseek(file.get(), 0, SEEK_SET) != 0) return errnoError("cannot rewind memory file", errno);
+  return file;
+}
+
+}  // namespace shelvo::platform

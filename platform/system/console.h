@@ -1,0 +1,35 @@
+#pragma once
+
+#include <mutex>
+#include <string>
+#include <string_view>
+
+namespace shelvo::platform {
+
+// Where messages for the operator are printed: one line per call, written at once, so lines
+// from the script reader and the main thread never interleave.
+class Console {
+ public:
+  virtual ~Console() = default;
+  virtual void printLine(std::string_view line) = 0;
+};
+
+// Standard output, unbuffered: every line is one write(2), so nothing waits in a buffer when
+// the process ends. A closed output is ignored (SIGPIPE is ignored by the agent).
+class StandardOutput final : public Console {
+ public:
+  void printLine(std::string_view line) override;
+};
+
+// Keeps the lines in memory, for tests.
+class CapturedConsole final : public Console {
+ public:
+  void printLine(std::string_view line) override;
+  std::string text() const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::string text_;
+};
+
+}  // namespace shelvo::platform

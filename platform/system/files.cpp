@@ -1,0 +1,87 @@
+#include "platform/system/files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/system/unique_fd.h"
+
+namespace shelvo::platform {
+namespace {
+
+Error errnoError(std::string_view what, const std::filesystem::path& path) {
+  return Error{std::string(what) + " " + path.string() + ": " + std::strerror(errno)};
+}
+
+}  // namespace
+
+Result<std::string> readFile(const std::filesystem::path& path, std::size_t maxBytes) {
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd) return errnoError("cannot open", path);
+  struct stat info {};
+  if (::fstat(fd.get(), &info) != 0) return errnoError("cannot inspect", path);
+  if (!S_ISREG(info.st_mode)) return Error{path.string() + " is not a regular file"};
+  if (static_cast<std::size_t>(info.st_size) > maxBytes) {
+    return Error{path.string() + " is too large"};
+  }
+  std::string bytes;
+  bytes.resize(static_cast<std::size_t>(info.st_size));
+  std::size_t filled = 0;
+  while (true) {
+    if (filled == bytes.size()) bytes.resize(bytes.size() + 4096);
+    ssize_t n = ::read(fd.get(), bytes.data() + filled, bytes.size() - filled);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return errnoError("cannot read", path);
+    if (n == 0) break;
+    filled += static_cast<std::size_t>(n);
+    if (filled > maxBytes) return Error{path.string() + " is too large"};
+  }
+  bytes.resize(filled);
+  return bytes;
+}
+
+bool writeAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+Status makeFolders(const std::filesystem::path& folder, unsigned mode) {
+  std::filesystem::path partial;
+  for (const auto& part : folder) {
+    partial /= part;
+    if (::mkdir(partial.c_str(), mode) != 0 && errno != EEXIST) {
+      return errnoError("cannot create folder", partial);
+    }
+  }
+  return success();
+}
+
+Status replaceFileAtomically(const std::filesystem::path& path, std::string_view bytes,
+                             unsigned mode) {
+  std::string pattern = path.string() + ".XXXXXX";
+  UniqueFd temp(::mkostemp(pattern.data(), O_CLOEXEC));
+  if (!temp) return errnoError("cannot create temporary file beside", path);
+  const std::filesystem::path tempPath(pattern);
+  auto fail = [&](std::string_view what) {
+    Error error = errnoError(what, path);
+    ::unlink(tempPath.c_str());
+    return error;
+  };
+  if (::fchmod(temp.get(), mode) != 0) return fail("cannot set mode of");
+  if (!writeAll(temp.get(), bytes)) return fail("cannot write");
+  if (::fsync(temp.get()) != 0) return fail("cannot sync");
+  if (::rename(tempPath.c_str(), path.c_str()) != 0) return fail("cannot replace");
+  UniqueFd folder(::open(path.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (folder) ::fsync(folder.get());
+  return success();
+}
+
+}  // namespace shelvo::platform

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include "platform/result.h"
+
+namespace shelvo::platform {
+
+// Reads a whole regular file, refusing files larger than maxBytes.
+Result<std::string> readFile(const std::filesystem::path& path, std::size_t maxBytes);
+
+// Writes all bytes to fd, retrying partial writes and EINTR.
+bool writeAll(int fd, std::string_view bytes);
+
+// Creates the folder and its missing parents with the given mode.
+Status makeFolders(const std::filesystem::path& folder, unsigned mode);
+
+// Replaces path atomically: a temporary file in the same folder, fsync, rename, fsync of the
+// folder. Readers see the old or the new file, never a mixture.
+Status replaceFileAtomically(const std::filesystem::path& path, std::string_view bytes,
+                             unsigned mode);
+
+}  // namespace shelvo::platform

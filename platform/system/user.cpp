@@ -1,0 +1,23 @@
+#include "platform/system/user.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <vector>
+
+namespace shelvo::platform {
+
+UserAccount effectiveUserAccount() {
+  struct passwd entry {};
+  struct passwd* found = nullptr;
+  std::vector<char> buffer(16384);
+  if (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &found) != 0 ||
+      found == nullptr) {
+    return {};
+  }
+  UserAccount account{found->pw_name != nullptr ? found->pw_name : "", std::nullopt};
+  if (found->pw_dir != nullptr && found->pw_dir[0] == '/') account.home = found->pw_dir;
+  return account;
+}
+
+}  // namespace shelvo::platform

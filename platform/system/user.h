@@ -1,0 +1,17 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace shelvo::platform {
+
+// The account the process runs as: its effective uid, not $USER or $HOME, which sudo may leave
+// pointing at the invoking user.
+struct UserAccount {
+  std::string name;  // empty when the uid has no account entry
+  std::optional<std::string> home;
+};
+
+UserAccount effectiveUserAccount();
+
+}  // namespace shelvo::platform

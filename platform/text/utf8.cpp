@@ -1,0 +1,158 @@
+#include "platform/text/utf8.h"
+
+#include <cstdint>
+#include <cstring>
+
+namespace shelvo::platform {
+namespace {
+
+struct LeadByte {
+  std::size_t length = 0;  // 0: not a valid lead byte
+  unsigned char secondLow = 0x80;
+  unsigned char secondHigh = 0xBF;
+};
+
+LeadByte describeLead(unsigned char lead) {
+  if (lead < 0x80) return {1};
+  if (lead >= 0xC2 && lead <= 0xDF) return {2};
+  if (lead == 0xE0) return {3, 0xA0, 0xBF};  // no overlong forms
+  if (lead == 0xED) return {3, 0x80, 0x9F};  // no surrogates
+  if (lead >= 0xE1 && lead <= 0xEF) return {3};
+  if (lead == 0xF0) return {4, 0x90, 0xBF};  // no overlong forms
+  if (lead == 0xF4) return {4, 0x80, 0x8F};  // nothing above U+10FFFF
+  if (lead >= 0xF1 && lead <= 0xF3) return {4};
+  return {0};
+}
+
+// Length of the valid sequence starting at p, or 0 when it is invalid or cut short.
+std::size_t sequenceLength(const unsigned char* p, std::size_t available) {
+  LeadByte shape = describeLead(p[0]);
+  if (shape.length <= 1) return shape.length;
+  if (available < shape.length) return 0;
+  if (p[1] < shape.secondLow || p[1] > shape.secondHigh) return 0;
+  for (std::size_t k = 2; k < shape.length; ++k) {
+    if ((p[k] & 0xC0) != 0x80) return 0;
+  }
+  return shape.length;
+}
+
+bool allAscii(const unsigned char* p) {
+  std::uint64_t word;
+  std::memcpy(&word, p, sizeof word);
+  return (word & 0x8080808080808080ULL) == 0;
+}
+
+}  // namespace
+
+bool isValidUtf8(std::string_view bytes) {
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  std::size_t size = bytes.size();
+  std::size_t i = 0;
+  while (i < size) {
+    if (size - i >= 8 && allAscii(p + i)) {
+      i += 8;
+      continue;
+    }
+    std::size_t length = sequenceLength(p + i, size - i);
+    if (length == 0) return false;
+    i += length;
+  }
+  return true;
+}
+
+std::size_t incompleteUtf8Suffix(std::string_view bytes) {
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  std::size_t size = bytes.size();
+  // Look back over at most three bytes for the lead byte of a sequence that runs past the end.
+  for (std::size_t back = 1; back <= 3 && back <= size; ++back) {
+    const unsigned char* lead = p + size - back;
+    if ((*lead & 0xC0) == 0x80) continue;
+    LeadByte shape = describeLead(*lead);
+    if (shape.length <= back) return 0;  // complete, ASCII or an invalid lead
+    if (back >= 2 && (lead[1] < shape.secondLow || lead[1] > shape.secondHigh)) return 0;
+    return back;  // any further bytes are continuation bytes, checked by the loop above
+  }
+  return 0;
+}
+
+std::string_view trimNewlines(std::string_view text) {
+  auto newlineAtStart = [](std::string_view t) -> std::size_t {
+    if (t.empty()) return 0;
+    auto c = static_cast<unsigned char>(t[0]);
+    if (c >= 0x0A && c <= 0x0D) return 1;
+    if (t.size() >= 2 && c == 0xC2 && static_cast<unsigned char>(t[1]) == 0x85) return 2;
+    if (t.size() >= 3 && c == 0xE2 && static_cast<unsigned char>(t[1]) == 0x80 &&
+        (static_cast<unsigned char>(t[2]) == 0xA8 || static_cast<unsigned char>(t[2]) == 0xA9)) {
+      return 3;
+    }
+    return 0;
+  };
+  auto newlineAtEnd = [](std::string_view t) -> std::size_t {
+    if (t.empty()) return 0;
+    auto c = static_cast<unsigned char>(t.back());
+    if (c >= 0x0A && c <= 0x0D) return 1;
+    std::size_t n = t.size();
+    if (n >= 2 && c == 0x85 && static_cast<unsigned char>(t[n - 2]) == 0xC2) return 2;
+    if (n >= 3 && (c == 0xA8 || c == 0xA9) && static_cast<unsigned char>(t[n - 2]) == 0x80 &&
+        static_cast<unsigned char>(t[n - 3]) == 0xE2) {
+      return 3;
+    }
+    return 0;
+  };
+  while (std::size_t n = newlineAtStart(text)) text.remove_prefix(n);
+  while (std::size_t n = newlineAtEnd(text)) text.remove_suffix(n);
+  return text;
+}
+
+void appendJsonEscaped(std::string& out, std::string_view text) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  std::size_t size = text.size();
+  std::size_t runStart = 0;
+  std::size_t i = 0;
+  auto flushRun = [&] { out.append(text.data() + runStart, i - runStart); };
+  while (i < size) {
+    unsigned char c = p[i];
+    if (c >= 0x20 && c != '"' && c != '\\' && c < 0x80) {
+      ++i;
+      continue;
+    }
+    if (c >= 0x80) {
+      std::size_t length = sequenceLength(p + i, size - i);
+      if (length != 0) {
+        i += length;
+        continue;
+      }
+      flushRun();
+      out.append("\\ufffd");
+      runStart = ++i;
+      continue;
+    }
+    flushRun();
+    switch (c) {
+      case '"':
+        out.append("\\\"");
+        break;
+      case '\\':
+        out.append("\\\\");
+        break;
+      case '\n':
+        out.append("\\n");
+        break;
+      case '\r':
+        out.append("\\r");
+        break;
+      case '\t':
+        out.append("\\t");
+        break;
+      default:
+        out.append("\\u00");
+        out.push_back(kHex[c >> 4]);
+        out.push_back(kHex[c & 0xF]);
+    }
+    runStart = ++i;
+  }
+  flushRun();
+}
+
+}  // namespace shelvo::platform

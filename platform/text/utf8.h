@@ -1,0 +1,24 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace shelvo::platform {
+
+// Strict UTF-8, as the platform decodes it: no overlong forms, no surrogates, nothing above
+// U+10FFFF.
+bool isValidUtf8(std::string_view bytes);
+
+// The length of an incomplete but so far valid sequence at the very end of bytes (0 to 3): the
+// start of a character whose remaining bytes have not arrived yet.
+std::size_t incompleteUtf8Suffix(std::string_view bytes);
+
+// Trims the platform's newline characters (U+000A-U+000D, U+0085, U+2028, U+2029) from both
+// ends of valid UTF-8 text.
+std::string_view trimNewlines(std::string_view text);
+
+// Text escaped for a JSON string (without the quotes); invalid UTF-8 bytes become U+FFFD.
+void appendJsonEscaped(std::string& out, std::string_view text);
+
+}  // namespace shelvo::platform

@@ -1,0 +1,133 @@
+#include "shared/script-runner/script_process.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/process/spawn.h"
+#include "platform/text/utf8.h"
+
+namespace shelvo {
+namespace {
+
+constexpr int kScriptFd = 3;
+// Reads the script from descriptor 3 into a variable, closes the descriptor so the script
+// never sees it, and evaluates the text: the whole script is parsed before any of it runs,
+// $0 is the launch path and there are no positional parameters.
+constexpr const char* kBootstrap =
+    "__shelvo_s=\"$(<&3)\"; exec 3<&-; eval \"unset __shelvo_s; $__shelvo_s\"";
+
+constexpr std::size_t kReadSize = 1 << 20;
+constexpr int kPipeSize = 1 << 20;
+// After the script exits, the reader is given this long without progress to empty the pipe
+// before the caller goes on; a background child may hold the pipe open indefinitely.
+constexpr auto kDrainQuietPeriod = std::chrono::milliseconds(250);
+constexpr auto kDrainLimit = std::chrono::seconds(5);
+
+// The reader thread's state, shared with the caller until the caller stops waiting.
+struct OutputReader {
+  platform::UniqueFd readEnd;
+  ScriptOutputHandler handler;
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::uint64_t chunksRead = 0;
+  bool finished = false;
+
+  void run() {
+    std::vector<char> buffer(kReadSize);
+    std::string pending;  // the start of a character whose other bytes have not arrived
+    while (true) {
+      ssize_t n = ::read(readEnd.get(), buffer.data(), buffer.size());
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      std::string_view bytes(buffer.data(), static_cast<std::size_t>(n));
+      std::string joined;
+      if (!pending.empty()) {
+        joined = std::move(pending) + std::string(bytes);
+        pending.clear();
+        bytes = joined;
+      }
+      std::size_t carried = platform::incompleteUtf8Suffix(bytes);
+      pending.assign(bytes.substr(bytes.size() - carried));
+      bytes.remove_suffix(carried);
+      if (!bytes.empty() && platform::isValidUtf8(bytes)) handler(platform::trimNewlines(bytes));
+      noteProgress();
+    }
+    readEnd.reset();
+    std::lock_guard lock(mutex);
+    finished = true;
+    changed.notify_all();
+  }
+
+  void noteProgress() {
+    std::lock_guard lock(mutex);
+    ++chunksRead;
+    changed.notify_all();
+  }
+
+  void awaitDrain() {
+    auto deadline = std::chrono::steady_clock::now() + kDrainLimit;
+    std::unique_lock lock(mutex);
+    while (!finished && std::chrono::steady_clock::now() < deadline) {
+      std::uint64_t seen = chunksRead;
+      if (!changed.wait_for(lock, kDrainQuietPeriod,
+                            [&] { return finished || chunksRead != seen; })) {
+        break;
+      }
+    }
+  }
+};
+
+platform::SpawnRequest zshRequest(const std::string& zshPath, std::vector<std::string> arguments,
+                                  int scriptFd) {
+  platform::SpawnRequest request{zshPath, std::move(arguments), {}};
+  request.descriptors.emplace_back(kScriptFd, scriptFd);
+  return request;
+}
+
+}  // namespace
+
+platform::Result<std::int32_t> checkScriptSyntax(const std::string& zshPath,
+                                                 std::string_view script) {
+  auto scriptFile = platform::makeSealedMemoryFile("shelvo-script", script);
+  if (!scriptFile) return scriptFile.error();
+  auto pid = platform::spawnProcess(
+      zshRequest(zshPath, {zshPath, "--no-rcs", "-n", "/dev/fd/3"}, scriptFile->get()));
+  if (!pid) return pid.error();
+  return platform::waitForTermination(*pid);
+}
+
+platform::Result<std::int32_t> executeScript(const std::string& zshPath, std::string_view script,
+                                             ScriptOutputHandler handler) {
+  auto scriptFile = platform::makeSealedMemoryFile("shelvo-script", script);
+  if (!scriptFile) return scriptFile.error();
+  auto pipe = platform::makePipe();
+  if (!pipe) return pipe.error();
+  ::fcntl(pipe->writeEnd.get(), F_SETPIPE_SZ, kPipeSize);  // fewer, larger chunks; best effort
+
+  auto request =
+      zshRequest(zshPath, {zshPath, "-c", "--no-rcs", kBootstrap, zshPath}, scriptFile->get());
+  request.descriptors.emplace_back(STDOUT_FILENO, pipe->writeEnd.get());
+  auto pid = platform::spawnProcess(request);
+  // The parent's write end must close in every case, or the reader never sees end of file.
+  pipe->writeEnd.reset();
+  scriptFile->reset();
+  if (!pid) return pid.error();
+
+  auto reader = std::make_shared<OutputReader>();
+  reader->readEnd = std::move(pipe->readEnd);
+  reader->handler = std::move(handler);
+  std::thread([reader] { reader->run(); }).detach();
+
+  std::int32_t status = platform::waitForTermination(*pid);
+  reader->awaitDrain();
+  return status;
+}
+
+}  // namespace shelvo

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "platform/result.h"
+
+namespace shelvo {
+
+// Called on the reader thread with each chunk of output: one read of the pipe, valid UTF-8,
+// newlines trimmed from both ends.
+using ScriptOutputHandler = std::function<void(std::string_view chunk)>;
+
+// Lets zsh parse the script without running any of it; the termination status of the check,
+// or the error that kept it from starting.
+platform::Result<std::int32_t> checkScriptSyntax(const std::string& zshPath,
+                                                 std::string_view script);
+
+// Runs the script and returns its termination status once it has exited and the output it left
+// in the pipe has been handled. A background child that keeps the pipe open delays the return
+// only briefly; its later output is still handled while the process lives.
+platform::Result<std::int32_t> executeScript(const std::string& zshPath, std::string_view script,
+                                             ScriptOutputHandler handler);
+
+}  // namespace shelvo

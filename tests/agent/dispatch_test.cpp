@@ -1,0 +1,134 @@
+#include <gtest/gtest.h>
+
+#include "agent/shelvo_agent_controller.h"
+#include "tests/support/temp_dir.h"
+
+namespace shelvo {
+namespace {
+
+struct ProcessEnded {
+  int status;
+};
+
+class CountingSleeper final : public platform::Sleeper {
+ public:
+  void sleepFor(std::chrono::seconds duration) override { slept.push_back(duration); }
+  std::vector<std::chrono::seconds> slept;
+};
+
+class DispatchTest : public ::testing::Test {
+ protected:
+  AgentPlatform platform(const std::string& userName = "root") {
+    AgentPlatform p;
+    p.root = platform::RootPrefix(root.path());
+    p.log = {sink, false};
+    p.console = console;
+    p.sleeper = sleeper;
+    p.user = {userName, "/var/root"};
+    p.operatingSystemVersion = osVersion;
+    p.endProcess = [](int status) { throw ProcessEnded{status}; };
+    return p;
+  }
+  void storeAuthorization() {
+    platform::Preferences suite("ostrel.shelvo", platform::RootPrefix(root.path()),
+                                {"root", "/var/root"});
+    ASSERT_TRUE(suite.setObject("authorization", platform::makeString("token")));
+  }
+  int dispatch(std::vector<std::string> arguments, const std::string& userName = "root") {
+    arguments.insert(arguments.begin(), "shelvo");
+    ShelvoAgentController controller(platform(userName), arguments);
+    try {
+      controller.dispatchCommandLine();
+    } catch (const ProcessEnded& ended) {
+      return ended.status;
+    }
+    return -1;
+  }
+
+  test::TempDir root;
+  std::shared_ptr<platform::CaptureSink> sink = std::make_shared<platform::CaptureSink>();
+  std::shared_ptr<platform::CapturedConsole> console =
+      std::make_shared<platform::CapturedConsole>();
+  std::shared_ptr<CountingSleeper> sleeper = std::make_shared<CountingSleeper>();
+  platform::OperatingSystemVersion osVersion{13, 0, 0};
+};
+
+TEST_F(DispatchTest, TheCredentialIsAwaitedThirtyOneTimesTenSecondsApartThenStatus10) {
+  EXPECT_EQ(dispatch({"--help"}), 10);
+  std::string expected;
+  for (int i = 0; i < 31; ++i)
+    expected += "Authorization not found yet, waiting max 5 minutes...\n";
+  expected += "Error: Authorization not found!\n";
+  EXPECT_EQ(console->text(), expected) << "the usage text is never shown";
+  EXPECT_EQ(sleeper->slept, std::vector<std::chrono::seconds>(31, std::chrono::seconds(10)));
+  auto records = sink->records();
+  ASSERT_EQ(records.size(), 32u);
+  EXPECT_EQ(records.front().level, platform::LogLevel::Default);
+  EXPECT_EQ(records.back().level, platform::LogLevel::Error);
+  EXPECT_EQ(records.back().message, "<private>") << "dispatch messages are logged with %s";
+}
+
+TEST_F(DispatchTest, ACredentialThatAppearsDuringTheWaitEndsIt) {
+  struct StoringSleeper final : platform::Sleeper {
+    std::function<void()> onSleep;
+    void sleepFor(std::chrono::seconds) override { onSleep(); }
+  };
+  auto storing = std::make_shared<StoringSleeper>();
+  int sleeps = 0;
+  storing->onSleep = [&] {
+    if (++sleeps == 3) storeAuthorization();
+  };
+  AgentPlatform p = platform();
+  p.sleeper = storing;
+  ShelvoAgentController controller(std::move(p), {"shelvo", "--version"});
+  try {
+    controller.dispatchCommandLine();
+  } catch (const ProcessEnded& ended) {
+    EXPECT_EQ(ended.status, 0);
+  }
+  EXPECT_EQ(sleeps, 3);
+  EXPECT_NE(console->text().find("Shelvo Agent version: Unknown (Unknown)"), std::string::npos);
+}
+
+TEST_F(DispatchTest, AnEmptyCredentialCountsAsPresent) {
+  platform::Preferences suite("ostrel.shelvo", platform::RootPrefix(root.path()),
+                              {"root", "/var/root"});
+  ASSERT_TRUE(suite.setObject("authorization", platform::makeString("")));
+  EXPECT_EQ(dispatch({"--version"}), 0);
+  EXPECT_TRUE(sleeper->slept.empty());
+}
+
+TEST_F(DispatchTest, OnlyTheExactNameRootPassesTheRootCheck) {
+  storeAuthorization();
+  for (const char* name : {"Root", "ROOT", "root ", "nobody", ""}) {
+    console = std::make_shared<platform::CapturedConsole>();
+    EXPECT_EQ(dispatch({"--install", "com.example.app"}, name), 1) << name;
+    EXPECT_EQ(console->text(), "This application must be run as root. Try the sudo command.\n");
+  }
+  EXPECT_TRUE(sink->records().empty()) << "the refusal is printed only";
+}
+
+TEST_F(DispatchTest, TheMacOSGateRefusesScheduleCommandsBelow13WithStatus0) {
+  storeAuthorization();
+  osVersion = {12, 7, 1};
+  for (const char* command : {"--schedule-enable", "--schedule-disable", "--schedule-status"}) {
+    console = std::make_shared<platform::CapturedConsole>();
+    EXPECT_EQ(dispatch({command}, "nobody"), 0) << command;
+    EXPECT_EQ(console->text(), "Only supported on macOS 13 or later\n") << "gate before root check";
+  }
+  EXPECT_TRUE(platform::isAtLeast({13, 0, 0}, {13, 0, 0}));
+  EXPECT_TRUE(platform::isAtLeast({14, 0, 0}, {13, 5, 0}));
+  EXPECT_FALSE(platform::isAtLeast({12, 99, 99}, {13, 0, 0}));
+}
+
+TEST_F(DispatchTest, NotifyOptionsAreReportedAndBodyErrorsEndTheCommand) {
+  storeAuthorization();
+  EXPECT_EQ(dispatch({"--notify", "--title"}), 13);
+  EXPECT_EQ(console->text(), "Missing --body BODY_HERE\n");
+  console = std::make_shared<platform::CapturedConsole>();
+  EXPECT_EQ(dispatch({"-n", "--title", "T", "--body"}), 12);
+  EXPECT_EQ(console->text(), "Missing argument after --body, please specify the body\n");
+}
+
+}  // namespace
+}  // namespace shelvo

@@ -1,0 +1,197 @@
+#include "shared/script-runner/script_runner.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+#include "shared/script-runner/script_process.h"
+#include "tests/support/temp_dir.h"
+
+namespace shelvo {
+namespace {
+
+using platform::CapturedConsole;
+using platform::CaptureSink;
+
+class ScriptRunnerTest : public ::testing::Test {
+ protected:
+  // The child of a death test is forked where it stands, so it writes to this test's folders.
+  void SetUp() override { GTEST_FLAG_SET(death_test_style, "fast"); }
+
+  ScriptRunner runner(const std::string& zsh = "/bin/zsh") {
+    return ScriptRunner(platform::Logger({sink, false}, "ostrel.shelvo", "Agent"), console, zsh);
+  }
+  std::vector<std::string> scriptEntries() {
+    std::vector<std::string> entries;
+    for (const auto& record : sink->records()) {
+      if (record.level == platform::LogLevel::Default && record.message != "<private>") {
+        entries.push_back(record.message);
+      }
+    }
+    return entries;
+  }
+
+  std::shared_ptr<CaptureSink> sink = std::make_shared<CaptureSink>();
+  std::shared_ptr<CapturedConsole> console = std::make_shared<CapturedConsole>();
+};
+
+TEST_F(ScriptRunnerTest, ASyntaxErrorEndsTheProcessWith50AndNothingRuns) {
+  test::TempDir dir;
+  auto marker = dir / "ran";
+  auto logFile = (dir / "log").string();
+  EXPECT_EXIT(
+      {
+        ScriptRunner fileLogged(
+            platform::Logger({platform::FileSink::open(logFile), false}, "ostrel.shelvo", "Agent"),
+            console);
+        fileLogged.runScript("touch " + marker.string() + "\nif true; then\n", "Installing app...");
+      },
+      ::testing::ExitedWithCode(50), "");
+  EXPECT_FALSE(std::filesystem::exists(marker));
+  std::string log = test::readTextFile(logFile);
+  auto progress = log.find("\"message\":\"<private>\"");  // the progress message, "%s"
+  auto invalid = log.find("Installation information was invalid, exiting");
+  ASSERT_NE(progress, std::string::npos) << log;
+  ASSERT_NE(invalid, std::string::npos) << log;
+  EXPECT_LT(progress, invalid) << "the progress message comes before the check";
+}
+
+TEST_F(ScriptRunnerTest, ACheckThatCannotStartEndsTheProcessWith51) {
+  EXPECT_EXIT(runner("/nonexistent/zsh").runScript("echo hi", "Installing app..."),
+              ::testing::ExitedWithCode(51), "");
+}
+
+TEST_F(ScriptRunnerTest, SyntaxVerdictsMatchZshsParser) {
+  const char* rejected[] = {"echo 'unclosed", "echo $(", "echo ${", "f() {", "fi", "}", ")",
+                            "echo a |"};
+  const char* accepted[] = {"echo a &&", "cat <<EOF", "[[ -n ]]",          "((1+))",
+                            "exit 3",    "",          "echo ok\n# comment"};
+  for (const char* script : rejected) {
+    auto status = checkScriptSyntax("/bin/zsh", script);
+    ASSERT_TRUE(status);
+    EXPECT_NE(*status, 0) << script;
+  }
+  for (const char* script : accepted) {
+    auto status = checkScriptSyntax("/bin/zsh", script);
+    ASSERT_TRUE(status);
+    EXPECT_EQ(*status, 0) << script;
+  }
+}
+
+TEST_F(ScriptRunnerTest, OneWriteIsOneEntryAndSeparateWritesAreSeparateEntries) {
+  runner().runScript("print 'a\\nb'", "Installing app...");
+  EXPECT_EQ(scriptEntries(), std::vector<std::string>{"a\nb"});
+  EXPECT_EQ(console->text(), "a\nb\n");
+  EXPECT_EQ(sink->records().front().message, "<private>") << "progress message uses %s";
+
+  sink = std::make_shared<CaptureSink>();
+  runner().runScript("echo a; sleep 0.3; echo b; sleep 0.3; printf '\\n\\n'", "Installing app...");
+  EXPECT_EQ(scriptEntries(), (std::vector<std::string>{"a", "b", ""}));
+}
+
+TEST_F(ScriptRunnerTest, StandardErrorIsNeitherLoggedNorPrinted) {
+  runner().runScript("echo hidden >&2; echo shown", "Installing app...");
+  EXPECT_EQ(scriptEntries(), std::vector<std::string>{"shown"});
+  EXPECT_EQ(console->text(), "shown\n");
+}
+
+TEST_F(ScriptRunnerTest, ACharacterSplitBetweenReadsIsCarriedAndInvalidChunksAreDropped) {
+  runner().runScript(
+      "printf 'caf\\xc3'; sleep 0.3; printf '\\xa9\\n'; sleep 0.3; printf 'bad \\xff\\n'; "
+      "sleep 0.3; echo next",
+      "Installing app...");
+  EXPECT_EQ(scriptEntries(), (std::vector<std::string>{"caf", "é", "next"}));
+}
+
+TEST_F(ScriptRunnerTest, TheHelperCopyReportsTheExitStatus) {
+  std::vector<std::int32_t> statuses;
+  auto collect = [&](std::int32_t status) { statuses.push_back(status); };
+  runner().runScript("exit 3", collect);
+  runner().runScript("echo fine", collect);
+  runner().runScript("kill -TERM $$", collect);
+  runner().runScript("return 5", collect);
+  EXPECT_EQ(statuses, (std::vector<std::int32_t>{3, 0, SIGTERM, 5}));
+}
+
+TEST_F(ScriptRunnerTest, TheScriptSeesNoExtraDescriptorNorArguments) {
+  runner().runScript(
+      "echo \"$0 $#\"; [[ -e /proc/$$/fd/3 ]] && echo fd3-open || echo fd3-closed; "
+      "echo ${+__shelvo_s}",
+      "Installing app...");
+  EXPECT_EQ(console->text(), "/bin/zsh 0\nfd3-closed\n0\n");
+}
+
+TEST_F(ScriptRunnerTest, ALargeScriptRunsAndNeverAppearsInAnyCommandLine) {
+  const std::string marker = "shelvo-marker-" + std::to_string(::getpid());
+  std::string script = "# " + marker + "\n: '" + std::string(2 * 1024 * 1024, 'x') + "'\n";
+  script += "sleep 0.5; echo done";
+  std::atomic<bool> finished = false;
+  std::thread run([&] {
+    runner().runScript(script, "Installing app...");
+    finished = true;
+  });
+  bool seen = false;
+  while (!finished) {
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+      std::ifstream cmdline(entry.path() / "cmdline", std::ios::binary);
+      std::string text((std::istreambuf_iterator<char>(cmdline)), {});
+      if (text.find(marker) != std::string::npos) seen = true;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  run.join();
+  EXPECT_FALSE(seen);
+  EXPECT_EQ(console->text(), "done\n");
+}
+
+TEST_F(ScriptRunnerTest, ABackgroundChildHoldingThePipeDoesNotDelayTheReturn) {
+  auto start = std::chrono::steady_clock::now();
+  runner().runScript("sleep 30 & echo $!", "Installing app...");
+  auto elapsed = std::chrono::steady_clock::now() - start;
+  EXPECT_LT(elapsed, std::chrono::milliseconds(1500));
+  std::string pid = console->text();
+  ASSERT_FALSE(pid.empty());
+  ::kill(std::stoi(pid), SIGKILL);
+}
+
+TEST_F(ScriptRunnerTest, TheLastLineOfAScriptThatExitsAtOnceIsNeverLost) {
+  for (int i = 0; i < 40; ++i) {
+    auto out = std::make_shared<CapturedConsole>();
+    ScriptRunner quick(platform::Logger({sink, false}, "ostrel.shelvo", "Agent"), out);
+    quick.runScript("echo first; printf last", "Installing app...");
+    ASSERT_EQ(out->text(), "first\nlast\n") << "run " << i;
+  }
+}
+
+TEST_F(ScriptRunnerTest, ALaunchFailureIsReportedWithoutHanging) {
+  auto status = executeScript("/nonexistent/zsh", "echo hi", [](std::string_view) {});
+  ASSERT_FALSE(status);
+  EXPECT_NE(status.error().message.find("No such file"), std::string::npos);
+}
+
+TEST_F(ScriptRunnerTest, ScriptsRunInParallelKeepTheirOwnOutputAndStatus) {
+  std::int32_t first = -1;
+  std::int32_t second = -1;
+  auto outFirst = std::make_shared<CapturedConsole>();
+  auto outSecond = std::make_shared<CapturedConsole>();
+  std::thread a([&] {
+    ScriptRunner(platform::Logger({sink, false}, "s", "c"), outFirst)
+        .runScript("sleep 0.2; echo one; exit 1", [&](std::int32_t s) { first = s; });
+  });
+  std::thread b([&] {
+    ScriptRunner(platform::Logger({sink, false}, "s", "c"), outSecond)
+        .runScript("echo two; exit 2", [&](std::int32_t s) { second = s; });
+  });
+  a.join();
+  b.join();
+  EXPECT_EQ(first, 1);
+  EXPECT_EQ(second, 2);
+  EXPECT_EQ(outFirst->text(), "one\n");
+  EXPECT_EQ(outSecond->text(), "two\n");
+}
+
+}  // namespace
+}  // namespace shelvo
