@@ -109,8 +109,10 @@ std::shared_ptr<LogSink> FileSink::open(const std::string& path) {
 }
 
 void FileSink::write(const LogEntry& entry) {
-  std::string line;
-  line.reserve(entry.message.size() + 160);
+  // Reused per thread: streaming script output writes large entries back to back.
+  thread_local std::string line;
+  line.clear();
+  line.reserve(entry.message.size() + entry.message.size() / 8 + 160);
   line.append("{\"time\":\"");
   line.append(rfc3339Now());
   line.append("\",\"level\":\"");

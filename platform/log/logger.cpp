@@ -29,6 +29,14 @@ Logger::Logger(LogConfig config, std::string subsystem, std::string category)
 
 void Logger::write(LogLevel level, std::string_view format,
                    std::initializer_list<LogArgument> arguments) const {
+  // A message that is one public string, like every chunk of script output, is passed on as it
+  // stands instead of being copied through the formatter.
+  if ((format == "%{public}s" || format == "%{public}@") && arguments.size() == 1) {
+    if (const auto* text = std::get_if<std::string_view>(arguments.begin())) {
+      config_.sink->write(LogEntry{level, subsystem_, category_, *text});
+      return;
+    }
+  }
   std::string message = formatLogMessage(format, arguments, config_.revealPrivate);
   config_.sink->write(LogEntry{level, subsystem_, category_, message});
 }

@@ -1,17 +1,28 @@
 #include "platform/system/console.h"
 
+#include <sys/uio.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include "platform/system/files.h"
 
 namespace shelvo::platform {
 
 void StandardOutput::printLine(std::string_view line) {
-  std::string buffer;
-  buffer.reserve(line.size() + 1);
-  buffer.append(line);
-  buffer.push_back('\n');
-  writeAll(STDOUT_FILENO, buffer);
+  // One writev for the text and its line feed: the line leaves whole and is not copied.
+  char newline = '\n';
+  struct iovec parts[2] = {{const_cast<char*>(line.data()), line.size()}, {&newline, 1}};
+  ssize_t written = 0;
+  do {
+    written = ::writev(STDOUT_FILENO, parts, 2);
+  } while (written < 0 && errno == EINTR);
+  if (written < 0 || static_cast<std::size_t>(written) == line.size() + 1) return;
+  // A short write (a full pipe or terminal): send the rest plainly.
+  if (static_cast<std::size_t>(written) < line.size()) {
+    writeAll(STDOUT_FILENO, line.substr(static_cast<std::size_t>(written)));
+  }
+  writeAll(STDOUT_FILENO, "\n");
 }
 
 void CapturedConsole::printLine(std::string_view line) {

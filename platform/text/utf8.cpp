@@ -3,6 +3,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace shelvo::platform {
 namespace {
 
@@ -49,6 +53,13 @@ bool isValidUtf8(std::string_view bytes) {
   std::size_t size = bytes.size();
   std::size_t i = 0;
   while (i < size) {
+#if defined(__SSE2__)
+    if (size - i >= 16 &&
+        _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i))) == 0) {
+      i += 16;
+      continue;
+    }
+#endif
     if (size - i >= 8 && allAscii(p + i)) {
       i += 8;
       continue;
@@ -104,31 +115,54 @@ std::string_view trimNewlines(std::string_view text) {
   return text;
 }
 
+namespace {
+
+// Offset of the first byte in [p, p + size) that JSON cannot take as it stands: a control
+// character, a quote, a backslash or a non-ASCII byte; size when there is none. Log messages
+// are mostly plain text, so this scan decides the speed of the file log.
+std::size_t plainJsonPrefix(const unsigned char* p, std::size_t size) {
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i space = _mm_set1_epi8(0x20);
+  const __m128i quote = _mm_set1_epi8('"');
+  const __m128i backslash = _mm_set1_epi8('\\');
+  for (; i + 16 <= size; i += 16) {
+    __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    // Signed compare: bytes of 0x80 and above are negative, so they count as below a space.
+    __m128i special =
+        _mm_or_si128(_mm_cmplt_epi8(block, space),
+                     _mm_or_si128(_mm_cmpeq_epi8(block, quote), _mm_cmpeq_epi8(block, backslash)));
+    int mask = _mm_movemask_epi8(special);
+    if (mask != 0) return i + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+  }
+#endif
+  for (; i < size; ++i) {
+    unsigned char c = p[i];
+    if (c < 0x20 || c >= 0x80 || c == '"' || c == '\\') return i;
+  }
+  return size;
+}
+
+}  // namespace
+
 void appendJsonEscaped(std::string& out, std::string_view text) {
   static constexpr char kHex[] = "0123456789abcdef";
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   std::size_t size = text.size();
-  std::size_t runStart = 0;
   std::size_t i = 0;
-  auto flushRun = [&] { out.append(text.data() + runStart, i - runStart); };
   while (i < size) {
-    unsigned char c = p[i];
-    if (c >= 0x20 && c != '"' && c != '\\' && c < 0x80) {
-      ++i;
-      continue;
+    std::size_t plain = plainJsonPrefix(p + i, size - i);
+    // Valid multi-byte characters are copied too; only what JSON cannot hold is rewritten.
+    while (i + plain < size && p[i + plain] >= 0x80) {
+      std::size_t length = sequenceLength(p + i + plain, size - i - plain);
+      if (length == 0) break;
+      plain += length;
+      plain += plainJsonPrefix(p + i + plain, size - i - plain);
     }
-    if (c >= 0x80) {
-      std::size_t length = sequenceLength(p + i, size - i);
-      if (length != 0) {
-        i += length;
-        continue;
-      }
-      flushRun();
-      out.append("\\ufffd");
-      runStart = ++i;
-      continue;
-    }
-    flushRun();
+    out.append(text.data() + i, plain);
+    i += plain;
+    if (i == size) break;
+    unsigned char c = p[i++];
     switch (c) {
       case '"':
         out.append("\\\"");
@@ -146,13 +180,15 @@ void appendJsonEscaped(std::string& out, std::string_view text) {
         out.append("\\t");
         break;
       default:
-        out.append("\\u00");
-        out.push_back(kHex[c >> 4]);
-        out.push_back(kHex[c & 0xF]);
+        if (c >= 0x80) {
+          out.append("\\ufffd");  // not UTF-8
+        } else {
+          out.append("\\u00");
+          out.push_back(kHex[c >> 4]);
+          out.push_back(kHex[c & 0xF]);
+        }
     }
-    runStart = ++i;
   }
-  flushRun();
 }
 
 }  // namespace shelvo::platform
