@@ -9,10 +9,13 @@ AgentPlatform AgentPlatform::fromEnvironment() {
   platform.root = platform::RootPrefix::fromEnvironment();
   platform.log = platform::LogConfig::fromEnvironment("shelvo");
   platform.console = std::make_shared<platform::StandardOutput>();
+  platform.errorConsole = std::make_shared<platform::StandardError>();
   platform.sleeper = std::make_shared<platform::RealSleeper>();
   platform.user = platform::effectiveUserAccount();
   platform.operatingSystemVersion = platform::runningOperatingSystemVersion();
   platform.mainBundle = platform::Bundle::mainBundle();
+  platform.urlSession = platform::URLSessionConfiguration::fromEnvironment();
+  platform.now = [] { return std::chrono::system_clock::now(); };
   platform.endProcess = [](int status) { platform::endProcess(status); };
   return platform;
 }

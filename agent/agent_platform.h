@@ -5,7 +5,10 @@
 #include <optional>
 #include <string>
 
+#include <chrono>
+
 #include "platform/bundle/bundle.h"
+#include "platform/http/url_session.h"
 #include "platform/log/logger.h"
 #include "platform/system/console.h"
 #include "platform/system/os_version.h"
@@ -21,11 +24,15 @@ struct AgentPlatform {
   platform::RootPrefix root{"/"};
   platform::LogConfig log;
   std::shared_ptr<platform::Console> console;
+  // Hints for the operator that are not part of a command's output.
+  std::shared_ptr<platform::Console> errorConsole;
   std::shared_ptr<platform::Sleeper> sleeper;
   platform::UserAccount user;
   platform::OperatingSystemVersion operatingSystemVersion;
   std::optional<platform::Bundle> mainBundle;
   std::string zshPath = "/bin/zsh";
+  platform::URLSessionConfiguration urlSession;
+  std::function<std::chrono::system_clock::time_point()> now;
   // Ends the process; never returns.
   std::function<void(int)> endProcess;
 

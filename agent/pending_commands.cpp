@@ -9,15 +9,6 @@ void ShelvoAgentController::commandNotAvailable(std::string_view command) {
   exit(69);
 }
 
-void ShelvoAgentController::installApp(const std::string&, bool, bool, bool, const std::string&,
-                                       const std::vector<std::string>&, bool) {
-  commandNotAvailable("--install");
-}
-
-void ShelvoAgentController::runUpdates(bool, bool, bool, const std::string&) {
-  commandNotAvailable("--update");
-}
-
 void ShelvoAgentController::postNotification(const std::string&, const std::optional<std::string>&,
                                              const std::string&,
                                              const std::optional<std::string>&) {

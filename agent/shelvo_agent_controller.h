@@ -9,6 +9,7 @@
 #include "agent/agent_platform.h"
 #include "platform/bundle/bundle.h"
 #include "platform/defaults/preferences.h"
+#include "platform/http/url_session.h"
 #include "platform/log/logger.h"
 #include "shared/script-runner/script_runner.h"
 
@@ -44,6 +45,14 @@ class ShelvoAgentController {
 
   void runScript(std::string_view script, std::string_view progressMessage);
 
+  // Service requests: each blocks until the answer is classified and returns the opened
+  // script; every failure ends the process from the completion handler.
+  std::string requestInstallInformation(const std::string& bundleIdentifier, bool notification,
+                                        bool dock, bool progress, bool updateAction, bool pontiq,
+                                        const std::string& authorization);
+  std::string requestUpdateInformation(bool notification, bool progress,
+                                       const std::string& authorization);
+
   // Fields, in the order they are set.
   const platform::Logger agentLogger;
   const platform::Logger notifierLogger;
@@ -65,6 +74,18 @@ class ShelvoAgentController {
   void requireOperatingSystem13();
   void notifyFromArguments();
   [[noreturn]] void commandNotAvailable(std::string_view command);
+
+  struct ResultBox;
+  using Receiver = void (ShelvoAgentController::*)(const platform::DataTaskResult&, ResultBox&);
+  std::string awaitAnswer(platform::URLRequest request, Receiver receiver);
+  void receiveInstallInformation(const platform::DataTaskResult& result, ResultBox& box);
+  void receiveUpdateInformation(const platform::DataTaskResult& result, ResultBox& box);
+  void handOver(std::string text, ResultBox& box);
+  [[noreturn]] void failToFormURL();
+  // Logs the message, prints it, and ends the process with status.
+  [[noreturn]] void reportAndExit(platform::LogLevel level, std::string_view message, int status);
+  // Logs the message at level, then prints it.
+  void report(platform::LogLevel level, std::string_view message);
 
   AgentPlatform platform_;
   std::vector<std::string> arguments_;

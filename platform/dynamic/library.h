@@ -21,6 +21,13 @@ class DynamicLibrary {
     return reinterpret_cast<Function*>(symbol(name));
   }
 
+  // Stores the named function in slot; false when the symbol is missing.
+  template <typename Function>
+  bool resolve(Function*& slot, const char* name) const {
+    slot = function<Function>(name);
+    return slot != nullptr;
+  }
+
  private:
   void* handle_ = nullptr;
   std::string error_;

@@ -25,6 +25,12 @@ void StandardOutput::printLine(std::string_view line) {
   writeAll(STDOUT_FILENO, "\n");
 }
 
+void StandardError::printLine(std::string_view line) {
+  std::string text(line);
+  text.push_back('\n');
+  writeAll(STDERR_FILENO, text);
+}
+
 void CapturedConsole::printLine(std::string_view line) {
   std::lock_guard lock(mutex_);
   text_.append(line);

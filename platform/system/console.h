@@ -21,6 +21,12 @@ class StandardOutput final : public Console {
   void printLine(std::string_view line) override;
 };
 
+// Standard error, for hints beside a command's output.
+class StandardError final : public Console {
+ public:
+  void printLine(std::string_view line) override;
+};
+
 // Keeps the lines in memory, for tests.
 class CapturedConsole final : public Console {
  public:

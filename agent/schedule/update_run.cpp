@@ -1,0 +1,105 @@
+#include <cmath>
+#include <ctime>
+#include <limits>
+
+#include "agent/configuration.h"
+#include "agent/shelvo_agent_controller.h"
+
+namespace shelvo {
+namespace {
+
+// "yyyy-MM-dd HH:mm:ss Z" in the local time zone.
+std::string displayDate(std::int64_t secondsSince1970) {
+  std::time_t time = static_cast<std::time_t>(secondsSince1970);
+  std::tm local{};
+  if (::localtime_r(&time, &local) == nullptr) return std::to_string(secondsSince1970);
+  char text[64];
+  std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S %z", &local);
+  return std::string(text, length);
+}
+
+// Whole hours from the last update to now, truncated toward zero; negative for a last update
+// in the future.
+std::int64_t hoursSince(std::int64_t lastUpdated, std::chrono::system_clock::time_point now) {
+  double nowSeconds = std::chrono::duration<double>(now.time_since_epoch()).count();
+  double hours = std::trunc((nowSeconds - static_cast<double>(lastUpdated)) / 3600.0);
+  constexpr double kLimit = 9.2e18;  // within int64, whatever a stored value claims
+  return static_cast<std::int64_t>(std::clamp(hours, -kLimit, kLimit));
+}
+
+}  // namespace
+
+void ShelvoAgentController::report(platform::LogLevel level, std::string_view message) {
+  agentLogger.write(level, message, {});
+  print(message);
+}
+
+void ShelvoAgentController::runUpdates(bool notification, bool progress, bool scheduled,
+                                       const std::string& authorization) {
+  report(platform::LogLevel::Default, "Checking for application updates...");
+  std::int64_t updateInterval =
+      defaultsShelvo ? defaultsShelvo->integerForKey(kUpdateIntervalKey) : 0;
+  if (scheduled && updateInterval == 0) {
+    agentLogger.log("Update schedule is disabled. Skipping updates...");
+    exit(0);
+  }
+
+  // LastUpdated lives in the program's own defaults when it runs from a bundle, else in the
+  // agent's suite; there the value 0 is shown as a date, as the store holds it.
+  std::int64_t lastUpdated = 0;
+  bool never = false;
+  if (bundleID) {
+    lastUpdated = defaults ? defaults->integerForKey(kLastUpdatedKey) : 0;
+    never = lastUpdated == 0;
+  } else if (defaultsShelvoAgent) {
+    lastUpdated = defaultsShelvoAgent->integerForKey(kLastUpdatedKey);
+  } else {
+    never = true;
+  }
+  if (never) {
+    report(platform::LogLevel::Default, "Last Updated: Never");
+  } else {
+    std::string shown = displayDate(lastUpdated);
+    agentLogger.log("Last Updated: %{public}s", {shown});
+    print("Last Updated: " + shown);
+  }
+
+  std::int64_t hours = hoursSince(lastUpdated, platform_.now());
+  agentLogger.debug("Hours since last update: %ld", {hours});
+  print("Hours since last update: " + std::to_string(hours));
+
+  std::int64_t intervalDays = updateInterval;
+  if (intervalDays < 1) {
+    intervalDays = 1;
+    agentLogger.debug("Using default update interval in days: %ld", {intervalDays});
+    print("Using default update interval in days: " + std::to_string(intervalDays));
+  } else {
+    agentLogger.debug("Configured update interval in days: %ld", {intervalDays});
+    print("Configured update interval in days: " + std::to_string(intervalDays));
+  }
+  // An interval too large to count in hours can never come due.
+  std::int64_t threshold = 0;
+  if (__builtin_mul_overflow(intervalDays, std::int64_t{24}, &threshold)) {
+    threshold = std::numeric_limits<std::int64_t>::max();
+  } else {
+    threshold -= 1;
+  }
+  agentLogger.debug("Update interval in hours: %ld", {threshold});
+
+  if (hours < threshold) {
+    report(platform::LogLevel::Default, "Skipping updates...");
+    exit(0);
+  }
+  report(platform::LogLevel::Debug, "Downloading update information...");
+  std::string script = requestUpdateInformation(notification, progress, authorization);
+  try {
+    runScript(script, "Updating apps...");
+  } catch (const ScriptLaunchError& error) {
+    agentLogger.error("Error running updates: %s", {error.what()});
+    print(std::string("Error running updates: ") + error.what());
+    exit(23);
+  }
+  report(platform::LogLevel::Default, "Updates completed!");
+}
+
+}  // namespace shelvo

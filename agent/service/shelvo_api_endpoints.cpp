@@ -1,0 +1,52 @@
+#include "agent/service/shelvo_api_endpoints.h"
+
+#include <cstdlib>
+
+#ifndef SHELVO_DEFAULT_SERVICE_URL
+#error "the build sets SHELVO_DEFAULT_SERVICE_URL"
+#endif
+
+namespace shelvo {
+namespace {
+
+bool isURLCharacter(unsigned char c) {
+  if (c <= 0x20 || c >= 0x7F) return false;
+  return std::string_view("\"<>\\^`{|}").find(static_cast<char>(c)) == std::string_view::npos;
+}
+
+}  // namespace
+
+bool ShelvoAPIEndpoints::isAbsoluteHttpsURL(std::string_view text) {
+  constexpr std::string_view kScheme = "https://";
+  if (text.size() <= kScheme.size() || text.substr(0, kScheme.size()) != kScheme) return false;
+  for (unsigned char c : text) {
+    if (!isURLCharacter(c)) return false;
+  }
+  std::string_view authority = text.substr(kScheme.size());
+  authority = authority.substr(0, authority.find_first_of("/?#"));
+  if (auto at = authority.rfind('@'); at != std::string_view::npos) authority.remove_prefix(at + 1);
+  return !authority.empty() && authority.front() != ':';
+}
+
+std::optional<std::string> ShelvoAPIEndpoints::baseURL() {
+  const char* configured = std::getenv("SHELVO_SERVICE_URL");
+  std::string base =
+      configured != nullptr && *configured != '\0' ? configured : SHELVO_DEFAULT_SERVICE_URL;
+  if (!isAbsoluteHttpsURL(base)) return std::nullopt;
+  while (base.back() == '/') base.pop_back();  // "https://host/" + "/apps" must not double up
+  return base;
+}
+
+std::optional<std::string> ShelvoAPIEndpoints::appsEndpoint() {
+  auto base = baseURL();
+  if (!base) return std::nullopt;
+  return *base + "/apps";
+}
+
+std::optional<std::string> ShelvoAPIEndpoints::updateEndpoint() {
+  auto base = baseURL();
+  if (!base) return std::nullopt;
+  return *base + "/apps/update";
+}
+
+}  // namespace shelvo

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace shelvo {
+
+// The app service's URLs, built on its base URL: SHELVO_SERVICE_URL, or the one set at build
+// time. Absent when the base is not an absolute https:// URL.
+class ShelvoAPIEndpoints {
+ public:
+  static std::optional<std::string> baseURL();
+  static std::optional<std::string> appsEndpoint();
+  static std::optional<std::string> updateEndpoint();
+
+  // An absolute https:// URL with a host, made only of characters a URL may hold.
+  static bool isAbsoluteHttpsURL(std::string_view text);
+};
+
+}  // namespace shelvo

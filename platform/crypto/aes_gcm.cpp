@@ -1,0 +1,88 @@
+#include "platform/crypto/aes_gcm.h"
+
+#include <openssl/evp.h>
+
+#include <limits>
+#include <memory>
+
+#include "platform/dynamic/library.h"
+
+namespace shelvo::platform {
+namespace {
+
+// The libcrypto calls that open a box; the library is loaded only by commands that need it.
+struct CryptoApi {
+  decltype(&::EVP_CIPHER_CTX_new) contextNew = nullptr;
+  decltype(&::EVP_CIPHER_CTX_free) contextFree = nullptr;
+  decltype(&::EVP_aes_256_gcm) aes256Gcm = nullptr;
+  decltype(&::EVP_DecryptInit_ex) decryptInit = nullptr;
+  decltype(&::EVP_CIPHER_CTX_ctrl) control = nullptr;
+  decltype(&::EVP_DecryptUpdate) decryptUpdate = nullptr;
+  decltype(&::EVP_DecryptFinal_ex) decryptFinal = nullptr;
+
+  static const CryptoApi* get() {
+    static const CryptoApi* const api = []() -> const CryptoApi* {
+      static const DynamicLibrary library("libcrypto.so.3");
+      static CryptoApi loaded;
+      bool ok = library.resolve(loaded.contextNew, "EVP_CIPHER_CTX_new") &&
+                library.resolve(loaded.contextFree, "EVP_CIPHER_CTX_free") &&
+                library.resolve(loaded.aes256Gcm, "EVP_aes_256_gcm") &&
+                library.resolve(loaded.decryptInit, "EVP_DecryptInit_ex") &&
+                library.resolve(loaded.control, "EVP_CIPHER_CTX_ctrl") &&
+                library.resolve(loaded.decryptUpdate, "EVP_DecryptUpdate") &&
+                library.resolve(loaded.decryptFinal, "EVP_DecryptFinal_ex");
+      return ok ? &loaded : nullptr;
+    }();
+    return api;
+  }
+};
+
+}  // namespace
+
+AesGcmOpened openAesGcmCombined(std::string_view key, std::string_view combined) {
+  AesGcmOpened result;
+  if (key.size() != 32 || combined.size() < kAesGcmNonceSize + kAesGcmTagSize ||
+      combined.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
+    return result;
+  }
+  const CryptoApi* api = CryptoApi::get();
+  if (api == nullptr) {
+    result.error = AesGcmOpenError::Unavailable;
+    return result;
+  }
+  auto freeContext = [api](EVP_CIPHER_CTX* context) { api->contextFree(context); };
+  std::unique_ptr<EVP_CIPHER_CTX, decltype(freeContext)> context(api->contextNew(), freeContext);
+  if (!context) {
+    result.error = AesGcmOpenError::Unavailable;
+    return result;
+  }
+  const auto* bytes = reinterpret_cast<const unsigned char*>(combined.data());
+  std::string_view nonce = combined.substr(0, kAesGcmNonceSize);
+  std::size_t cipherLength = combined.size() - kAesGcmNonceSize - kAesGcmTagSize;
+  const unsigned char* ciphertext = bytes + kAesGcmNonceSize;
+  const unsigned char* tag = ciphertext + cipherLength;
+
+  std::string plaintext(cipherLength, '\0');
+  auto* out = reinterpret_cast<unsigned char*>(plaintext.data());
+  int written = 0;
+  int finalWritten = 0;
+  bool opened = api->decryptInit(context.get(), api->aes256Gcm(), nullptr, nullptr, nullptr) == 1 &&
+                api->control(context.get(), EVP_CTRL_GCM_SET_IVLEN, static_cast<int>(nonce.size()),
+                             nullptr) == 1 &&
+                api->decryptInit(context.get(), nullptr, nullptr,
+                                 reinterpret_cast<const unsigned char*>(key.data()),
+                                 reinterpret_cast<const unsigned char*>(nonce.data())) == 1 &&
+                api->decryptUpdate(context.get(), out, &written, ciphertext,
+                                   static_cast<int>(cipherLength)) == 1 &&
+                api->control(context.get(), EVP_CTRL_GCM_SET_TAG, static_cast<int>(kAesGcmTagSize),
+                             const_cast<unsigned char*>(tag)) == 1;
+  if (opened && api->decryptFinal(context.get(), out + written, &finalWritten) == 1) {
+    plaintext.resize(static_cast<std::size_t>(written + finalWritten));
+    result.plaintext = std::move(plaintext);
+    return result;
+  }
+  result.error = AesGcmOpenError::AuthenticationFailure;
+  return result;
+}
+
+}  // namespace shelvo::platform

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace shelvo::platform {
+
+enum class AesGcmOpenError { InvalidFormat, AuthenticationFailure, Unavailable };
+
+struct AesGcmOpened {
+  std::optional<std::string> plaintext;
+  AesGcmOpenError error = AesGcmOpenError::InvalidFormat;
+};
+
+inline constexpr std::size_t kAesGcmNonceSize = 12;
+inline constexpr std::size_t kAesGcmTagSize = 16;
+
+// Opens an AES-256-GCM sealed box in its combined form: 12-byte nonce, ciphertext, 16-byte tag,
+// no additional data. key must be 32 bytes. OpenSSL's libcrypto is loaded on first use.
+AesGcmOpened openAesGcmCombined(std::string_view key, std::string_view combined);
+
+}  // namespace shelvo::platform

@@ -1,0 +1,46 @@
+#include "platform/dbus/sd_bus_api.h"
+
+#include "platform/dynamic/library.h"
+
+namespace shelvo::platform {
+const SdBusApi* SdBusApi::get() {
+  static const SdBusApi* const api = []() -> const SdBusApi* {
+    static const DynamicLibrary library("libsystemd.so.0");
+    static SdBusApi loaded;
+    bool ok = library.loaded() && library.resolve(loaded.openSystem, "sd_bus_open_system") &&
+              library.resolve(loaded.openUser, "sd_bus_open_user") &&
+              library.resolve(loaded.create, "sd_bus_new") &&
+              library.resolve(loaded.setAddress, "sd_bus_set_address") &&
+              library.resolve(loaded.setBusClient, "sd_bus_set_bus_client") &&
+              library.resolve(loaded.start, "sd_bus_start") &&
+              library.resolve(loaded.flushCloseUnref, "sd_bus_flush_close_unref") &&
+              library.resolve(loaded.newMethodCall, "sd_bus_message_new_method_call") &&
+              library.resolve(loaded.setAutoStart, "sd_bus_message_set_auto_start") &&
+              library.resolve(loaded.append, "sd_bus_message_append") &&
+              library.resolve(loaded.openContainer, "sd_bus_message_open_container") &&
+              library.resolve(loaded.closeContainer, "sd_bus_message_close_container") &&
+              library.resolve(loaded.read, "sd_bus_message_read") &&
+              library.resolve(loaded.enterContainer, "sd_bus_message_enter_container") &&
+              library.resolve(loaded.exitContainer, "sd_bus_message_exit_container") &&
+              library.resolve(loaded.skip, "sd_bus_message_skip") &&
+              library.resolve(loaded.messageUnref, "sd_bus_message_unref") &&
+              library.resolve(loaded.call, "sd_bus_call") &&
+              library.resolve(loaded.errorFree, "sd_bus_error_free");
+    return ok ? &loaded : nullptr;
+  }();
+  return api;
+}
+
+void SdBusCloser::operator()(sd_bus* bus) const {
+  if (const SdBusApi* api = SdBusApi::get()) api->flushCloseUnref(bus);
+}
+
+void SdBusMessageCloser::operator()(sd_bus_message* message) const {
+  if (const SdBusApi* api = SdBusApi::get()) api->messageUnref(message);
+}
+
+SdBusError::~SdBusError() {
+  if (const SdBusApi* api = SdBusApi::get()) api->errorFree(&error_);
+}
+
+}  // namespace shelvo::platform

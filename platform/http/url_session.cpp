@@ -1,0 +1,182 @@
+#include "platform/http/url_session.h"
+
+#include <cstdlib>
+#include <memory>
+#include <thread>
+
+#include "platform/http/curl_api.h"
+
+namespace shelvo::platform {
+namespace {
+
+constexpr long kMaxRedirects = 16;
+constexpr std::size_t kMaxBody = 256 * 1024 * 1024;
+
+struct EasyCleanup {
+  const CurlApi* api;
+  void operator()(CURL* handle) const { api->cleanup(handle); }
+};
+struct SlistCleanup {
+  const CurlApi* api;
+  void operator()(curl_slist* list) const { api->slistFreeAll(list); }
+};
+
+// The host named by an https URL, for error texts.
+std::string hostOf(const std::string& url) {
+  std::string_view rest(url);
+  if (auto scheme = rest.find("://"); scheme != std::string_view::npos)
+    rest.remove_prefix(scheme + 3);
+  rest = rest.substr(0, rest.find_first_of("/?#"));
+  if (auto at = rest.rfind('@'); at != std::string_view::npos) rest.remove_prefix(at + 1);
+  if (!rest.empty() && rest.front() == '[') return std::string(rest.substr(1, rest.find(']') - 1));
+  return std::string(rest.substr(0, rest.find(':')));
+}
+
+int urlErrorCodeFor(CURLcode code) {
+  switch (code) {
+    case CURLE_OPERATION_TIMEDOUT:
+      return kURLErrorTimedOut;
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+      return kURLErrorCannotFindHost;
+    case CURLE_COULDNT_CONNECT:
+      return kURLErrorCannotConnectToHost;
+    case CURLE_PEER_FAILED_VERIFICATION:
+      return kURLErrorServerCertificateUntrusted;
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_ENGINE_NOTFOUND:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_SHUTDOWN_FAILED:
+    case CURLE_SSL_CRL_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+    case CURLE_SSL_CLIENTCERT:
+      return kURLErrorSecureConnectionFailed;
+    case CURLE_GOT_NOTHING:
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+    case CURLE_PARTIAL_FILE:
+    case CURLE_HTTP2:
+    case CURLE_HTTP2_STREAM:
+      return kURLErrorNetworkConnectionLost;
+    case CURLE_TOO_MANY_REDIRECTS:
+      return kURLErrorHTTPTooManyRedirects;
+    case CURLE_UNSUPPORTED_PROTOCOL:
+      return kURLErrorUnsupportedURL;
+    case CURLE_URL_MALFORMAT:
+      return kURLErrorBadURL;
+    default:
+      return kURLErrorUnknown;
+  }
+}
+
+size_t appendBody(char* bytes, size_t size, size_t count, void* userdata) {
+  auto* body = static_cast<std::string*>(userdata);
+  size_t length = size * count;
+  if (body->size() + length > kMaxBody) return 0;  // refuse, rather than exhaust memory
+  body->append(bytes, length);
+  return length;
+}
+
+}  // namespace
+
+URLSessionConfiguration URLSessionConfiguration::fromEnvironment() {
+  URLSessionConfiguration configuration;
+  if (const char* ca = std::getenv("SHELVO_CA_FILE"); ca != nullptr && *ca != '\0') {
+    configuration.caFile = ca;
+  }
+  if (const char* timeout = std::getenv("SHELVO_TEST_REQUEST_TIMEOUT"); timeout != nullptr) {
+    long seconds = std::strtol(timeout, nullptr, 10);
+    if (seconds > 0) configuration.timeoutOverride = std::chrono::seconds(seconds);
+  }
+  configuration.networkPolicy = std::make_shared<NetworkManagerPolicy>();
+  return configuration;
+}
+
+URLSession::URLSession(URLSessionConfiguration configuration)
+    : configuration_(std::move(configuration)) {}
+
+void URLSession::dataTask(URLRequest request,
+                          std::function<void(DataTaskResult)> completion) const {
+  CurlApi::get();  // load and initialise libcurl before the worker thread exists
+  std::thread([session = *this, request = std::move(request), completion = std::move(completion)] {
+    completion(session.perform(request));
+  }).detach();
+}
+
+DataTaskResult URLSession::perform(const URLRequest& request) const {
+  DataTaskResult result;
+  const std::string host = hostOf(request.url);
+  if (configuration_.networkPolicy) {
+    NetworkCost cost = configuration_.networkPolicy->currentNetworkCost();
+    if (cost == NetworkCost::Constrained && !request.allowsConstrainedNetworkAccess) {
+      result.error = makeURLError(kURLErrorNotConnectedToInternet, host,
+                                  NetworkUnavailableReason::Constrained);
+      return result;
+    }
+    if (cost == NetworkCost::Expensive && !request.allowsExpensiveNetworkAccess) {
+      result.error =
+          makeURLError(kURLErrorNotConnectedToInternet, host, NetworkUnavailableReason::Expensive);
+      return result;
+    }
+  }
+  const CurlApi* api = CurlApi::get();
+  if (api == nullptr) {
+    result.error = RequestError{false, 0, "The HTTP library libcurl could not be loaded.", {}};
+    return result;
+  }
+  std::unique_ptr<CURL, EasyCleanup> handle(api->easyInit(), EasyCleanup{api});
+  if (!handle) {
+    result.error = makeURLError(kURLErrorUnknown, host);
+    return result;
+  }
+  std::unique_ptr<curl_slist, SlistCleanup> headers(nullptr, SlistCleanup{api});
+  for (const auto& [name, value] : request.headers) {
+    std::string line = name + ": " + value;
+    curl_slist* extended = api->slistAppend(headers.get(), line.c_str());
+    if (extended == nullptr) {
+      result.error = makeURLError(kURLErrorUnknown, host);
+      return result;
+    }
+    headers.release();
+    headers.reset(extended);
+  }
+  long idleSeconds =
+      static_cast<long>(configuration_.timeoutOverride.value_or(request.timeoutInterval).count());
+  std::string body;
+  CURL* curl = handle.get();
+  api->setopt(curl, CURLOPT_URL, request.url.c_str());
+  api->setopt(curl, CURLOPT_CUSTOMREQUEST, request.method.c_str());
+  api->setopt(curl, CURLOPT_HTTPHEADER, headers.get());
+  api->setopt(curl, CURLOPT_PROTOCOLS_STR, "https");
+  api->setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "https");
+  api->setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+  api->setopt(curl, CURLOPT_MAXREDIRS, kMaxRedirects);
+  api->setopt(curl, CURLOPT_UNRESTRICTED_AUTH, 0L);  // no credential for another host
+  api->setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
+  api->setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+  if (configuration_.caFile) api->setopt(curl, CURLOPT_CAINFO, configuration_.caFile->c_str());
+  api->setopt(curl, CURLOPT_CONNECTTIMEOUT, idleSeconds);
+  api->setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  api->setopt(curl, CURLOPT_LOW_SPEED_TIME, idleSeconds);
+  api->setopt(curl, CURLOPT_ACCEPT_ENCODING, "");
+  api->setopt(curl, CURLOPT_NOSIGNAL, 1L);
+  api->setopt(curl, CURLOPT_WRITEFUNCTION, appendBody);
+  api->setopt(curl, CURLOPT_WRITEDATA, &body);
+
+  CURLcode code = api->perform(curl);
+  if (code != CURLE_OK) {
+    result.error = makeURLError(urlErrorCodeFor(code), host);
+    return result;
+  }
+  long status = 0;
+  api->getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+  if (status != 0) result.response = HTTPResponse{status};
+  result.data = std::move(body);
+  return result;
+}
+
+}  // namespace shelvo::platform

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/http/network_policy.h"
+#include "platform/http/url_error.h"
+
+namespace shelvo::platform {
+
+struct URLRequest {
+  std::string url;
+  std::string method = "GET";
+  std::vector<std::pair<std::string, std::string>> headers;
+  // An idle timeout: the request fails when no data moves for this long, not after a total.
+  std::chrono::seconds timeoutInterval{60};
+  bool allowsConstrainedNetworkAccess = true;
+  bool allowsExpensiveNetworkAccess = true;
+};
+
+struct HTTPResponse {
+  long statusCode = 0;
+};
+
+// What a data task hands to its completion: body and response on success, the error otherwise.
+struct DataTaskResult {
+  std::optional<std::string> data;
+  std::optional<HTTPResponse> response;
+  std::optional<RequestError> error;
+};
+
+struct URLSessionConfiguration {
+  // PEM file of the authorities trusted for servers, instead of the system store.
+  std::optional<std::string> caFile;
+  // Replaces every request's timeout interval (a seam for tests of slow servers).
+  std::optional<std::chrono::seconds> timeoutOverride;
+  std::shared_ptr<NetworkPolicy> networkPolicy;
+
+  // SHELVO_CA_FILE and SHELVO_TEST_REQUEST_TIMEOUT; the NetworkManager policy.
+  static URLSessionConfiguration fromEnvironment();
+};
+
+// HTTPS requests with libcurl, https only, certificate verification always on. libcurl is
+// loaded when the first task starts.
+class URLSession {
+ public:
+  explicit URLSession(URLSessionConfiguration configuration);
+
+  // Starts the request on a worker thread of its own and returns at once; completion runs on
+  // that thread when the request has ended.
+  void dataTask(URLRequest request, std::function<void(DataTaskResult)> completion) const;
+
+  // The same, performed on the calling thread.
+  DataTaskResult perform(const URLRequest& request) const;
+
+ private:
+  URLSessionConfiguration configuration_;
+};
+
+}  // namespace shelvo::platform
