@@ -40,9 +40,17 @@ struct CryptoApi {
 }  // namespace
 
 AesGcmOpened openAesGcmCombined(std::string_view key, std::string_view combined) {
+  if (combined.size() < kAesGcmNonceSize + kAesGcmTagSize) return {};
+  return openAesGcm(key, combined.substr(0, kAesGcmNonceSize),
+                    std::string(combined.substr(kAesGcmNonceSize)));
+}
+
+AesGcmOpened openAesGcm(std::string_view key, std::string_view nonce,
+                        std::string ciphertextAndTag) {
   AesGcmOpened result;
-  if (key.size() != 32 || combined.size() < kAesGcmNonceSize + kAesGcmTagSize ||
-      combined.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
+  if (key.size() != 32 || nonce.size() != kAesGcmNonceSize ||
+      ciphertextAndTag.size() < kAesGcmTagSize ||
+      ciphertextAndTag.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
     return result;
   }
   const CryptoApi* api = CryptoApi::get();
@@ -56,29 +64,25 @@ AesGcmOpened openAesGcmCombined(std::string_view key, std::string_view combined)
     result.error = AesGcmOpenError::Unavailable;
     return result;
   }
-  const auto* bytes = reinterpret_cast<const unsigned char*>(combined.data());
-  std::string_view nonce = combined.substr(0, kAesGcmNonceSize);
-  std::size_t cipherLength = combined.size() - kAesGcmNonceSize - kAesGcmTagSize;
-  const unsigned char* ciphertext = bytes + kAesGcmNonceSize;
-  const unsigned char* tag = ciphertext + cipherLength;
-
-  std::string plaintext(cipherLength, '\0');
-  auto* out = reinterpret_cast<unsigned char*>(plaintext.data());
+  std::size_t cipherLength = ciphertextAndTag.size() - kAesGcmTagSize;
+  auto* ciphertext = reinterpret_cast<unsigned char*>(ciphertextAndTag.data());
+  unsigned char* tag = ciphertext + cipherLength;
+  unsigned char* out = ciphertext;  // in place
   int written = 0;
   int finalWritten = 0;
-  bool opened = api->decryptInit(context.get(), api->aes256Gcm(), nullptr, nullptr, nullptr) == 1 &&
-                api->control(context.get(), EVP_CTRL_GCM_SET_IVLEN, static_cast<int>(nonce.size()),
-                             nullptr) == 1 &&
-                api->decryptInit(context.get(), nullptr, nullptr,
-                                 reinterpret_cast<const unsigned char*>(key.data()),
-                                 reinterpret_cast<const unsigned char*>(nonce.data())) == 1 &&
-                api->decryptUpdate(context.get(), out, &written, ciphertext,
-                                   static_cast<int>(cipherLength)) == 1 &&
-                api->control(context.get(), EVP_CTRL_GCM_SET_TAG, static_cast<int>(kAesGcmTagSize),
-                             const_cast<unsigned char*>(tag)) == 1;
+  bool opened =
+      api->decryptInit(context.get(), api->aes256Gcm(), nullptr, nullptr, nullptr) == 1 &&
+      api->control(context.get(), EVP_CTRL_GCM_SET_IVLEN, static_cast<int>(kAesGcmNonceSize),
+                   nullptr) == 1 &&
+      api->decryptInit(context.get(), nullptr, nullptr,
+                       reinterpret_cast<const unsigned char*>(key.data()),
+                       reinterpret_cast<const unsigned char*>(nonce.data())) == 1 &&
+      api->decryptUpdate(context.get(), out, &written, ciphertext,
+                         static_cast<int>(cipherLength)) == 1 &&
+      api->control(context.get(), EVP_CTRL_GCM_SET_TAG, static_cast<int>(kAesGcmTagSize), tag) == 1;
   if (opened && api->decryptFinal(context.get(), out + written, &finalWritten) == 1) {
-    plaintext.resize(static_cast<std::size_t>(written + finalWritten));
-    result.plaintext = std::move(plaintext);
+    ciphertextAndTag.resize(static_cast<std::size_t>(written + finalWritten));
+    result.plaintext = std::move(ciphertextAndTag);
     return result;
   }
   result.error = AesGcmOpenError::AuthenticationFailure;

@@ -20,4 +20,8 @@ inline constexpr std::size_t kAesGcmTagSize = 16;
 // no additional data. key must be 32 bytes. OpenSSL's libcrypto is loaded on first use.
 AesGcmOpened openAesGcmCombined(std::string_view key, std::string_view combined);
 
+// The same box given as its nonce and the rest (ciphertext and tag), which is opened in place:
+// a large answer is never copied.
+AesGcmOpened openAesGcm(std::string_view key, std::string_view nonce, std::string ciphertextAndTag);
+
 }  // namespace shelvo::platform

@@ -110,7 +110,10 @@ void URLSession::dataTask(URLRequest request,
 DataTaskResult URLSession::perform(const URLRequest& request) const {
   DataTaskResult result;
   const std::string host = hostOf(request.url);
-  if (configuration_.networkPolicy) {
+  // The network's cost matters only to a request that may not use every network.
+  bool restricted =
+      !request.allowsConstrainedNetworkAccess || !request.allowsExpensiveNetworkAccess;
+  if (configuration_.networkPolicy && restricted) {
     NetworkCost cost = configuration_.networkPolicy->currentNetworkCost();
     if (cost == NetworkCost::Constrained && !request.allowsConstrainedNetworkAccess) {
       result.error = makeURLError(kURLErrorNotConnectedToInternet, host,

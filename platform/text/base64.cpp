@@ -3,6 +3,10 @@
 #include <array>
 #include <cstdint>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 namespace shelvo::platform {
 namespace {
 
@@ -20,17 +24,75 @@ constexpr std::array<std::uint8_t, 256> makeDecodeTable() {
 
 constexpr std::array<std::uint8_t, 256> kDecode = makeDecodeTable();
 
+#if defined(__x86_64__)
+// Decodes 32 characters at a time with AVX2 (the nibble-lookup method): returns how many input
+// characters it consumed, always whole blocks of 32, stopping before the last four characters
+// (which may hold padding) and at the first block holding anything outside the alphabet.
+// out must have room for 8 bytes beyond what it writes.
+__attribute__((target("avx2"))) std::size_t decodeBlocksAvx2(const unsigned char* in,
+                                                             std::size_t size, unsigned char* out) {
+  const __m256i lutLow =
+      _mm256_setr_epi8(0x15, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x13, 0x1A, 0x1B,
+                       0x1B, 0x1B, 0x1A, 0x15, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11,
+                       0x13, 0x1A, 0x1B, 0x1B, 0x1B, 0x1A);
+  const __m256i lutHigh =
+      _mm256_setr_epi8(0x10, 0x10, 0x01, 0x02, 0x04, 0x08, 0x04, 0x08, 0x10, 0x10, 0x10, 0x10, 0x10,
+                       0x10, 0x10, 0x10, 0x10, 0x10, 0x01, 0x02, 0x04, 0x08, 0x04, 0x08, 0x10, 0x10,
+                       0x10, 0x10, 0x10, 0x10, 0x10, 0x10);
+  const __m256i lutRoll =
+      _mm256_setr_epi8(0, 16, 19, 4, -65, -65, -71, -71, 0, 0, 0, 0, 0, 0, 0, 0, 0, 16, 19, 4, -65,
+                       -65, -71, -71, 0, 0, 0, 0, 0, 0, 0, 0);
+  const __m256i mask2F = _mm256_set1_epi8(0x2F);
+  const __m256i pack = _mm256_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1, 2,
+                                        1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1);
+  const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 7, 7);
+  std::size_t consumed = 0;
+  while (size - consumed >= 32 + 4) {
+    __m256i text = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + consumed));
+    __m256i highNibbles = _mm256_and_si256(_mm256_srli_epi32(text, 4), mask2F);
+    __m256i lowNibbles = _mm256_and_si256(text, mask2F);
+    __m256i high = _mm256_shuffle_epi8(lutHigh, highNibbles);
+    __m256i low = _mm256_shuffle_epi8(lutLow, lowNibbles);
+    if (!_mm256_testz_si256(low, high)) break;  // a byte outside the alphabet: the slow path
+    __m256i isSlash = _mm256_cmpeq_epi8(text, mask2F);
+    __m256i roll = _mm256_shuffle_epi8(lutRoll, _mm256_add_epi8(isSlash, highNibbles));
+    __m256i values = _mm256_add_epi8(text, roll);
+    __m256i pairs = _mm256_maddubs_epi16(values, _mm256_set1_epi32(0x01400140));
+    __m256i groups = _mm256_madd_epi16(pairs, _mm256_set1_epi32(0x00011000));
+    __m256i bytes = _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(groups, pack), lanes);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), bytes);
+    out += 24;
+    consumed += 32;
+  }
+  return consumed;
+}
+
+bool hasAvx2() {
+  static const bool supported = __builtin_cpu_supports("avx2");
+  return supported;
+}
+#endif
+
 }  // namespace
 
 std::optional<std::string> decodeBase64(std::string_view text) {
   if (text.size() % 4 != 0) return std::nullopt;
   std::string bytes;
-  bytes.reserve(text.size() / 4 * 3);
+  bytes.resize(text.size() / 4 * 3 + 32);  // slack for the vector stores
+  auto* out = reinterpret_cast<unsigned char*>(bytes.data());
+  const auto* in = reinterpret_cast<const unsigned char*>(text.data());
+  std::size_t i = 0;
+#if defined(__x86_64__)
+  if (hasAvx2()) {
+    i = decodeBlocksAvx2(in, text.size(), out);
+    out += i / 4 * 3;
+  }
+#endif
   std::size_t padding = 0;
   std::uint32_t group = 0;
   int filled = 0;
-  for (unsigned char c : text) {
-    std::uint8_t value = kDecode[c];
+  for (; i < text.size(); ++i) {
+    std::uint8_t value = kDecode[in[i]];
     if (value == kInvalid) return std::nullopt;
     if (value == kPad) {
       ++padding;
@@ -39,9 +101,9 @@ std::optional<std::string> decodeBase64(std::string_view text) {
     if (padding > 0) return std::nullopt;  // data after padding
     group = (group << 6) | value;
     if (++filled == 4) {
-      bytes.push_back(static_cast<char>(group >> 16));
-      bytes.push_back(static_cast<char>(group >> 8));
-      bytes.push_back(static_cast<char>(group));
+      *out++ = static_cast<unsigned char>(group >> 16);
+      *out++ = static_cast<unsigned char>(group >> 8);
+      *out++ = static_cast<unsigned char>(group);
       group = 0;
       filled = 0;
     }
@@ -49,13 +111,14 @@ std::optional<std::string> decodeBase64(std::string_view text) {
   // The last group: 2 or 3 data characters give 1 or 2 bytes. Other leftovers (one lone data
   // character, or padding with no data before it) decode to nothing more.
   if (filled == 2) {
-    bytes.push_back(static_cast<char>(group >> 4));
+    *out++ = static_cast<unsigned char>(group >> 4);
   } else if (filled == 3) {
-    bytes.push_back(static_cast<char>(group >> 10));
-    bytes.push_back(static_cast<char>(group >> 2));
+    *out++ = static_cast<unsigned char>(group >> 10);
+    *out++ = static_cast<unsigned char>(group >> 2);
   } else if (filled == 1) {
     return std::nullopt;
   }
+  bytes.resize(static_cast<std::size_t>(out - reinterpret_cast<unsigned char*>(bytes.data())));
   return bytes;
 }
 

@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
+#if defined(__x86_64__)
+#include <immintrin.h>
 #endif
 
 namespace shelvo::platform {
@@ -46,6 +46,25 @@ bool allAscii(const unsigned char* p) {
   return (word & 0x8080808080808080ULL) == 0;
 }
 
+#if defined(__x86_64__)
+// The length of the leading run of 64-byte ASCII blocks, checked with AVX2.
+__attribute__((target("avx2"))) std::size_t asciiBlocksAvx2(const unsigned char* p,
+                                                            std::size_t size) {
+  std::size_t i = 0;
+  for (; i + 64 <= size; i += 64) {
+    __m256i first = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i));
+    __m256i second = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i + 32));
+    if (_mm256_movemask_epi8(_mm256_or_si256(first, second)) != 0) break;
+  }
+  return i;
+}
+
+bool hasAvx2() {
+  static const bool supported = __builtin_cpu_supports("avx2");
+  return supported;
+}
+#endif
+
 }  // namespace
 
 bool isValidUtf8(std::string_view bytes) {
@@ -53,6 +72,13 @@ bool isValidUtf8(std::string_view bytes) {
   std::size_t size = bytes.size();
   std::size_t i = 0;
   while (i < size) {
+#if defined(__x86_64__)
+    if (size - i >= 64 && hasAvx2()) {
+      std::size_t ascii = asciiBlocksAvx2(p + i, size - i);
+      i += ascii;
+      if (ascii > 0) continue;
+    }
+#endif
 #if defined(__SSE2__)
     if (size - i >= 16 &&
         _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i))) == 0) {

@@ -23,6 +23,7 @@ class DispatchTest : public ::testing::Test {
     p.root = platform::RootPrefix(root.path());
     p.log = {sink, false};
     p.console = console;
+    p.errorConsole = console;
     p.sleeper = sleeper;
     p.user = {userName, "/var/root"};
     p.operatingSystemVersion = osVersion;

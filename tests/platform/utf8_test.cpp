@@ -54,3 +54,21 @@ TEST(Utf8, TrimsOnlyThePlatformsNewlines) {
 
 }  // namespace
 }  // namespace shelvo::platform
+
+namespace shelvo::platform {
+namespace {
+
+TEST(Utf8, LongTextsAreCheckedToTheLastByte) {
+  std::string text(1000, 'a');
+  EXPECT_TRUE(isValidUtf8(text));
+  for (std::size_t position :
+       {std::size_t{0}, std::size_t{63}, std::size_t{64}, std::size_t{999}}) {
+    std::string broken = text;
+    broken[position] = '\xff';
+    EXPECT_FALSE(isValidUtf8(broken)) << position;
+  }
+  EXPECT_TRUE(isValidUtf8(text + "\u00e9" + text));
+}
+
+}  // namespace
+}  // namespace shelvo::platform

@@ -1,0 +1,123 @@
+// The update run's due check, with the clock injected: every run that is due goes on to the
+// request, which here ends at once because the service URL cannot be formed (status 20).
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "agent/shelvo_agent_controller.h"
+#include "tests/support/temp_dir.h"
+
+namespace shelvo {
+namespace {
+
+struct ProcessEnded {
+  int status;
+};
+
+constexpr std::int64_t kNow = 1'700'000'000;
+constexpr int kDue = 20;
+constexpr int kSkipped = 0;
+
+class UpdateDueTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ::setenv("SHELVO_SERVICE_URL", "http://not-https.example", 1);
+    ::setenv("TZ", "UTC", 1);
+    ::tzset();
+  }
+  void TearDown() override { ::unsetenv("SHELVO_SERVICE_URL"); }
+
+  void set(const std::string& domain, const std::string& key, std::int64_t value) {
+    platform::Preferences suite(domain, platform::RootPrefix(root.path()), {"root", "/root"});
+    ASSERT_TRUE(suite.setObject(key, platform::makeInteger(value)));
+  }
+  int run(bool scheduled) {
+    AgentPlatform p;
+    p.root = platform::RootPrefix(root.path());
+    p.log = {sink, false};
+    p.console = console;
+    p.errorConsole = std::make_shared<platform::CapturedConsole>();
+    p.user = {"root", "/root"};
+    p.operatingSystemVersion = {13, 0, 0};
+    p.now = [] { return std::chrono::system_clock::time_point(std::chrono::seconds(kNow)); };
+    p.endProcess = [](int status) { throw ProcessEnded{status}; };
+    ShelvoAgentController controller(std::move(p), {"shelvo", "--update"});
+    try {
+      controller.runUpdates(true, false, scheduled, "token");
+    } catch (const ProcessEnded& ended) {
+      return ended.status;
+    }
+    return -1;
+  }
+
+  test::TempDir root;
+  std::shared_ptr<platform::CaptureSink> sink = std::make_shared<platform::CaptureSink>();
+  std::shared_ptr<platform::CapturedConsole> console =
+      std::make_shared<platform::CapturedConsole>();
+};
+
+TEST_F(UpdateDueTest, TheRunIsDueFromTheThresholdHourOn) {
+  struct Row {
+    std::int64_t intervalDays;
+    std::int64_t secondsAgo;
+    int status;
+  };
+  const Row rows[] = {
+      {1, 22 * 3600 + 3599, kSkipped},  // 22 whole hours
+      {1, 23 * 3600, kDue},
+      {1, 23 * 3600 + 1800, kDue},
+      {7, 166 * 3600 + 3599, kSkipped},
+      {7, 167 * 3600, kDue},
+      {1, -2 * 3600, kSkipped},  // a last update in the future
+      {0, 23 * 3600, kDue},      // not switched off for a manual run: one day
+      {-3, 22 * 3600, kSkipped},
+  };
+  for (const auto& row : rows) {
+    set("ostrel.shelvo", "UpdateInterval", row.intervalDays);
+    set("ostrel.shelvo.agent", "LastUpdated", kNow - row.secondsAgo);
+    EXPECT_EQ(run(false), row.status) << row.intervalDays << " days, " << row.secondsAgo << " s";
+  }
+}
+
+TEST_F(UpdateDueTest, ReportsTheLastUpdateTheHoursAndTheInterval) {
+  set("ostrel.shelvo", "UpdateInterval", 7);
+  set("ostrel.shelvo.agent", "LastUpdated", kNow - 2 * 3600 - 60);
+  EXPECT_EQ(run(false), kSkipped);
+  EXPECT_EQ(console->text(),
+            "Checking for application updates...\n"
+            "Last Updated: 2023-11-14 20:12:20 +0000\n"
+            "Hours since last update: 2\n"
+            "Configured update interval in days: 7\n"
+            "Skipping updates...\n");
+  bool sawThreshold = false;
+  for (const auto& record : sink->records()) {
+    if (record.message == "Update interval in hours: 167") sawThreshold = true;
+  }
+  EXPECT_TRUE(sawThreshold);
+}
+
+TEST_F(UpdateDueTest, AnAbsentLastUpdateIsTheStartOf1970AndDue) {
+  set("ostrel.shelvo", "UpdateInterval", 0);
+  EXPECT_EQ(run(false), kDue);
+  EXPECT_NE(console->text().find("Last Updated: 1970-01-01 00:00:00 +0000\n"), std::string::npos);
+  EXPECT_NE(console->text().find("Using default update interval in days: 1\n"), std::string::npos);
+  EXPECT_NE(console->text().find("Error while encoding download URL\n"), std::string::npos);
+}
+
+TEST_F(UpdateDueTest, AScheduledRunIsSwitchedOffOnlyByZero) {
+  EXPECT_EQ(run(true), kSkipped) << "absent counts as 0";
+  EXPECT_EQ(console->text(), "Checking for application updates...\n");
+  EXPECT_EQ(sink->records().back().message, "Update schedule is disabled. Skipping updates...");
+  set("ostrel.shelvo", "UpdateInterval", -3);
+  console = std::make_shared<platform::CapturedConsole>();
+  EXPECT_EQ(run(true), kDue);
+  EXPECT_NE(console->text().find("Using default update interval in days: 1\n"), std::string::npos);
+}
+
+TEST_F(UpdateDueTest, AnIntervalTooLargeToCountInHoursNeverComesDue) {
+  set("ostrel.shelvo", "UpdateInterval", std::numeric_limits<std::int64_t>::max() / 2);
+  EXPECT_EQ(run(false), kSkipped);
+}
+
+}  // namespace
+}  // namespace shelvo

@@ -1,0 +1,90 @@
+#include "tests/e2e/agent_harness.h"
+
+#include <fstream>
+
+#include "tests/support/paths.h"
+
+namespace shelvo::test {
+
+AgentHarness::AgentHarness() : logFile_(logs_ / "agent.log") {
+  environment["SHELVO_ROOT"] = root.path().string();
+  environment["SHELVO_LOG"] = "file:" + logFile_.string();
+}
+
+void AgentHarness::storeAuthorization(const std::string& value) {
+  writePreference("ostrel.shelvo", "authorization", "-string", {value});
+}
+
+void AgentHarness::writePreference(const std::string& domain, const std::string& key,
+                                   const std::string& type,
+                                   const std::vector<std::string>& values) {
+  std::vector<std::string> arguments{kDefaultsBinary, "write", domain, key, type};
+  arguments.insert(arguments.end(), values.begin(), values.end());
+  auto result = runProgram(arguments, {{"SHELVO_ROOT", root.path().string()}});
+  if (result.exitStatus != 0) throw std::runtime_error("shelvo-defaults failed: " + result.err);
+}
+
+void AgentHarness::installAgentBundle(const std::string& version, const std::string& build) {
+  writeTextFile(
+      root / "Applications/Shelvo.app/Contents/Resources/Shelvo Agent.app/Contents/Info.plist",
+      R"(<?xml version="1.0" encoding="UTF-8"?>
+<plist version="1.0"><dict>
+<key>CFBundleShortVersionString</key><string>)" +
+          version + R"(</string>
+<key>CFBundleVersion</key><string>)" +
+          build + R"(</string>
+</dict></plist>)");
+}
+
+ProgramResult AgentHarness::run(std::vector<std::string> arguments) {
+  arguments.insert(arguments.begin(), kAgentBinary);
+  return runProgram(arguments, environment);
+}
+
+std::vector<nlohmann::json> AgentHarness::logEntries() const {
+  std::vector<nlohmann::json> entries;
+  std::ifstream in(logFile_);
+  for (std::string line; std::getline(in, line);) entries.push_back(nlohmann::json::parse(line));
+  return entries;
+}
+
+std::vector<std::string> AgentHarness::logMessages() const {
+  std::vector<std::string> messages;
+  for (const auto& entry : logEntries()) messages.push_back(entry["message"]);
+  return messages;
+}
+
+bool AgentHarness::logged(const std::string& level, const std::string& message) const {
+  for (const auto& entry : logEntries()) {
+    if (entry["level"] == level && entry["message"] == message) return true;
+  }
+  return false;
+}
+
+DemoService::DemoService() {
+  std::filesystem::create_directories(folder_ / "scripts");
+  process_ = std::make_unique<BackgroundProcess>(
+      std::vector<std::string>{kDemoServiceBinary, "--scripts", (folder_ / "scripts").string(),
+                               "--credential", "demo-credential", "--ca-out", caFile(),
+                               "--ready-file", (folder_ / "ready").string(), "--request-log",
+                               (folder_ / "requests.log").string()},
+      std::map<std::string, std::string>{}, (folder_ / "service.out").string());
+  url_ = awaitFileLine((folder_ / "ready").string());
+}
+
+void DemoService::addScript(const std::string& name, const std::string& text) {
+  writeTextFile(folder_ / "scripts" / (name + ".zsh"), text);
+}
+
+std::vector<nlohmann::json> DemoService::requests() const {
+  std::vector<nlohmann::json> requests;
+  std::ifstream in(folder_ / "requests.log");
+  for (std::string line; std::getline(in, line);) requests.push_back(nlohmann::json::parse(line));
+  return requests;
+}
+
+std::map<std::string, std::string> DemoService::agentEnvironment() const {
+  return {{"SHELVO_SERVICE_URL", url_}, {"SHELVO_CA_FILE", caFile()}};
+}
+
+}  // namespace shelvo::test

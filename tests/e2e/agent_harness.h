@@ -1,0 +1,59 @@
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/support/background_process.h"
+#include "tests/support/run_program.h"
+#include "tests/support/temp_dir.h"
+
+namespace shelvo::test {
+
+// The built agent run against a scratch root with the file log sink.
+class AgentHarness {
+ public:
+  AgentHarness();
+
+  void storeAuthorization(const std::string& value = "demo-credential");
+  // Writes a key into the agent's (root's) user layer of a domain.
+  void writePreference(const std::string& domain, const std::string& key, const std::string& type,
+                       const std::vector<std::string>& values);
+  void installAgentBundle(const std::string& version = "3.1", const std::string& build = "164");
+
+  ProgramResult run(std::vector<std::string> arguments);
+  // The messages logged so far, in order.
+  std::vector<nlohmann::json> logEntries() const;
+  std::vector<std::string> logMessages() const;
+  bool logged(const std::string& level, const std::string& message) const;
+
+  std::map<std::string, std::string> environment;
+  TempDir root;
+
+ private:
+  TempDir logs_;
+  std::filesystem::path logFile_;
+};
+
+// shelvo-demo-service in the background, serving scripts from a folder of its own.
+class DemoService {
+ public:
+  DemoService();
+  void addScript(const std::string& name, const std::string& text);
+  const std::string& url() const { return url_; }
+  std::string caFile() const { return (folder_ / "ca.pem").string(); }
+  std::vector<nlohmann::json> requests() const;
+  // Environment that points the agent at this service.
+  std::map<std::string, std::string> agentEnvironment() const;
+
+ private:
+  TempDir folder_;
+  std::unique_ptr<BackgroundProcess> process_;
+  std::string url_;
+};
+
+}  // namespace shelvo::test

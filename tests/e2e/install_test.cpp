@@ -1,0 +1,172 @@
+// shelvo --install against the demo app service and a few servers with special answers.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "tests/e2e/agent_harness.h"
+#include "tests/support/https_server.h"
+#include "tools/demo-service/sealing.h"
+
+namespace shelvo::test {
+namespace {
+
+class InstallTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    agent.storeAuthorization();
+    for (const auto& [name, value] : service.agentEnvironment()) agent.environment[name] = value;
+  }
+  // Points the agent at a server of the test's own.
+  void useServer(HttpsServer& server) {
+    server.start();
+    agent.environment["SHELVO_SERVICE_URL"] = server.url();
+    agent.environment["SHELVO_CA_FILE"] = specialCa.string();
+  }
+
+  AgentHarness agent;
+  DemoService service;
+  TempDir scratch;
+  std::filesystem::path specialCa = scratch / "special-ca.pem";
+};
+
+TEST_F(InstallTest, AnInstallStreamsTheScriptsOutputAndEndsWith0) {
+  service.addScript("com.example.app",
+                    "echo 'Downloading Example...'\nsleep 0.3\necho 'Example installed'\n");
+  auto result = agent.run({"--install", "com.example.app"});
+  EXPECT_EQ(result.exitStatus, 0) << result.err;
+  EXPECT_EQ(result.out, "Downloading Example...\nExample installed\n");
+  EXPECT_EQ(agent.logMessages(), (std::vector<std::string>{
+                                     "Obtaining app information for com.example.app...",
+                                     "Successfully obtained install information...",
+                                     "<private>",  // "Installing app...", logged with %s
+                                     "Installation information is valid",
+                                     "Downloading Example...",
+                                     "Example installed",
+                                 }));
+}
+
+TEST_F(InstallTest, TheScriptsOwnFailureIsNotTheInstallsStatus) {
+  service.addScript("com.example.app", "echo failing\nexit 1\n");
+  auto result = agent.run({"-i", "com.example.app"});
+  EXPECT_EQ(result.exitStatus, 0);
+  EXPECT_EQ(result.out, "failing\n");
+}
+
+TEST_F(InstallTest, AnUnknownAppIsTheServicesStatusAnd21) {
+  auto result = agent.run({"--install", "com.example.unknown"});
+  EXPECT_EQ(result.exitStatus, 21);
+  EXPECT_EQ(result.out, "Failed to get install information: 404\n");
+  EXPECT_TRUE(agent.logged("error", "Failed to get install information: 404"));
+}
+
+TEST_F(InstallTest, AScriptWithASyntaxErrorNeverRunsAndEndsWith50) {
+  service.addScript("com.example.app", "echo should-not-run\nif then fi {\n");
+  auto result = agent.run({"--install", "com.example.app"});
+  EXPECT_EQ(result.exitStatus, 50);
+  EXPECT_EQ(result.out, "");
+  EXPECT_TRUE(agent.logged("error", "Installation information was invalid, exiting"));
+}
+
+TEST_F(InstallTest, NulCharactersAreRemovedFromTheScript) {
+  service.addScript("com.example.app", std::string("echo a\0\0b\necho c\0\n", 17));
+  auto result = agent.run({"--install", "com.example.app"});
+  EXPECT_EQ(result.exitStatus, 0);
+  EXPECT_EQ(result.out, "ab\nc\n");
+}
+
+TEST_F(InstallTest, TheRequestCarriesTheChoicesCredentialAndAgentVersion) {
+  agent.installAgentBundle("3.1", "164");
+  service.addScript("my app", "echo ok\n");
+  auto result = agent.run(
+      {"--install", "my app", "--silent", "--dock", "--progress", "--update-action", "--pontiq"});
+  EXPECT_EQ(result.exitStatus, 0) << result.out;
+  auto requests = service.requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0]["method"], "GET");
+  EXPECT_EQ(requests[0]["target"],
+            "/apps/my%20app?notification=false&dock=true&progress=true&action=update");
+  EXPECT_EQ(requests[0]["headers"]["Authorization"], "Basic demo-credential");
+  EXPECT_EQ(requests[0]["headers"]["User-Agent"], "Shelvo Agent/3.1 (Pontiq)");
+
+  agent.run({"-i", "my app"});
+  requests = service.requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[1]["target"], "/apps/my%20app?notification=true&dock=false&progress=false");
+  EXPECT_EQ(requests[1]["headers"]["User-Agent"], "Shelvo Agent/3.1");
+}
+
+TEST_F(InstallTest, AnEmptyBodyCannotBeOpenedAndEndsWith45) {
+  HttpsServer server(specialCa.string());
+  server.routes().Get(".*", [](const httplib::Request&, httplib::Response& response) {
+    response.set_content("", "text/plain");
+  });
+  useServer(server);
+  auto result = agent.run({"--install", "com.example.app"});
+  EXPECT_EQ(result.exitStatus, 45);
+  EXPECT_EQ(result.out, "Error while obtaining install information\n");
+  EXPECT_TRUE(
+      agent.logged("error", "Failed to decode obtained install information: Invalid format"));
+}
+
+TEST_F(InstallTest, ABodySealedWithAnotherKeyEndsWith45) {
+  HttpsServer server(specialCa.string());
+  server.routes().Get(".*", [](const httplib::Request&, httplib::Response& response) {
+    response.set_content(demo::sealText("echo hi", "another key of thirty-two bytes!"),
+                         "text/plain");
+  });
+  useServer(server);
+  auto result = agent.run({"--install", "com.example.app"});
+  EXPECT_EQ(result.exitStatus, 45);
+  EXPECT_TRUE(agent.logged(
+      "error", "Failed to decode obtained install information: Error while decrypting data"));
+}
+
+TEST_F(InstallTest, AServerThatStallsTimesOut) {
+  HttpsServer server(specialCa.string());
+  server.routes().Get(".*", [](const httplib::Request&, httplib::Response& response) {
+    std::this_thread::sleep_for(std::chrono::seconds(4));
+    response.set_content("late", "text/plain");
+  });
+  useServer(server);
+  agent.environment["SHELVO_TEST_REQUEST_TIMEOUT"] = "1";
+  auto install = agent.run({"--install", "com.example.app"});
+  EXPECT_EQ(install.exitStatus, 20);
+  EXPECT_EQ(install.out, "Failed to get install information: The request timed out.\n");
+
+  agent.writePreference("ostrel.shelvo", "UpdateInterval", "-int", {"1"});
+  auto update = agent.run({"--update"});
+  EXPECT_EQ(update.exitStatus, 21);
+  EXPECT_NE(update.out.find("Failed to get update information: 0\n"), std::string::npos);
+}
+
+TEST_F(InstallTest, AnUntrustedServerCertificateIsRefused) {
+  HttpsServer other(specialCa.string());  // a CA that did not issue the demo service's certificate
+  agent.environment["SHELVO_CA_FILE"] = specialCa.string();
+  auto result = agent.run({"--install", "com.example.app"});
+  EXPECT_EQ(result.exitStatus, 20);
+  EXPECT_EQ(result.out,
+            "Failed to get install information: The certificate for this server is invalid. You "
+            "might be connecting to a server that is pretending to be \u201C127.0.0.1\u201D which "
+            "could put your confidential information at risk.\n");
+  EXPECT_TRUE(service.requests().empty());
+}
+
+TEST_F(InstallTest, AServiceURLThatIsNotHttpsIsRefused) {
+  for (const char* url : {"http://127.0.0.1:1", "127.0.0.1", "https://", "https://bad host"}) {
+    agent.environment["SHELVO_SERVICE_URL"] = url;
+    auto install = agent.run({"--install", "com.example.app"});
+    EXPECT_EQ(install.exitStatus, 20) << url;
+    EXPECT_EQ(install.out, "Error while encoding download URL\n");
+    EXPECT_NE(install.err.find("SHELVO_SERVICE_URL"), std::string::npos);
+  }
+}
+
+TEST_F(InstallTest, ABundleIdentifierThatIsNotUtf8CannotFormAURL) {
+  auto result = agent.run({"--install", "com.example.\xff"});
+  EXPECT_EQ(result.exitStatus, 20);
+  EXPECT_EQ(result.out, "Error while encoding download URL\n");
+  EXPECT_TRUE(service.requests().empty());
+}
+
+}  // namespace
+}  // namespace shelvo::test

@@ -1,0 +1,79 @@
+#include "platform/text/base64.h"
+
+#include <gtest/gtest.h>
+
+namespace shelvo::platform {
+namespace {
+
+std::string bytes(std::initializer_list<int> values) {
+  std::string out;
+  for (int value : values) out.push_back(static_cast<char>(value));
+  return out;
+}
+
+TEST(Base64, DecodesLikeThePlatformWithNoOptions) {
+  struct Row {
+    std::string input;
+    std::optional<std::string> decoded;
+  };
+  const Row rows[] = {
+      {"", std::string()},
+      {"QQ==", "A"},
+      {"QUI=", "AB"},
+      {"QUJD", "ABC"},
+      {"SGVsbG8=", "Hello"},
+      {"+/8=", bytes({0xfb, 0xff})},
+      {"QR==", "A"},  // unused low bits are not checked
+      {"SGVsbG8", std::nullopt},
+      {"QQ", std::nullopt},
+      {"QQ=", std::nullopt},
+      {"SGVs bG8=", std::nullopt},
+      {"SGVs\nbG8=", std::nullopt},
+      {"SGVsbG8=\n", std::nullopt},
+      {"SGVsbG8=\r\n", std::nullopt},
+      {" SGVsbG8=", std::nullopt},
+      {"-_8=", std::nullopt},
+      {"____", std::nullopt},
+      {"QQ==QUJD", std::nullopt},
+      {"QUJ=RA==", std::nullopt},
+      {"\xc3\xa9QQ=", std::nullopt},
+      {"SGVsbG8==", std::nullopt},
+      {"QQ===", std::nullopt},
+      {"QUJD=", std::nullopt},
+      {"QQ=Q", std::nullopt},
+  };
+  for (const auto& row : rows) EXPECT_EQ(decodeBase64(row.input), row.decoded) << row.input;
+}
+
+TEST(Base64, EncodingRoundTrips) {
+  for (std::string text : {"", "A", "AB", "ABC", "ABCD", "\xff\x00\x10 binary"}) {
+    EXPECT_EQ(decodeBase64(encodeBase64(text)), text);
+  }
+  EXPECT_EQ(encodeBase64("Hello"), "SGVsbG8=");
+}
+
+}  // namespace
+}  // namespace shelvo::platform
+
+namespace shelvo::platform {
+namespace {
+
+// Long texts take the vector path: a fault anywhere in them must still be found.
+TEST(Base64, LongTextsDecodeExactlyAndRefuseABadByteAnywhere) {
+  std::string bytes;
+  for (int i = 0; i < 3000; ++i) bytes.push_back(static_cast<char>((i * 37 + i / 7) & 0xFF));
+  std::string text = encodeBase64(bytes);
+  EXPECT_EQ(decodeBase64(text), bytes);
+  for (std::size_t position : {std::size_t{0}, std::size_t{31}, std::size_t{32}, std::size_t{1000},
+                               text.size() - 40, text.size() - 5}) {
+    for (char bad : {'\n', ' ', '-', '=', '\x80'}) {
+      std::string broken = text;
+      broken[position] = bad;
+      EXPECT_FALSE(decodeBase64(broken)) << position << " " << int(bad);
+    }
+  }
+  EXPECT_EQ(decodeBase64(encodeBase64(bytes.substr(0, 2999))), bytes.substr(0, 2999));
+}
+
+}  // namespace
+}  // namespace shelvo::platform

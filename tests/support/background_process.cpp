@@ -1,0 +1,68 @@
+#include "tests/support/background_process.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <stdexcept>
+#include <thread>
+
+extern char** environ;
+
+namespace shelvo::test {
+
+BackgroundProcess::BackgroundProcess(std::vector<std::string> arguments,
+                                     std::map<std::string, std::string> environment,
+                                     const std::string& outputFile) {
+  std::vector<std::string> envStrings;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    std::string text(*entry);
+    std::string name = text.substr(0, text.find('='));
+    if (environment.count(name) == 0) envStrings.push_back(text);
+  }
+  for (const auto& [name, value] : environment) envStrings.push_back(name + "=" + value);
+  std::vector<char*> envp;
+  for (auto& entry : envStrings) envp.push_back(entry.data());
+  envp.push_back(nullptr);
+  std::vector<char*> argv;
+  for (auto& argument : arguments) argv.push_back(argument.data());
+  argv.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, outputFile.c_str(), O_WRONLY | O_CREAT | O_APPEND,
+                                   0644);
+  posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  int rc = posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) throw std::runtime_error("cannot start " + arguments[0]);
+}
+
+BackgroundProcess::~BackgroundProcess() {
+  if (pid_ <= 0) return;
+  ::kill(pid_, SIGTERM);
+  for (int i = 0; i < 100; ++i) {
+    if (::waitpid(pid_, nullptr, WNOHANG) == pid_) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ::kill(pid_, SIGKILL);
+  ::waitpid(pid_, nullptr, 0);
+}
+
+std::string awaitFileLine(const std::string& path, int timeoutMilliseconds) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMilliseconds);
+  while (std::chrono::steady_clock::now() < deadline) {
+    std::ifstream in(path);
+    std::string line;
+    if (in && std::getline(in, line) && !line.empty()) return line;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  throw std::runtime_error("timed out waiting for " + path);
+}
+
+}  // namespace shelvo::test

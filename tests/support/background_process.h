@@ -1,0 +1,32 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace shelvo::test {
+
+// A program running beside the test, ended (SIGTERM, then SIGKILL) when this goes out of scope.
+// Its standard output and error go to the given file, or to /dev/null.
+class BackgroundProcess {
+ public:
+  BackgroundProcess(std::vector<std::string> arguments,
+                    std::map<std::string, std::string> environment = {},
+                    const std::string& outputFile = "/dev/null");
+  ~BackgroundProcess();
+  BackgroundProcess(const BackgroundProcess&) = delete;
+  BackgroundProcess& operator=(const BackgroundProcess&) = delete;
+
+  pid_t pid() const { return pid_; }
+
+ private:
+  pid_t pid_ = -1;
+};
+
+// Waits until the file exists and is not empty, and returns its first line; throws after the
+// timeout.
+std::string awaitFileLine(const std::string& path, int timeoutMilliseconds = 10000);
+
+}  // namespace shelvo::test
