@@ -27,8 +27,4 @@ void ShelvoAgentController::printUpdateScheduleStatus() {
   commandNotAvailable("--schedule-status");
 }
 
-void ShelvoAgentController::checkForUpdates() {
-  commandNotAvailable("--check-updates");
-}
-
 }  // namespace shelvo

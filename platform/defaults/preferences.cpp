@@ -94,7 +94,7 @@ Plist Preferences::dictionaryRepresentation() const {
 }
 
 template <typename Change>
-Status Preferences::changeUserLayer(Change change) {
+Status Preferences::changeUserLayer(Change change) const {
   auto file = userLayerFile();
   if (!file) return Error{"the user " + user_.name + " has no home folder for preferences"};
   if (auto made = makeFolders(file->parent_path(), kFolderMode); !made) return made;
@@ -113,12 +113,12 @@ Status Preferences::changeUserLayer(Change change) {
   return replaceFileAtomically(*file, toBinaryPlist(dictionary.get()), kFileMode);
 }
 
-Status Preferences::setObject(const std::string& key, Plist value) {
+Status Preferences::setObject(const std::string& key, Plist value) const {
   return changeUserLayer(
       [&](plist_t dictionary) { plist_dict_set_item(dictionary, key.c_str(), value.release()); });
 }
 
-Status Preferences::removeObject(const std::string& key) {
+Status Preferences::removeObject(const std::string& key) const {
   return changeUserLayer([&](plist_t dictionary) {
     if (dictionaryItem(dictionary, key) != nullptr) plist_dict_remove_item(dictionary, key.c_str());
   });

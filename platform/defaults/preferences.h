@@ -40,12 +40,12 @@ class Preferences {
   // Every key of every layer, merged by precedence.
   Plist dictionaryRepresentation() const;
 
-  Status setObject(const std::string& key, Plist value);
-  Status removeObject(const std::string& key);
+  Status setObject(const std::string& key, Plist value) const;
+  Status removeObject(const std::string& key) const;
 
  private:
   template <typename Change>
-  Status changeUserLayer(Change change);
+  Status changeUserLayer(Change change) const;
 
   std::string domain_;
   RootPrefix root_;

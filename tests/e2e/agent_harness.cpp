@@ -41,6 +41,25 @@ ProgramResult AgentHarness::run(std::vector<std::string> arguments) {
   return runProgram(arguments, environment);
 }
 
+ProgramResult AgentHarness::runAsNobody(std::vector<std::string> arguments) {
+  namespace fs = std::filesystem;
+  const auto open = fs::perms(0755);
+  fs::permissions(root.path(), open);
+  fs::permissions(logs_.path(), open);
+  if (!fs::exists(logFile_)) writeTextFile(logFile_, "");
+  fs::permissions(logFile_, fs::perms(0666));
+  auto copy = root / "usr/bin/shelvo";
+  fs::create_directories(copy.parent_path());
+  fs::copy_file(kAgentBinary, copy, fs::copy_options::overwrite_existing);
+  for (auto folder : {root / "usr", root / "usr/bin"}) fs::permissions(folder, open);
+  // nobody's home, /nonexistent, below the root and owned by nobody.
+  auto home = root / "nonexistent";
+  fs::create_directories(home);
+  runProgram({"chown", "nobody:nogroup", home.string()}, {});
+  arguments.insert(arguments.begin(), copy.string());
+  return runProgram(asNobody(arguments), environment);
+}
+
 std::vector<nlohmann::json> AgentHarness::logEntries() const {
   std::vector<nlohmann::json> entries;
   std::ifstream in(logFile_);
@@ -63,17 +82,23 @@ bool AgentHarness::logged(const std::string& level, const std::string& message) 
 
 DemoService::DemoService() {
   std::filesystem::create_directories(folder_ / "scripts");
+  setAppList("[]");
   process_ = std::make_unique<BackgroundProcess>(
       std::vector<std::string>{kDemoServiceBinary, "--scripts", (folder_ / "scripts").string(),
                                "--credential", "demo-credential", "--ca-out", caFile(),
                                "--ready-file", (folder_ / "ready").string(), "--request-log",
-                               (folder_ / "requests.log").string()},
+                               (folder_ / "requests.log").string(), "--apps",
+                               (folder_ / "apps.json").string()},
       std::map<std::string, std::string>{}, (folder_ / "service.out").string());
   url_ = awaitFileLine((folder_ / "ready").string());
 }
 
 void DemoService::addScript(const std::string& name, const std::string& text) {
   writeTextFile(folder_ / "scripts" / (name + ".zsh"), text);
+}
+
+void DemoService::setAppList(const std::string& json) {
+  writeTextFile(folder_ / "apps.json", json);
 }
 
 std::vector<nlohmann::json> DemoService::requests() const {

@@ -26,6 +26,9 @@ class AgentHarness {
   void installAgentBundle(const std::string& version = "3.1", const std::string& build = "164");
 
   ProgramResult run(std::vector<std::string> arguments);
+  // Runs a copy of the agent as the unprivileged user "nobody", whose home is made below the
+  // root and whose log file it can write.
+  ProgramResult runAsNobody(std::vector<std::string> arguments);
   // The messages logged so far, in order.
   std::vector<nlohmann::json> logEntries() const;
   std::vector<std::string> logMessages() const;
@@ -44,6 +47,7 @@ class DemoService {
  public:
   DemoService();
   void addScript(const std::string& name, const std::string& text);
+  void setAppList(const std::string& json);
   const std::string& url() const { return url_; }
   std::string caFile() const { return (folder_ / "ca.pem").string(); }
   std::vector<nlohmann::json> requests() const;

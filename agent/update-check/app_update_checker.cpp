@@ -1,0 +1,199 @@
+#include "agent/update-check/app_update_checker.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <semaphore>
+
+#include "agent/configuration.h"
+#include "agent/service/shelvo_api_endpoints.h"
+#include "agent/update-check/version_comparison.h"
+#include "platform/bundle/application_index.h"
+#include "platform/bundle/localization.h"
+#include "platform/http/url_session.h"
+
+namespace shelvo {
+namespace {
+
+constexpr const char* kDesktopAppIdentifier = "ostrel.shelvo";
+
+std::optional<platform::Preferences> openShelvoSuite(const AgentPlatform& platform) {
+  std::optional<std::string> mainBundleId;
+  if (platform.mainBundle) mainBundleId = platform.mainBundle->bundleIdentifier();
+  return platform::Preferences::openSuite(kSuiteShelvo, platform.root, platform.user, mainBundleId);
+}
+
+// Apps on other volumes and inside home folders are not reported. The location is judged below
+// the root prefix, so a scratch root in a home folder does not hide everything.
+bool isInIgnoredLocation(const std::filesystem::path& bundlePath,
+                         const platform::RootPrefix& root) {
+  std::filesystem::path location = bundlePath.lexically_relative(root.root());
+  if (location.empty() || *location.begin() == "..") location = bundlePath;
+  for (const auto& component : location) {
+    if (component == "Volumes" || component == "Users") return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+AppUpdateChecker::AppUpdateChecker(const AgentPlatform& platform)
+    : logger(platform.log, kSubsystem, "AppUpdateChecker"),
+      defaults(openShelvoSuite(platform)),
+      platform_(platform) {}
+
+void AppUpdateChecker::exit(int status) {
+  platform_.endProcess(status);
+  std::abort();  // endProcess never returns
+}
+
+void AppUpdateChecker::fetchAppList() {
+  logger.log("Checking app updates...");
+  auto endpoint = ShelvoAPIEndpoints::appsEndpoint();
+  if (!endpoint) {
+    // Without a usable service URL there is no list to judge by: say so rather than report
+    // "no updates" and overwrite the stored result.
+    platform_.errorConsole->printLine(
+        "shelvo: the app service URL (SHELVO_SERVICE_URL) must be an absolute https:// URL");
+    logger.error("Error while encoding download URL");
+    print("Error while encoding download URL");
+    exit(1);
+  }
+  platform::URLRequest request;
+  request.url = *endpoint;
+  std::binary_semaphore done{0};
+  platform::URLSession(platform_.urlSession)
+      .dataTask(std::move(request), [this, &done](platform::DataTaskResult result) {
+        if (result.error) {
+          const std::string& description = result.error->localizedDescription;
+          logger.error("Failed to get install information: %{public}s", {description});
+          print("Failed to get install information: " + description);
+          exit(1);
+        }
+        long status = result.response ? result.response->statusCode : 0;
+        if (status != 200) {
+          logger.error("Error getting Shelvo App list. HTTP Error: %{public}ld", {status});
+          print("Error getting Shelvo App list. HTTP Error: " + std::to_string(status));
+          exit(1);
+        }
+        if (result.data) {
+          if (auto items = decodeShelvoItems(*result.data)) allShelvoItems = std::move(*items);
+        }
+        done.release();
+      });
+  done.acquire();
+}
+
+std::unordered_map<std::string, const ShelvoItem*> AppUpdateChecker::firstRecords() const {
+  std::unordered_map<std::string, const ShelvoItem*> records;
+  records.reserve(allShelvoItems.size());
+  for (const auto& item : allShelvoItems) records.try_emplace(item.id, &item);
+  return records;
+}
+
+void AppUpdateChecker::detectUpdates() {
+  logger.log("Getting installed apps...");
+  std::optional<std::vector<std::string>> exclusions;
+  if (defaults) exclusions = defaults->stringArrayForKey(kExcludeAppsUpdateKey);
+
+  const auto index =
+      platform::ApplicationIndex::build(platform::ApplicationIndex::searchFolders(platform_.root));
+  const std::string unknownText = platform::localizedString(platform_.mainBundle, "UNKNOWN");
+  const auto records = firstRecords();
+  std::vector<InstalledAppItem> found;
+  for (const ShelvoItem& record : allShelvoItems) {
+    const std::string& identifier = record.id;
+    const platform::Bundle* bundle = index.bundleWithIdentifier(identifier);
+    if (bundle == nullptr) continue;
+    const std::string appUrl = fileURLForFolder(bundle->path().string());
+    logger.debug("App URL found: %{public}s", {appUrl});
+    if (isInIgnoredLocation(bundle->path(), platform_.root)) {
+      logger.debug("App is ignored because it was found in another location: %{public}s", {appUrl});
+      continue;
+    }
+
+    std::optional<std::string> installedVersion = bundle->infoString("CFBundleShortVersionString");
+    if (!installedVersion) {
+      logger.debug("App %{public}s does not have a version, falling back to build number...",
+                   {identifier});
+      installedVersion = bundle->infoString("CFBundleVersion");
+    }
+    std::string newVersion = unknownText;
+    const std::string shownVersion = installedVersion.value_or("Unknown");
+    logger.debug("App %{public}s was found with version: %{public}s", {identifier, shownVersion});
+
+    const ShelvoItem& service = *records.at(identifier);
+    bool updateAvailable = false;
+    if (service.lastKnownVersion) {
+      newVersion = *service.lastKnownVersion;
+      if (compareNumerically(newVersion, installedVersion.value_or("")) ==
+          ComparisonResult::Descending) {
+        logger.debug("Update available for %{public}s: %{public}s (current) %{public}s (new)",
+                     {identifier, shownVersion, newVersion});
+        updateAvailable = true;
+      }
+    }
+    bool sourceIsMAS = false;
+    std::error_code ignored;
+    if (std::filesystem::exists(platform::appStoreReceiptPath(*bundle), ignored)) {
+      logger.debug("Install source for %{public}s is Mac App Store or VPP", {identifier});
+      sourceIsMAS = true;
+      updateAvailable = false;
+    }
+    if (service.updateInterval && *service.updateInterval == 0) {
+      logger.debug("Updates are disabled for %{public}s, update will be hidden", {identifier});
+      updateAvailable = false;
+    }
+    if (exclusions &&
+        std::find(exclusions->begin(), exclusions->end(), identifier) != exclusions->end()) {
+      logger.debug(
+          "App with Bundle ID of %{public}s is excluded from updates, update will be hidden",
+          {identifier});
+      updateAvailable = false;
+    }
+    if (identifier == kDesktopAppIdentifier) continue;
+    found.push_back({identifier, record.name.value_or("Unknown"), record.iconThumbnail.value_or(""),
+                     shownVersion, newVersion, updateAvailable, appUrl, sourceIsMAS});
+  }
+  installedApps = std::move(found);
+  updatesAvailable.clear();
+  std::copy_if(installedApps.begin(), installedApps.end(), std::back_inserter(updatesAvailable),
+               [](const InstalledAppItem& item) { return item.updateAvailable; });
+  printSummary(records);
+  storeUpdates();
+}
+
+void AppUpdateChecker::printSummary(
+    const std::unordered_map<std::string, const ShelvoItem*>& records) const {
+  platform_.console->printLine("WARNING: This feature is experimental");
+  platform_.console->printLine("");
+  if (updatesAvailable.empty()) {
+    platform_.console->printLine("No app updates found");
+    return;
+  }
+  platform_.console->printLine("App updates found: " + std::to_string(updatesAvailable.size()));
+  for (const auto& update : updatesAvailable) {
+    auto found = records.find(update.id);
+    const ShelvoItem* service = found != records.end() ? found->second : nullptr;
+    std::string offered =
+        service != nullptr && service->lastKnownVersion ? *service->lastKnownVersion : "Unknown";
+    platform_.console->printLine("- " + update.name + ", " + update.version + " > " + offered);
+  }
+}
+
+void AppUpdateChecker::storeUpdates() {
+  if (platform_.user.name == "root" || !defaults) return;
+  auto stored = defaults->setObject(kUpdateDetailsKey,
+                                    platform::makeData(encodeInstalledAppItems(updatesAvailable)));
+  if (stored) {
+    stored = defaults->setObject(
+        kUpdatesKey, platform::makeInteger(static_cast<std::int64_t>(updatesAvailable.size())));
+  }
+  if (!stored) {
+    // The desktop app would go on showing an old result: say why it was not replaced.
+    logger.error("Could not store the update check result: %{public}s", {stored.error().message});
+    platform_.errorConsole->printLine("shelvo: could not store the update check result: " +
+                                      stored.error().message);
+  }
+}
+
+}  // namespace shelvo

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <optional>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "agent/agent_platform.h"
+#include "agent/update-check/installed_app_item.h"
+#include "agent/update-check/shelvo_item.h"
+#include "platform/defaults/preferences.h"
+#include "platform/log/logger.h"
+
+namespace shelvo {
+
+// The update check: which of the service's apps are installed here in an older version. The
+// result is printed and, for a user other than root, stored for the desktop app.
+class AppUpdateChecker {
+ public:
+  explicit AppUpdateChecker(const AgentPlatform& platform);
+
+  // Fetches the service's public app list into allShelvoItems. A transport or HTTP failure
+  // ends the process with status 1; a list that does not decode leaves allShelvoItems empty.
+  void fetchAppList();
+  void detectUpdates();
+
+  const platform::Logger logger;
+  std::vector<ShelvoItem> allShelvoItems;
+  std::vector<InstalledAppItem> installedApps;
+  std::vector<InstalledAppItem> updatesAvailable;
+  const std::optional<platform::Preferences> defaults;
+
+ private:
+  void print(std::string_view line) { platform_.console->printLine(line); }
+  [[noreturn]] void exit(int status);
+  // The first record of the service's list for each bundle identifier.
+  std::unordered_map<std::string, const ShelvoItem*> firstRecords() const;
+  void printSummary(const std::unordered_map<std::string, const ShelvoItem*>& records) const;
+  void storeUpdates();
+
+  const AgentPlatform& platform_;
+};
+
+}  // namespace shelvo

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/bundle/bundle.h"
+#include "platform/system/root_prefix.h"
+
+namespace shelvo::platform {
+
+// The installed applications by bundle identifier, found in one pass over the application
+// folders: the .app bundles in each folder and in its direct sub-folders, never inside a
+// bundle. Where several bundles carry one identifier, the first in search order wins.
+class ApplicationIndex {
+ public:
+  static ApplicationIndex build(const std::vector<std::filesystem::path>& folders);
+
+  // Applications, Users/*/Applications and Volumes/*/Applications under the root, or the
+  // folders of SHELVO_APPLICATIONS_PATH when it is set.
+  static std::vector<std::filesystem::path> searchFolders(const RootPrefix& root);
+
+  const Bundle* bundleWithIdentifier(const std::string& identifier) const;
+  std::size_t size() const { return bundles_.size(); }
+
+ private:
+  void addBundlesIn(const std::filesystem::path& folder, bool descend);
+
+  std::unordered_map<std::string, Bundle> bundles_;
+};
+
+// Where an App Store receipt of the bundle would be.
+std::filesystem::path appStoreReceiptPath(const Bundle& bundle);
+
+}  // namespace shelvo::platform

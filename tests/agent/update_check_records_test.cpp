@@ -1,0 +1,223 @@
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "agent/update-check/installed_app_item.h"
+#include "agent/update-check/service_date.h"
+#include "agent/update-check/shelvo_item.h"
+#include "agent/update-check/version_comparison.h"
+
+namespace shelvo {
+namespace {
+
+ShelvoItem itemWithId(const std::string& id) {
+  ShelvoItem item;
+  item.id = id;
+  return item;
+}
+
+constexpr auto A = ComparisonResult::Ascending;
+constexpr auto S = ComparisonResult::Same;
+constexpr auto D = ComparisonResult::Descending;
+
+struct ComparisonRow {
+  const char* a;
+  const char* b;
+  ComparisonResult result;
+};
+
+const ComparisonRow kComparisons[] = {
+    {"1.01", "1.1", S},
+    {"1.0", "1", D},
+    {"1", "1.0", A},
+    {"1.0", "1.00", S},
+    {"1.0.0", "1.0", D},
+    {"1.10", "1.9", D},
+    {"0.9", "0.10", A},
+    {"2.0.1", "2.0", D},
+    {"1.2.3", "1.2.3.0", A},
+    {"1.2.10", "1.2.9", D},
+    {"1.0a", "1.0b", A},
+    {"10", "9", D},
+    {"10.0", "9.99", D},
+    {"", "", S},
+    {"", "0", A},
+    {"0", "", D},
+    {"1.2 beta", "1.2", D},
+    {"1.2b", "1.2", D},
+    {"1.2-beta", "1.2.1", A},
+    {"1.0.0-rc.1", "1.0.0", D},
+    {"1.2", "1.2.", A},
+    {"01", "1", S},
+    {"0", "00", S},
+    {"build 2", "build 02", S},
+    {"v1.2", "v1.10", A},
+    {"V1", "v1", A},
+    {"a", "B", D},
+    {"a", "1", D},
+    {"1a", "1", D},
+    {"1a", "12", A},
+    {"a10", "a9", D},
+    {"1.a", "1.1", D},
+    {"1.-1", "1.1", A},
+    {" 1", "1", A},
+    {"-5", "-10", A},
+    {"1e5", "1e10", A},
+    {"1.0 (123)", "1.0 (45)", D},
+    {"2.0b1", "2.0a10", D},
+    {"Version 10", "Version 9", D},
+    {"18446744073709551615", "18446744073709551616", D},
+    {"18446744073709551616", "0", S},
+    {"18446744073709551617", "2", A},
+    {"99999999999999999999", "10000000000000000000", A},
+    {"\u0661", "2", D},
+    {"\u0661\u0660", "\u0669", A},
+    {"\uFF11\uFF10", "\uFF19", A},
+    {"1", "\u0661", A},
+    {"\u00E9", "f", A},
+    {"\u00E9", "e", D},
+    {"\u00E9", "e\u0301", S},
+    {"caf\u00E9 2", "cafe\u0301 10", A},
+    {"\u2126", "\u03A9", S},
+    {"\u212B", "\u00C5", S},
+    {"\U0001F600", "\uFFFD", D},
+    {"1.0\u00E9", "1.0f", A},
+};
+
+TEST(VersionComparison, FollowsThePlatformsNumericComparison) {
+  for (const auto& row : kComparisons) {
+    EXPECT_EQ(compareNumerically(row.a, row.b), row.result) << row.a << " vs " << row.b;
+    auto reversed = static_cast<ComparisonResult>(-static_cast<int>(row.result));
+    EXPECT_EQ(compareNumerically(row.b, row.a), reversed)
+        << "antisymmetry: " << row.b << " vs " << row.a;
+  }
+}
+
+TEST(ServiceDate, ParsesDdMmYyStrictly) {
+  struct Row {
+    const char* text;
+    std::optional<ServiceDate> date;
+  };
+  const Row rows[] = {
+      {"31-12-24", ServiceDate{2024, 12, 31}},
+      {"01-02-24", ServiceDate{2024, 2, 1}},
+      {"1-2-24", ServiceDate{2024, 2, 1}},
+      {"9-02-24", ServiceDate{2024, 2, 9}},
+      {"01-2-24", ServiceDate{2024, 2, 1}},
+      {"29-02-24", ServiceDate{2024, 2, 29}},
+      {"31-02-24", std::nullopt},
+      {"29-02-23", std::nullopt},
+      {"32-01-24", std::nullopt},
+      {"00-01-24", std::nullopt},
+      {"31-13-24", std::nullopt},
+      {"2024-12-31", std::nullopt},
+      {"31-12-2024", ServiceDate{2024, 12, 31}},
+      {"31-12-024", ServiceDate{24, 12, 31}},
+      {"01-02-4", ServiceDate{4, 2, 1}},
+      {"31-12-12024", ServiceDate{2024, 12, 31}},
+      {"31-12-24x", std::nullopt},
+      {"31-12-24T10", std::nullopt},
+      {"31-12-24 ", ServiceDate{2024, 12, 31}},
+      {" 31-12-24", ServiceDate{2024, 12, 31}},
+      {"31/12/24", std::nullopt},
+      {"31 - 12 - 24", std::nullopt},
+      {"31-12-", std::nullopt},
+      {"", std::nullopt},
+      {"+1-2-24", std::nullopt},
+      {"31-12-49", ServiceDate{2049, 12, 31}},
+      {"31-12-50", ServiceDate{1950, 12, 31}},
+      {"02-01-50", ServiceDate{1950, 1, 2}},
+      {"31-12-99", ServiceDate{1999, 12, 31}},
+      {"02-01-00", ServiceDate{2000, 1, 2}},
+  };
+  for (const auto& row : rows) EXPECT_EQ(parseServiceDate(row.text), row.date) << row.text;
+}
+
+TEST(ShelvoItem, DecodesOptionalFieldsAndNullAsAbsent) {
+  auto items = decodeShelvoItems(R"([
+    {"bundle_id": "com.example.only"},
+    {"bundle_id": "com.example.full", "name": "Full", "description": "d", "developer_id": "dev",
+     "code_requirement": "req", "icon": "https://i/x.png", "icon_thumbnail": "https://i/t.png",
+     "update_interval": 0, "version": "1.2", "version_date": "31-12-24",
+     "date_created": "01-01-20", "unknown_key": [1, 2]},
+    {"bundle_id": "com.example.null", "update_interval": null, "version": null}
+  ])");
+  ASSERT_TRUE(items);
+  ASSERT_EQ(items->size(), 3u);
+  EXPECT_EQ((*items)[0], itemWithId("com.example.only"));
+  const ShelvoItem& full = (*items)[1];
+  EXPECT_EQ(full.name, "Full");
+  EXPECT_EQ(full.iconThumbnail, "https://i/t.png");
+  EXPECT_EQ(full.updateInterval, 0);
+  EXPECT_EQ(full.lastKnownVersion, "1.2");
+  EXPECT_EQ(full.lastKnownVersionDate, (ServiceDate{2024, 12, 31}));
+  EXPECT_EQ(full.dateCreated, (ServiceDate{2020, 1, 1}));
+  EXPECT_FALSE((*items)[2].updateInterval) << "null is absent, not 0";
+  EXPECT_FALSE((*items)[2].lastKnownVersion);
+}
+
+TEST(ShelvoItem, OneBadElementFailsTheWholeList) {
+  const char* bad[] = {
+      R"([{"bundle_id": "a"}, {"name": "no id"}])",
+      R"([{"bundle_id": null}])",
+      R"([{"bundle_id": 7}])",
+      R"([{"bundle_id": "a", "update_interval": "7"}])",
+      R"([{"bundle_id": "a", "update_interval": 1.5}])",
+      R"([{"bundle_id": "a", "version": 2}])",
+      R"([{"bundle_id": "a", "version_date": "2024-12-31T00:00:00Z"}])",
+      R"({"bundle_id": "a"})",
+      R"([1])",
+      "",
+      "not json",
+  };
+  for (const char* text : bad) EXPECT_FALSE(decodeShelvoItems(text)) << text;
+  EXPECT_EQ(decodeShelvoItems("[]"), std::vector<ShelvoItem>{});
+}
+
+TEST(ShelvoItem, EqualityAndHashCoverEveryField) {
+  ShelvoItem a = itemWithId("com.example.app");
+  a.dateCreated = ServiceDate{2024, 1, 1};
+  ShelvoItem b = a;
+  EXPECT_EQ(a, b);
+  EXPECT_EQ(std::hash<ShelvoItem>{}(a), std::hash<ShelvoItem>{}(b));
+  b.dateCreated = ServiceDate{2024, 1, 2};
+  EXPECT_NE(a, b);
+  EXPECT_NE(std::hash<ShelvoItem>{}(a), std::hash<ShelvoItem>{}(b));
+  EXPECT_EQ(a.id, b.id) << "same identity";
+  ShelvoItem absent = itemWithId("com.example.app");
+  ShelvoItem empty = itemWithId("com.example.app");
+  empty.name = "";
+  EXPECT_NE(absent, empty) << "absent is not the empty string";
+}
+
+TEST(InstalledAppItem, EncodesExactlyItsEightKeysAsThePlatformDoes) {
+  InstalledAppItem item{"com.example.app",
+                        "Example \"One\"",
+                        "https://i/t.png",
+                        "1.9",
+                        "1.10",
+                        true,
+                        fileURLForFolder("/Applications/Foo Bar.app"),
+                        false};
+  std::string json = encodeInstalledAppItems({item});
+  EXPECT_NE(json.find(R"("appUrl":"file:\/\/\/Applications\/Foo%20Bar.app\/")"), std::string::npos)
+      << json;
+  EXPECT_NE(json.find(R"("name":"Example \"One\"")"), std::string::npos);
+  auto parsed = nlohmann::json::parse(json);
+  ASSERT_EQ(parsed.size(), 1u);
+  std::vector<std::string> keys;
+  for (const auto& [key, value] : parsed[0].items()) keys.push_back(key);
+  std::sort(keys.begin(), keys.end());
+  EXPECT_EQ(keys, (std::vector<std::string>{"appUrl", "icon", "id", "name", "newVersion",
+                                            "sourceIsMAS", "updateAvailable", "version"}));
+  EXPECT_EQ(decodeInstalledAppItems(json), std::vector<InstalledAppItem>{item});
+  EXPECT_EQ(encodeInstalledAppItems({}), "[]");
+
+  for (const auto& [key, value] : parsed[0].items()) {
+    auto without = parsed;
+    without[0].erase(key);
+    EXPECT_FALSE(decodeInstalledAppItems(without.dump())) << "missing " << key;
+  }
+}
+
+}  // namespace
+}  // namespace shelvo
