@@ -15,16 +15,4 @@ void ShelvoAgentController::postNotification(const std::string&, const std::opti
   commandNotAvailable("--notify");
 }
 
-void ShelvoAgentController::enableUpdateSchedule() {
-  commandNotAvailable("--schedule-enable");
-}
-
-void ShelvoAgentController::disableUpdateSchedule() {
-  commandNotAvailable("--schedule-disable");
-}
-
-void ShelvoAgentController::printUpdateScheduleStatus() {
-  commandNotAvailable("--schedule-status");
-}
-
 }  // namespace shelvo

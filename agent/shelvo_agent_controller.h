@@ -86,6 +86,9 @@ class ShelvoAgentController {
   [[noreturn]] void reportAndExit(platform::LogLevel level, std::string_view message, int status);
   // Logs the message at level, then prints it.
   void report(platform::LogLevel level, std::string_view message);
+  // The same on the launch daemon logger.
+  void reportSchedule(platform::LogLevel level, std::string_view message);
+  void openSystemSettingsLoginItems(const std::string& unitName);
 
   AgentPlatform platform_;
   std::vector<std::string> arguments_;

@@ -1,0 +1,95 @@
+#include "agent/configuration.h"
+#include "agent/shelvo_agent_controller.h"
+#include "platform/service-management/daemon_service.h"
+
+namespace shelvo {
+namespace {
+
+using platform::LogLevel;
+using platform::ServiceStatus;
+
+}  // namespace
+
+void ShelvoAgentController::reportSchedule(LogLevel level, std::string_view message) {
+  launchDaemonLogger.write(level, message, {});
+  print(message);
+}
+
+void ShelvoAgentController::openSystemSettingsLoginItems(const std::string& unitName) {
+  // There is no settings pane to open: tell the admin what lifts the block.
+  print("To allow it, unmask the timer: systemctl unmask " + unitName);
+}
+
+void ShelvoAgentController::enableUpdateSchedule() {
+  platform::DaemonService service(deamonPlist, platform_.root);
+  switch (service.status()) {
+    case ServiceStatus::NotRegistered:
+      reportSchedule(LogLevel::Default, "Update schedule is not enabled, trying to enable...");
+      break;
+    case ServiceStatus::Enabled:
+      reportSchedule(LogLevel::Default, "Update schedule is already enabled");
+      exit(0);
+    case ServiceStatus::RequiresApproval:
+      reportSchedule(LogLevel::Default, "Update schedule requires user approval");
+      openSystemSettingsLoginItems(service.unitName());
+      exit(0);
+    case ServiceStatus::NotFound:
+      reportSchedule(LogLevel::Error, "Update schedule not found");
+      break;
+    case ServiceStatus::Unknown:
+      reportSchedule(LogLevel::Error, "Unknown error while enabling update schedule");
+      exit(0);
+  }
+  if (auto error = service.registerService()) {
+    launchDaemonLogger.error("Error enabling update schedule");
+    launchDaemonLogger.error("%{public}@", {error->fullDescription});
+    print("Error enabling update schedule");
+    print(error->fullDescription);
+    exit(0);
+  }
+  reportSchedule(LogLevel::Default, "Update schedule is successfully enabled");
+  exit(0);
+}
+
+void ShelvoAgentController::disableUpdateSchedule() {
+  platform::DaemonService service(deamonPlist, platform_.root);
+  if (auto error = service.unregisterService()) {
+    launchDaemonLogger.error("Error disabling update schedule: %{public}s",
+                             {error->localizedDescription});
+    print("Error disabling update schedule: " + error->localizedDescription);
+  } else {
+    reportSchedule(LogLevel::Default, "Update schedule is successfully disabled");
+  }
+  exit(0);
+}
+
+void ShelvoAgentController::printUpdateScheduleStatus() {
+  platform::DaemonService service(deamonPlist, platform_.root);
+  switch (service.status()) {
+    case ServiceStatus::NotRegistered:
+      print("Update schedule is disabled. Run 'shelvo --schedule-enable' to enable");
+      return;
+    case ServiceStatus::Enabled: {
+      std::int64_t interval =
+          defaultsShelvo ? defaultsShelvo->integerForKey(kUpdateIntervalKey) : 0;
+      if (interval >= 1) {
+        print("Update schedule is enabled");
+        print("Update interval in days: " + std::to_string(interval));
+      } else {
+        print("Update schedule is disabled. Set 'UpdateInterval' to a value more than 0 to enable");
+      }
+      return;
+    }
+    case ServiceStatus::RequiresApproval:
+      print("Update Schedule requires user approval in System Settings");
+      return;
+    case ServiceStatus::NotFound:
+      print("Update schedule not found");
+      return;
+    case ServiceStatus::Unknown:
+      print("Update schedule is unknown");
+      return;
+  }
+}
+
+}  // namespace shelvo

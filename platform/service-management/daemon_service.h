@@ -1,0 +1,44 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "platform/system/root_prefix.h"
+
+namespace shelvo::platform {
+
+// The registration states of a launch daemon.
+enum class ServiceStatus {
+  NotRegistered = 0,
+  Enabled = 1,
+  RequiresApproval = 2,
+  NotFound = 3,
+  Unknown = 4
+};
+
+struct ServiceError {
+  std::string localizedDescription;  // the bus error's message
+  std::string fullDescription;       // "name: message"
+};
+
+// A scheduled daemon as a systemd timer: a daemon property list "NAME.plist" is the timer unit
+// "NAME.timer". systemd is reached on its private socket under the root prefix, else on the
+// system bus.
+class DaemonService {
+ public:
+  DaemonService(const std::string& plistName, RootPrefix root);
+
+  const std::string& unitName() const { return unitName_; }
+  // GetUnitFileState: enabled 1, disabled 0, masked 2 (an admin blocked it), no unit file 3.
+  ServiceStatus status() const;
+  // EnableUnitFiles, Reload, StartUnit.
+  std::optional<ServiceError> registerService() const;
+  // DisableUnitFiles, StopUnit, Reload.
+  std::optional<ServiceError> unregisterService() const;
+
+ private:
+  std::string unitName_;
+  RootPrefix root_;
+};
+
+}  // namespace shelvo::platform
