@@ -11,6 +11,7 @@
 #include "platform/defaults/preferences.h"
 #include "platform/http/url_session.h"
 #include "platform/log/logger.h"
+#include "platform/notifications/notification_center.h"
 #include "shared/script-runner/script_runner.h"
 
 namespace shelvo {
@@ -73,7 +74,6 @@ class ShelvoAgentController {
   std::optional<std::string> awaitAuthorization();
   void requireOperatingSystem13();
   void notifyFromArguments();
-  [[noreturn]] void commandNotAvailable(std::string_view command);
 
   struct ResultBox;
   using Receiver = void (ShelvoAgentController::*)(const platform::DataTaskResult&, ResultBox&);
@@ -89,6 +89,8 @@ class ShelvoAgentController {
   // The same on the launch daemon logger.
   void reportSchedule(platform::LogLevel level, std::string_view message);
   void openSystemSettingsLoginItems(const std::string& unitName);
+  // Downloads the icon and attaches it to content; failures are logged and leave no icon.
+  void attachIcon(const std::string& iconURL, platform::NotificationContent& content);
 
   AgentPlatform platform_;
   std::vector<std::string> arguments_;

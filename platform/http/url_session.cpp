@@ -1,10 +1,15 @@
 #include "platform/http/url_session.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <memory>
 #include <thread>
 
 #include "platform/http/curl_api.h"
+#include "platform/system/files.h"
+#include "platform/system/unique_fd.h"
 
 namespace shelvo::platform {
 namespace {
@@ -73,12 +78,10 @@ int urlErrorCodeFor(CURLcode code) {
   }
 }
 
-size_t appendBody(char* bytes, size_t size, size_t count, void* userdata) {
-  auto* body = static_cast<std::string*>(userdata);
+size_t writeBody(char* bytes, size_t size, size_t count, void* userdata) {
+  const auto& writer = *static_cast<const std::function<bool(const char*, std::size_t)>*>(userdata);
   size_t length = size * count;
-  if (body->size() + length > kMaxBody) return 0;  // refuse, rather than exhaust memory
-  body->append(bytes, length);
-  return length;
+  return writer(bytes, length) ? length : 0;
 }
 
 }  // namespace
@@ -108,7 +111,51 @@ void URLSession::dataTask(URLRequest request,
 }
 
 DataTaskResult URLSession::perform(const URLRequest& request) const {
-  DataTaskResult result;
+  std::string body;
+  Transfer done = transfer(request, [&body](const char* bytes, std::size_t length) {
+    if (body.size() + length > kMaxBody) return false;  // refuse, rather than exhaust memory
+    body.append(bytes, length);
+    return true;
+  });
+  DataTaskResult result{std::nullopt, done.response, done.error};
+  if (!done.error) result.data = std::move(body);
+  return result;
+}
+
+void URLSession::downloadTask(URLRequest request,
+                              std::function<void(DownloadTaskResult)> completion) const {
+  CurlApi::get();  // load and initialise libcurl before the worker thread exists
+  std::thread([session = *this, request = std::move(request), completion = std::move(completion)] {
+    DownloadTaskResult result = session.download(request);
+    std::optional<std::filesystem::path> location = result.location;
+    completion(std::move(result));
+    if (location) ::unlink(location->c_str());
+  }).detach();
+}
+
+DownloadTaskResult URLSession::download(const URLRequest& request) const {
+  std::string pattern =
+      (std::filesystem::temp_directory_path() / "shelvo-download-XXXXXX").string();
+  UniqueFd file(::mkostemp(pattern.data(), O_CLOEXEC));
+  if (!file) {
+    return {std::nullopt, std::nullopt,
+            RequestError{false, 0, "The download could not be stored: no temporary file.", {}}};
+  }
+  std::size_t written = 0;
+  Transfer done = transfer(request, [&](const char* bytes, std::size_t length) {
+    written += length;
+    return written <= kMaxBody && writeAll(file.get(), std::string_view(bytes, length));
+  });
+  if (done.error) {
+    ::unlink(pattern.c_str());
+    return {std::nullopt, done.response, done.error};
+  }
+  return {std::filesystem::path(pattern), done.response, std::nullopt};
+}
+
+URLSession::Transfer URLSession::transfer(const URLRequest& request,
+                                          const BodyWriter& writer) const {
+  Transfer result;
   const std::string host = hostOf(request.url);
   // The network's cost matters only to a request that may not use every network.
   bool restricted =
@@ -149,7 +196,6 @@ DataTaskResult URLSession::perform(const URLRequest& request) const {
   }
   long idleSeconds =
       static_cast<long>(configuration_.timeoutOverride.value_or(request.timeoutInterval).count());
-  std::string body;
   CURL* curl = handle.get();
   api->setopt(curl, CURLOPT_URL, request.url.c_str());
   api->setopt(curl, CURLOPT_CUSTOMREQUEST, request.method.c_str());
@@ -167,8 +213,8 @@ DataTaskResult URLSession::perform(const URLRequest& request) const {
   api->setopt(curl, CURLOPT_LOW_SPEED_TIME, idleSeconds);
   api->setopt(curl, CURLOPT_ACCEPT_ENCODING, "");
   api->setopt(curl, CURLOPT_NOSIGNAL, 1L);
-  api->setopt(curl, CURLOPT_WRITEFUNCTION, appendBody);
-  api->setopt(curl, CURLOPT_WRITEDATA, &body);
+  api->setopt(curl, CURLOPT_WRITEFUNCTION, writeBody);
+  api->setopt(curl, CURLOPT_WRITEDATA, &writer);
 
   CURLcode code = api->perform(curl);
   if (code != CURLE_OK) {
@@ -178,7 +224,6 @@ DataTaskResult URLSession::perform(const URLRequest& request) const {
   long status = 0;
   api->getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
   if (status != 0) result.response = HTTPResponse{status};
-  result.data = std::move(body);
   return result;
 }
 

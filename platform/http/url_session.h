@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -34,6 +35,14 @@ struct DataTaskResult {
   std::optional<RequestError> error;
 };
 
+// What a download task hands to its completion: the file holding the body, which is removed
+// when the completion returns unless the completion moved it away.
+struct DownloadTaskResult {
+  std::optional<std::filesystem::path> location;
+  std::optional<HTTPResponse> response;
+  std::optional<RequestError> error;
+};
+
 struct URLSessionConfiguration {
   // PEM file of the authorities trusted for servers, instead of the system store.
   std::optional<std::string> caFile;
@@ -58,7 +67,18 @@ class URLSession {
   // The same, performed on the calling thread.
   DataTaskResult perform(const URLRequest& request) const;
 
+  // Downloads into a temporary file on a worker thread of its own; completion runs there.
+  void downloadTask(URLRequest request, std::function<void(DownloadTaskResult)> completion) const;
+
  private:
+  struct Transfer {
+    std::optional<HTTPResponse> response;
+    std::optional<RequestError> error;
+  };
+  using BodyWriter = std::function<bool(const char* bytes, std::size_t length)>;
+  Transfer transfer(const URLRequest& request, const BodyWriter& writeBody) const;
+  DownloadTaskResult download(const URLRequest& request) const;
+
   URLSessionConfiguration configuration_;
 };
 
