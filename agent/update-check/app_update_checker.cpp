@@ -6,10 +6,10 @@
 
 #include "agent/configuration.h"
 #include "agent/service/shelvo_api_endpoints.h"
-#include "agent/update-check/version_comparison.h"
 #include "platform/bundle/application_index.h"
 #include "platform/bundle/localization.h"
 #include "platform/http/url_session.h"
+#include "platform/text/numeric_comparison.h"
 
 namespace shelvo {
 namespace {
@@ -125,8 +125,8 @@ void AppUpdateChecker::detectUpdates() {
     bool updateAvailable = false;
     if (service.lastKnownVersion) {
       newVersion = *service.lastKnownVersion;
-      if (compareNumerically(newVersion, installedVersion.value_or("")) ==
-          ComparisonResult::Descending) {
+      if (platform::compareNumerically(newVersion, installedVersion.value_or("")) ==
+          platform::ComparisonResult::Descending) {
         logger.debug("Update available for %{public}s: %{public}s (current) %{public}s (new)",
                      {identifier, shownVersion, newVersion});
         updateAvailable = true;

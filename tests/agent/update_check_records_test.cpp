@@ -4,9 +4,12 @@
 #include "agent/update-check/installed_app_item.h"
 #include "agent/update-check/service_date.h"
 #include "agent/update-check/shelvo_item.h"
-#include "agent/update-check/version_comparison.h"
+#include "platform/text/numeric_comparison.h"
 
 namespace shelvo {
+using platform::compareNumerically;
+using platform::ComparisonResult;
+
 namespace {
 
 ShelvoItem itemWithId(const std::string& id) {

@@ -54,6 +54,20 @@ BackgroundProcess::~BackgroundProcess() {
   ::waitpid(pid_, nullptr, 0);
 }
 
+std::optional<int> BackgroundProcess::waitForExit(std::chrono::milliseconds timeout) {
+  auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (pid_ > 0) {
+    int status = 0;
+    if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+      pid_ = -1;
+      return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    if (std::chrono::steady_clock::now() > deadline) return std::nullopt;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return std::nullopt;
+}
+
 std::string awaitFileLine(const std::string& path, int timeoutMilliseconds) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMilliseconds);
   while (std::chrono::steady_clock::now() < deadline) {

@@ -2,7 +2,9 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,6 +22,8 @@ class BackgroundProcess {
   BackgroundProcess& operator=(const BackgroundProcess&) = delete;
 
   pid_t pid() const { return pid_; }
+  // The exit status once the process has ended within timeout (-1 for a signal), else nothing.
+  std::optional<int> waitForExit(std::chrono::milliseconds timeout);
 
  private:
   pid_t pid_ = -1;

@@ -1,11 +1,11 @@
-#include "agent/update-check/version_comparison.h"
+#include "platform/text/numeric_comparison.h"
 
 #include <cstdint>
 #include <vector>
 
 #include "platform/text/unicode_folding.h"
 
-namespace shelvo {
+namespace shelvo::platform {
 namespace {
 
 bool isDigit(std::uint32_t c) {
@@ -29,8 +29,8 @@ std::uint64_t readNumber(const std::vector<std::uint32_t>& text, std::size_t& in
 }  // namespace
 
 ComparisonResult compareNumerically(std::string_view receiver, std::string_view argument) {
-  const std::vector<std::uint32_t> a = platform::decodeCodePoints(receiver);
-  const std::vector<std::uint32_t> b = platform::decodeCodePoints(argument);
+  const std::vector<std::uint32_t> a = decodeCodePoints(receiver);
+  const std::vector<std::uint32_t> b = decodeCodePoints(argument);
   std::size_t i = 0;
   std::size_t j = 0;
   while (i < a.size() && j < b.size()) {
@@ -48,10 +48,10 @@ ComparisonResult compareNumerically(std::string_view receiver, std::string_view 
     }
     if (a[i] < 0x80 && b[j] < 0x80) return order(a[i], b[j]);
     // Non-ASCII: compare the canonical decompositions of the two character clusters.
-    std::size_t clusterA = platform::clusterLength(a, i);
-    std::size_t clusterB = platform::clusterLength(b, j);
-    auto foldedA = platform::canonicalDecomposition(a.data() + i, a.data() + i + clusterA);
-    auto foldedB = platform::canonicalDecomposition(b.data() + j, b.data() + j + clusterB);
+    std::size_t clusterA = clusterLength(a, i);
+    std::size_t clusterB = clusterLength(b, j);
+    auto foldedA = canonicalDecomposition(a.data() + i, a.data() + i + clusterA);
+    auto foldedB = canonicalDecomposition(b.data() + j, b.data() + j + clusterB);
     std::size_t common = std::min(foldedA.size(), foldedB.size());
     for (std::size_t k = 0; k < common; ++k) {
       if (foldedA[k] != foldedB[k]) return order(foldedA[k], foldedB[k]);
@@ -68,4 +68,4 @@ ComparisonResult compareNumerically(std::string_view receiver, std::string_view 
   return ComparisonResult::Same;
 }
 
-}  // namespace shelvo
+}  // namespace shelvo::platform

@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-namespace shelvo {
+namespace shelvo::platform {
 
 enum class ComparisonResult { Ascending = -1, Same = 0, Descending = 1 };
 
@@ -12,4 +12,4 @@ enum class ComparisonResult { Ascending = -1, Same = 0, Descending = 1 };
 // "1.9"; "1.01" and "1.1" are the same.
 ComparisonResult compareNumerically(std::string_view receiver, std::string_view argument);
 
-}  // namespace shelvo
+}  // namespace shelvo::platform

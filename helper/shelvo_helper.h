@@ -1,0 +1,61 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "helper/client_validation.h"
+#include "platform/ipc/listener_socket.h"
+#include "platform/ipc/peer_socket.h"
+#include "platform/log/logger.h"
+#include "platform/system/console.h"
+#include "platform/system/root_prefix.h"
+#include "shared/script-runner/script_runner.h"
+
+namespace shelvo {
+
+// The privileged helper: admits the signed desktop app, runs the scripts it sends as root and
+// ends when no admitted connection is left.
+class ShelvoHelper {
+ public:
+  ShelvoHelper(platform::ListenerSocket listener, platform::Logger logger,
+               platform::RootPrefix root);
+
+  // Starts accepting connections on a thread of its own.
+  void resume();
+  // Blocks the caller in slices of shouldQuitCheckInterval until the helper is to end.
+  void runUntilQuit();
+
+  void executeScriptWithCommand(const std::string& command,
+                                const std::function<void(std::int32_t)>& completion);
+
+  const std::chrono::duration<double> shouldQuitCheckInterval{1.0};
+  const std::string codeRequirement = kLongRequirement;
+
+ private:
+  struct Connection;
+
+  void listen();
+  bool shouldAcceptNewConnection(platform::UniqueFd socket);
+  void serve(const std::shared_ptr<Connection>& connection);
+  void connectionInvalidated(const std::shared_ptr<Connection>& connection);
+  void quit();
+
+  platform::ListenerSocket listener_;
+  platform::Logger logger_;
+  platform::RootPrefix root_;
+  ScriptRunner runner_;
+
+  std::mutex mutex_;
+  std::condition_variable quitSignal_;
+  std::vector<std::shared_ptr<Connection>> connections_;
+  std::atomic<bool> shouldQuit_{false};
+};
+
+}  // namespace shelvo

@@ -1,0 +1,67 @@
+#include "platform/codesign/guest_code.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include "platform/codesign/security_status.h"
+
+namespace shelvo::platform {
+namespace {
+
+bool processAlive(int pidfd) {
+  return ::syscall(SYS_pidfd_send_signal, pidfd, 0, nullptr, 0) == 0;
+}
+
+bool sameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+}  // namespace
+
+int copyGuestCode(pid_t pid, int pidfd, GuestCode& code) {
+  std::string link = "/proc/" + std::to_string(pid) + "/exe";
+  UniqueFd executable(::open(link.c_str(), O_RDONLY | O_CLOEXEC));
+  // The pid must still name the process the pidfd pins, or the file may be a newcomer's.
+  if (!executable || !processAlive(pidfd)) return errSecCSGuestInvalid;
+  std::error_code error;
+  std::filesystem::path path = std::filesystem::read_symlink(link, error);
+  if (error || path.string().ends_with(" (deleted)")) return errSecCSStaticCodeNotFound;
+  // The signature beside the path must belong to the file that runs.
+  struct stat running {};
+  struct stat onDisk {};
+  if (::fstat(executable.get(), &running) != 0 || ::stat(path.c_str(), &onDisk) != 0 ||
+      !sameFile(running, onDisk)) {
+    return errSecCSStaticCodeNotFound;
+  }
+  code.executable = std::move(executable);
+  code.path = std::move(path);
+  return errSecSuccess;
+}
+
+int checkCodeValidity(const GuestCode& code, const Requirement& requirement,
+                      const TrustAnchors& anchors) {
+  SigningInformation information;
+  std::filesystem::path signature = code.path;
+  signature += ".sig";
+  int status = verifyCodeSignature(code.executable.get(), signature, anchors, information);
+  if (status != errSecSuccess) return status;
+  if (requirement.isRequirementSet()) return errSecCSReqUnsupported;
+  return requirement.evaluate(information.identity()) ? errSecSuccess : errSecCSReqFailed;
+}
+
+int checkStaticCodeValidity(const std::filesystem::path& executable, const Requirement* requirement,
+                            const TrustAnchors& anchors, SigningInformation& information) {
+  UniqueFd file(::open(executable.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!file) return errSecCSStaticCodeNotFound;
+  std::filesystem::path signature = executable;
+  signature += ".sig";
+  int status = verifyCodeSignature(file.get(), signature, anchors, information);
+  if (status != errSecSuccess || requirement == nullptr) return status;
+  if (requirement->isRequirementSet()) return errSecCSReqUnsupported;
+  return requirement->evaluate(information.identity()) ? errSecSuccess : errSecCSReqFailed;
+}
+
+}  // namespace shelvo::platform

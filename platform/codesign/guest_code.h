@@ -1,0 +1,32 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <filesystem>
+
+#include "platform/codesign/code_signature.h"
+#include "platform/codesign/requirement.h"
+#include "platform/system/unique_fd.h"
+
+namespace shelvo::platform {
+
+// The code a running process executes: its executable, opened through /proc/<pid>/exe so the
+// bytes that run are the bytes checked, and the path its signature file sits beside.
+struct GuestCode {
+  UniqueFd executable;
+  std::filesystem::path path;
+};
+
+// Finds the code of the process; pidfd pins the process, so a pid reused meanwhile is never
+// mistaken for it. Returns a security status.
+int copyGuestCode(pid_t pid, int pidfd, GuestCode& code);
+
+// Checks the code's signature and then the requirement; a security status.
+int checkCodeValidity(const GuestCode& code, const Requirement& requirement,
+                      const TrustAnchors& anchors);
+
+// The same for a file on disk.
+int checkStaticCodeValidity(const std::filesystem::path& executable, const Requirement* requirement,
+                            const TrustAnchors& anchors, SigningInformation& information);
+
+}  // namespace shelvo::platform

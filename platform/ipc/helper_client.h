@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+#include "platform/result.h"
+#include "platform/system/unique_fd.h"
+
+namespace shelvo::platform {
+
+// The client side of the helper's connection, for the desktop app and for tests: connect, send
+// scripts, get their exit statuses.
+class HelperClient {
+ public:
+  static std::filesystem::path defaultSocket();  // $SHELVO_ROOT/run/ostrel.shelvo.helper.sock
+  static Result<HelperClient> connect(const std::filesystem::path& socket);
+
+  // Runs a script as root and waits for its exit status. Fails when the helper ends the
+  // connection without replying (a syntax error, a script it could not start, a refusal).
+  Result<std::int32_t> executeScript(const std::string& command);
+  // Sends a request without waiting for its reply; returns its id.
+  Result<std::int64_t> sendScript(const std::string& command);
+  Result<std::int32_t> awaitReply(std::int64_t id);
+  // Sends raw bytes, for tests of malformed traffic.
+  bool sendRaw(std::string_view bytes);
+  void close() { socket_.reset(); }
+  int fd() const { return socket_.get(); }
+
+ private:
+  explicit HelperClient(UniqueFd socket) : socket_(std::move(socket)) {}
+  UniqueFd socket_;
+  std::int64_t nextId_ = 1;
+};
+
+}  // namespace shelvo::platform

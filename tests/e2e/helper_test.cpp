@@ -1,0 +1,215 @@
+// ShelvoHelper as its client meets it: a test PKI made with the openssl command line, test
+// clients signed with it in several ways, and the real helper bound by itself or started by
+// systemd-socket-activate, with its anchors under a scratch root.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "helper/client_validation.h"
+#include "tests/e2e/agent_harness.h"
+#include "tests/support/paths.h"
+
+namespace shelvo::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::unique_ptr<TempDir> gFixtures;
+
+fs::path pki(const std::string& name) {
+  return gFixtures->path() / "pki" / name;
+}
+fs::path client(const std::string& name) {
+  return gFixtures->path() / "clients" / name;
+}
+
+void signClient(const std::string& name, const std::string& identifier, const std::string& leaf,
+                const std::string& chain) {
+  auto result = runProgram({kCodesignBinary, "sign", "--identifier", identifier, "--key",
+                            pki(leaf + ".key").string(), "--cert", pki(leaf + ".pem").string(),
+                            "--chain", pki(chain + ".pem").string(), client(name).string()},
+                           {});
+  if (result.exitStatus != 0) throw std::runtime_error("signing failed: " + result.err);
+}
+
+class HelperTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    gFixtures = std::make_unique<TempDir>();
+    auto made = runProgram({fs::path(kSourceDir) / "tests/support/make-test-pki",
+                            (gFixtures->path() / "pki").string()},
+                           {});
+    if (made.exitStatus != 0) throw std::runtime_error("make-test-pki failed: " + made.err);
+    fs::create_directories(gFixtures->path() / "clients");
+    for (const char* name : {"good", "otherid", "otherteam", "stranger", "unsigned", "tampered"}) {
+      fs::copy_file(kHelperTestClientBinary, client(name));
+    }
+    signClient("good", "ostrel.shelvo", "leaf", "intermediate");
+    signClient("otherid", "ostrel.other", "leaf", "intermediate");
+    signClient("otherteam", "ostrel.shelvo", "otherteam", "intermediate");
+    signClient("stranger", "ostrel.shelvo", "stranger-leaf", "stranger-intermediate");
+    signClient("tampered", "ostrel.shelvo", "leaf", "intermediate");
+    std::ofstream(client("tampered"), std::ios::app) << '\0';
+  }
+  static void TearDownTestSuite() { gFixtures.reset(); }
+
+  void SetUp() override {
+    fs::create_directories(root / "etc/shelvo/anchors");
+    fs::copy_file(pki("root.pem"), root / "etc/shelvo/anchors/root.pem");
+  }
+
+  std::string socket() const { return (root / "run/ostrel.shelvo.helper.sock").string(); }
+
+  void startHelper(bool socketActivation = false) {
+    fs::remove(socket());  // the last helper's
+    std::map<std::string, std::string> environment{{"SHELVO_ROOT", root.path().string()},
+                                                   {"SHELVO_LOG", "file:" + logFile.string()}};
+    if (socketActivation) {
+      fs::create_directories(root / "run");
+      helper = std::make_unique<BackgroundProcess>(
+          std::vector<std::string>{"systemd-socket-activate", "-l", socket(), "-E",
+                                   "SHELVO_ROOT=" + root.path().string(), "-E",
+                                   "SHELVO_LOG=file:" + logFile.string(), kHelperBinary},
+          environment, (logs / "helper.out").string());
+    } else {
+      helper = std::make_unique<BackgroundProcess>(std::vector<std::string>{kHelperBinary},
+                                                   environment, (logs / "helper.out").string());
+    }
+    for (int i = 0; i < 500 && !fs::exists(socket()); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
+  ProgramResult run(const std::string& name, std::vector<std::string> actions) {
+    actions.insert(actions.begin(), {client(name).string(), socket()});
+    return runProgram(actions, {});
+  }
+  std::vector<std::string> logged(const std::string& level) const {
+    std::vector<std::string> messages;
+    std::ifstream in(logFile);
+    for (std::string line; std::getline(in, line);) {
+      auto entry = nlohmann::json::parse(line);
+      if (entry["level"] == level) messages.push_back(entry["message"]);
+    }
+    return messages;
+  }
+  bool hasLogged(const std::string& level, const std::string& message) const {
+    auto messages = logged(level);
+    return std::find(messages.begin(), messages.end(), message) != messages.end();
+  }
+
+  TempDir root;
+  TempDir logs;
+  fs::path logFile = logs / "helper.log";
+  std::unique_ptr<BackgroundProcess> helper;
+};
+
+TEST_F(HelperTest, ASignedClientGetsTheExitStatusesAndTheOutputStaysInTheLog) {
+  startHelper();
+  auto result = run("good", {"run:echo from-the-script; exit 0", "run:exit 7"});
+  EXPECT_EQ(result.out, "reply 0\nreply 7\n");
+  auto started = std::chrono::steady_clock::now();
+  EXPECT_EQ(helper->waitForExit(std::chrono::seconds(3)), 0)
+      << "one client closing ends the helper";
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(1600));
+  EXPECT_TRUE(hasLogged("default", "from-the-script"));
+  EXPECT_TRUE(hasLogged("debug", "ShelvoHelper started"));
+  EXPECT_TRUE(hasLogged("debug", "No more XPC connections, exiting..."));
+}
+
+TEST_F(HelperTest, ClientsThatFailTheCheckAreRefusedWithTheirReasons) {
+  const std::pair<const char*, const char*> rows[] = {
+      {"unsigned", "code object is not signed at all"},
+      {"otherid", "code failed to satisfy specified code requirement(s)"},
+      {"otherteam", "code failed to satisfy specified code requirement(s)"},
+      {"stranger", "code failed to satisfy specified code requirement(s)"},
+      {"tampered", "invalid signature (code or signature have been modified)"},
+  };
+  for (const auto& [name, reason] : rows) {
+    startHelper();
+    auto result = run(name, {"run:exit 0"});
+    EXPECT_EQ(result.out, "no reply\n") << name;
+    EXPECT_TRUE(
+        hasLogged("error", std::string("NSXPC client does not meet the requirements. ") + reason))
+        << name;
+    EXPECT_EQ(helper->waitForExit(std::chrono::seconds(3)), 0) << "nobody else was connected";
+  }
+}
+
+TEST_F(HelperTest, ARefusedClientDoesNotEndTheHelperForAnAdmittedOne) {
+  startHelper();
+  BackgroundProcess admitted(
+      {client("good").string(), socket(), "run:exit 1", "sleep:1500", "run:exit 2"}, {},
+      (logs / "admitted.out").string());
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(run("unsigned", {"run:exit 0"}).out, "no reply\n");
+  EXPECT_EQ(admitted.waitForExit(std::chrono::seconds(5)), 0);
+  EXPECT_EQ(readTextFile(logs / "admitted.out"), "reply 1\nreply 2\n");
+  EXPECT_EQ(helper->waitForExit(std::chrono::seconds(3)), 0);
+}
+
+TEST_F(HelperTest, TheHelperStaysWhileAnyClientIsConnected) {
+  startHelper();
+  BackgroundProcess longer({client("good").string(), socket(), "run:exit 0", "sleep:2000"}, {});
+  EXPECT_EQ(run("good", {"run:exit 0"}).out, "reply 0\n");
+  EXPECT_FALSE(helper->waitForExit(std::chrono::milliseconds(1300))) << "one client is left";
+  EXPECT_EQ(longer.waitForExit(std::chrono::seconds(5)), 0);
+  EXPECT_EQ(helper->waitForExit(std::chrono::seconds(3)), 0);
+}
+
+TEST_F(HelperTest, AScriptWhoseClientLeftStillRunsToItsEnd) {
+  startHelper();
+  auto marker = logs / "finished";
+  // The client leaves while its script sleeps.
+  EXPECT_EQ(run("good", {"send:sleep 1; echo done > " + marker.string(), "sleep:300", "close"}).out,
+            "sent\n");
+  EXPECT_EQ(helper->waitForExit(std::chrono::seconds(5)), 0);
+  EXPECT_EQ(readTextFile(marker), "done\n");
+}
+
+TEST_F(HelperTest, ASyntaxErrorGetsNoReplyAndEndsTheHelperWith50) {
+  startHelper();
+  EXPECT_EQ(run("good", {"run:if then fi {"}).out, "no reply\n");
+  EXPECT_EQ(helper->waitForExit(std::chrono::seconds(3)), 50);
+  EXPECT_TRUE(hasLogged("error", "Installation information was invalid, exiting"));
+}
+
+TEST_F(HelperTest, ABadFrameClosesOnlyItsOwnConnection) {
+  startHelper();
+  BackgroundProcess admitted({client("good").string(), socket(), "sleep:1200", "run:exit 3"}, {},
+                             (logs / "admitted.out").string());
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(run("good", {"oversize"}).out, "no reply\n");
+  EXPECT_EQ(run("good", {"badtype"}).out, "no reply\n");
+  EXPECT_EQ(admitted.waitForExit(std::chrono::seconds(5)), 0);
+  EXPECT_EQ(readTextFile(logs / "admitted.out"), "reply 3\n");
+  EXPECT_TRUE(hasLogged("error", "a frame of a length outside 1 to 64 MiB"));
+  EXPECT_TRUE(hasLogged("error", "the message has a missing or mistyped field"));
+}
+
+TEST_F(HelperTest, AForkedChildCannotSendOnItsParentsConnection) {
+  startHelper();
+  auto marker = logs / "child-ran";
+  EXPECT_EQ(run("good", {"fork-run:touch " + marker.string()}).out, "no reply\n");
+  EXPECT_FALSE(fs::exists(marker));
+  EXPECT_TRUE(hasLogged("error", "a message came from a process other than the admitted client"));
+}
+
+TEST_F(HelperTest, SocketActivationHandsTheHelperItsListener) {
+  startHelper(true);
+  EXPECT_EQ(run("good", {"run:exit 5"}).out, "reply 5\n");
+  EXPECT_EQ(helper->waitForExit(std::chrono::seconds(3)), 0);
+}
+
+TEST(HelperPropertyLists, AreEmbeddedAndNameTheLongRequirement) {
+  auto info = runProgram({"readelf", "-p", ".shelvo.info_plist", kHelperBinary}, {});
+  EXPECT_NE(info.out.find("<string>ostrel.shelvo.helper</string>"), std::string::npos);
+  auto launchd = runProgram({"readelf", "-p", ".shelvo.launchd_plist", kHelperBinary}, {});
+  EXPECT_NE(launchd.out.find("<key>MachServices</key>"), std::string::npos);
+  auto file = readTextFile(fs::path(kSourceDir) / "packaging/helper/Info.plist");
+  std::string requirement = kLongRequirement;
+  EXPECT_NE(file.find("<string>" + requirement + "</string>"), std::string::npos)
+      << "SMAuthorizedClients names the requirement the helper checks";
+}
+
+}  // namespace
+}  // namespace shelvo::test
