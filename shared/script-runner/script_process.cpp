@@ -17,11 +17,16 @@ namespace shelvo {
 namespace {
 
 constexpr int kScriptFd = 3;
-// Reads the script from descriptor 3 into a variable, closes the descriptor so the script
-// never sees it, and evaluates the text: the whole script is parsed before any of it runs,
-// $0 is the launch path and there are no positional parameters.
+// Reads the script from descriptor 3 into a variable (in large reads, without a subshell),
+// closes the descriptor so the script never sees it, and evaluates the text: the whole script
+// is parsed before any of it runs, $0 is the launch path and there are no positional
+// parameters. A read that fails before the end runs nothing.
 constexpr const char* kBootstrap =
-    "__shelvo_s=\"$(<&3)\"; exec 3<&-; eval \"unset __shelvo_s; $__shelvo_s\"";
+    "zmodload zsh/system; __shelvo_s=; "
+    "while :; do sysread -i 3 -s 1048576 __shelvo_c; __shelvo_r=$?; "
+    "(( __shelvo_r == 0 )) || break; __shelvo_s+=$__shelvo_c; done; "
+    "(( __shelvo_r == 5 )) || exit 126; exec 3<&-; zmodload -u zsh/system; "
+    "eval \"unset __shelvo_s __shelvo_c __shelvo_r; $__shelvo_s\"";
 
 constexpr std::size_t kReadSize = 1 << 20;
 constexpr int kPipeSize = 1 << 20;
@@ -40,13 +45,13 @@ struct OutputReader {
   bool finished = false;
 
   void run() {
-    std::vector<char> buffer(kReadSize);
+    auto buffer = std::make_unique_for_overwrite<char[]>(kReadSize);
     std::string pending;  // the start of a character whose other bytes have not arrived
     while (true) {
-      ssize_t n = ::read(readEnd.get(), buffer.data(), buffer.size());
+      ssize_t n = ::read(readEnd.get(), buffer.get(), kReadSize);
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) break;
-      std::string_view bytes(buffer.data(), static_cast<std::size_t>(n));
+      std::string_view bytes(buffer.get(), static_cast<std::size_t>(n));
       std::string joined;
       if (!pending.empty()) {
         joined = std::move(pending) + std::string(bytes);

@@ -213,3 +213,34 @@ TEST(HelperPropertyLists, AreEmbeddedAndNameTheLongRequirement) {
 
 }  // namespace
 }  // namespace shelvo::test
+
+namespace shelvo::test {
+namespace {
+
+TEST_F(HelperTest, TheCodesignToolReportsWhatTheHelperChecks) {
+  auto verify = [&](const std::string& name, std::vector<std::string> extra = {}) {
+    std::vector<std::string> command{kCodesignBinary, "verify"};
+    command.insert(command.end(), extra.begin(), extra.end());
+    command.push_back(client(name).string());
+    return runProgram(command, {{"SHELVO_ROOT", root.path().string()}});
+  };
+  auto good = verify("good", {"--requirement", kLongRequirement});
+  EXPECT_EQ(good.exitStatus, 0) << good.err;
+  EXPECT_NE(good.out.find("Identifier=ostrel.shelvo\n"), std::string::npos);
+  EXPECT_NE(good.out.find("explicit requirement satisfied"), std::string::npos);
+  EXPECT_EQ(verify("unsigned").err,
+            client("unsigned").string() + ": code object is not signed at all\n");
+  EXPECT_EQ(verify("tampered").exitStatus, 1);
+  auto other = verify("otherteam", {"--requirement", clientRequirement()});
+  EXPECT_EQ(other.exitStatus, 3);
+  EXPECT_EQ(other.err, client("otherteam").string() +
+                           ": code failed to satisfy specified code requirement(s)\n");
+  auto bad = verify("good", {"--requirement", "identifier com.my-app"});
+  EXPECT_EQ(bad.exitStatus, 2);
+  EXPECT_NE(bad.err.find("invalid or corrupted code requirement(s)"), std::string::npos);
+  EXPECT_NE(runProgram({kCodesignBinary, "sign", client("good").string()}, {}).exitStatus, 0)
+      << "signing needs an identity";
+}
+
+}  // namespace
+}  // namespace shelvo::test

@@ -160,20 +160,24 @@ TEST(ShippedUnits, PassSystemdAnalyzeVerify) {
   namespace fs = std::filesystem;
   TempDir root;
   fs::create_directories(root / "usr/bin");
+  fs::create_directories(root / "usr/libexec/shelvo");
   fs::copy_file(kAgentBinary, root / "usr/bin/shelvo");
+  fs::copy_file(kHelperBinary, root / "usr/libexec/shelvo/ShelvoHelper");
   fs::create_directories(root / "usr/lib/systemd");
   fs::copy("/lib/systemd/system", root / "usr/lib/systemd/system",
            fs::copy_options::recursive | fs::copy_options::copy_symlinks);
   auto units = root / "usr/lib/systemd/system";
-  for (const char* unit : {"ostrel.shelvo.agent.service", "ostrel.shelvo.agent.timer"}) {
+  const char* shipped[] = {"ostrel.shelvo.agent.service", "ostrel.shelvo.agent.timer",
+                           "ostrel.shelvo.helper.service", "ostrel.shelvo.helper.socket"};
+  for (const char* unit : shipped) {
     fs::copy_file(fs::path(kSourceDir) / "packaging/systemd" / unit, units / unit,
                   fs::copy_options::overwrite_existing);
   }
   auto verify = [&] {
-    return runProgram({"systemd-analyze", "verify", "--man=no", "--root=" + root.path().string(),
-                       (units / "ostrel.shelvo.agent.timer").string(),
-                       (units / "ostrel.shelvo.agent.service").string()},
-                      {});
+    std::vector<std::string> command{"systemd-analyze", "verify", "--man=no",
+                                     "--root=" + root.path().string()};
+    for (const char* unit : shipped) command.push_back((units / unit).string());
+    return runProgram(command, {});
   };
   auto result = verify();
   EXPECT_EQ(result.exitStatus, 0) << result.err;

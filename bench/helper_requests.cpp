@@ -1,0 +1,89 @@
+// Requests of `exit 0` to the helper, against the floor of the two zsh launches each request
+// needs (`zsh --no-rcs -n FILE` and `zsh -c --no-rcs 'exit 0'`), spawned directly.
+//   helper-requests SOCKET REQUESTS CONNECTIONS
+// prints: floor_ms_per_request helper_ms_per_request sequential_s parallel_s
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/ipc/helper_client.h"
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+void spawnAndWait(std::vector<std::string> arguments) {
+  std::vector<char*> argv;
+  for (auto& argument : arguments) argv.push_back(argument.data());
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) std::abort();
+  waitpid(pid, nullptr, 0);
+}
+
+double seconds(Clock::duration duration) {
+  return std::chrono::duration<double>(duration).count();
+}
+
+// One connection sending count requests, one after the other.
+void requests(const std::string& socket, int count) {
+  auto client = shelvo::platform::HelperClient::connect(socket);
+  if (!client) std::abort();
+  for (int i = 0; i < count; ++i) {
+    auto reply = client->executeScript("exit 0");
+    if (!reply || *reply != 0) std::abort();
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 4) {
+    std::fprintf(stderr, "usage: helper-requests SOCKET REQUESTS CONNECTIONS\n");
+    return 2;
+  }
+  std::string socket = argv[1];
+  int count = std::stoi(argv[2]);
+  int connections = std::stoi(argv[3]);
+  std::string script = "/tmp/helper-requests-" + std::to_string(getpid()) + ".zsh";
+  std::ofstream(script) << "exit 0\n";
+
+  auto start = Clock::now();
+  for (int i = 0; i < count; ++i) {
+    spawnAndWait({"/bin/zsh", "--no-rcs", "-n", script});
+    spawnAndWait({"/bin/zsh", "-c", "--no-rcs", "exit 0"});
+  }
+  double floor = seconds(Clock::now() - start) / count;
+  std::remove(script.c_str());
+
+  // A connection that stays open keeps the helper alive between the phases.
+  auto keeper = shelvo::platform::HelperClient::connect(socket);
+  if (!keeper) return 1;
+
+  start = Clock::now();
+  requests(socket, count);
+  double helper = seconds(Clock::now() - start) / count;
+
+  int share = count / connections;
+  start = Clock::now();
+  for (int c = 0; c < connections; ++c) requests(socket, share);
+  double sequential = seconds(Clock::now() - start);
+
+  start = Clock::now();
+  std::vector<std::thread> threads;
+  for (int c = 0; c < connections; ++c) threads.emplace_back(requests, socket, share);
+  for (auto& thread : threads) thread.join();
+  double parallel = seconds(Clock::now() - start);
+
+  std::printf("%.4f %.4f %.3f %.3f\n", floor * 1000, helper * 1000, sequential, parallel);
+  return 0;
+}
