@@ -3,51 +3,14 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/text/percent_encoding.h"
+#include "platform/text/utf8.h"
 
 namespace shelvo {
 namespace {
 
-// The platform encoder's string escaping: quote, backslash and slash escaped, the short forms
-// for \b \f \n \r \t, other control characters as \u00xx, everything else as raw UTF-8.
 void appendJsonString(std::string& out, std::string_view text) {
-  static constexpr char kHex[] = "0123456789abcdef";
   out.push_back('"');
-  for (char c : text) {
-    switch (c) {
-      case '"':
-        out.append("\\\"");
-        break;
-      case '\\':
-        out.append("\\\\");
-        break;
-      case '/':
-        out.append("\\/");
-        break;
-      case '\b':
-        out.append("\\b");
-        break;
-      case '\f':
-        out.append("\\f");
-        break;
-      case '\n':
-        out.append("\\n");
-        break;
-      case '\r':
-        out.append("\\r");
-        break;
-      case '\t':
-        out.append("\\t");
-        break;
-      default:
-        if (static_cast<unsigned char>(c) < 0x20) {
-          out.append("\\u00");
-          out.push_back(kHex[(c >> 4) & 0xF]);
-          out.push_back(kHex[c & 0xF]);
-        } else {
-          out.push_back(c);
-        }
-    }
-  }
+  platform::appendJsonEscaped(out, text, platform::JsonSlashes::Escaped);
   out.push_back('"');
 }
 
@@ -128,20 +91,7 @@ std::optional<std::vector<InstalledAppItem>> decodeInstalledAppItems(std::string
 }
 
 std::string fileURLForFolder(std::string_view path) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string url = "file://";
-  for (unsigned char c : path) {
-    // The path-allowed set: the query-allowed set without ";" and "?".
-    if (platform::isURLQueryAllowed(c) && c != ';' && c != '?') {
-      url.push_back(static_cast<char>(c));
-    } else {
-      url.push_back('%');
-      url.push_back(kHex[c >> 4]);
-      url.push_back(kHex[c & 0xF]);
-    }
-  }
-  if (url.back() != '/') url.push_back('/');
-  return url;
+  return platform::fileURLForPath(path, true);
 }
 
 }  // namespace shelvo

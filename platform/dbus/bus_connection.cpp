@@ -15,6 +15,26 @@ Result<BusConnection> opened(const SdBusApi* api, sd_bus* bus, int rc, const cha
 
 }  // namespace
 
+Result<SdBusMessage> BusConnection::call(const Method& method, const Arguments& arguments,
+                                         std::uint64_t timeoutMicroseconds,
+                                         SdBusError& error) const {
+  sd_bus_message* rawCall = nullptr;
+  int rc = api->newMethodCall(bus.get(), &rawCall, method.destination, method.path,
+                              method.interface, method.member);
+  if (rc < 0) return Error{"cannot build the call"};
+  SdBusMessage message(rawCall);
+  api->setAutoStart(message.get(), 0);
+  if (arguments && arguments(api, message.get()) < 0) return Error{"cannot build the call"};
+  sd_bus_message* rawReply = nullptr;
+  rc = api->call(bus.get(), message.get(), timeoutMicroseconds, error.get(), &rawReply);
+  if (rc < 0) {
+    SdBusMessage ignored(rawReply);
+    if (error.message() != nullptr) return Error{error.message()};
+    return Error{std::string("the call failed: ") + std::strerror(-rc)};
+  }
+  return SdBusMessage(rawReply);
+}
+
 Result<BusConnection> openSystemBus() {
   const SdBusApi* api = SdBusApi::get();
   if (api == nullptr) return Error{"libsystemd is not available"};

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -12,6 +14,21 @@ namespace shelvo::platform {
 struct BusConnection {
   const SdBusApi* api = nullptr;
   SdBus bus;
+
+  struct Method {
+    const char* destination;
+    const char* path;
+    const char* interface;
+    const char* member;
+  };
+  // Adds the call's arguments; returns a negative errno on failure.
+  using Arguments = std::function<int(const SdBusApi*, sd_bus_message*)>;
+
+  // Calls a method with auto-start off, so a service that is not running is never started on
+  // our account, and waits at most timeout. Returns the reply, or the bus error (name and
+  // message set when the peer answered with one).
+  Result<SdBusMessage> call(const Method& method, const Arguments& arguments,
+                            std::uint64_t timeoutMicroseconds, SdBusError& error) const;
 };
 
 // The system bus (DBUS_SYSTEM_BUS_ADDRESS or the standard socket).

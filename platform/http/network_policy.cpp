@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "platform/dbus/sd_bus_api.h"
+#include "platform/dbus/bus_connection.h"
 
 namespace shelvo::platform {
 namespace {
@@ -14,31 +14,19 @@ constexpr std::uint32_t kMeteredGuessYes = 3;
 }  // namespace
 
 NetworkCost NetworkManagerPolicy::currentNetworkCost() {
-  const SdBusApi* api = SdBusApi::get();
-  if (api == nullptr) return NetworkCost::Ordinary;
-  sd_bus* raw = nullptr;
-  if (api->openSystem(&raw) < 0) return NetworkCost::Ordinary;
-  SdBus bus(raw);
-  sd_bus_message* rawCall = nullptr;
-  if (api->newMethodCall(bus.get(), &rawCall, "org.freedesktop.NetworkManager",
-                         "/org/freedesktop/NetworkManager", "org.freedesktop.DBus.Properties",
-                         "Get") < 0) {
-    return NetworkCost::Ordinary;
-  }
-  SdBusMessage call(rawCall);
-  // A stopped NetworkManager must not be started, or waited for, on our account.
-  api->setAutoStart(call.get(), 0);
-  if (api->append(call.get(), "ss", "org.freedesktop.NetworkManager", "Metered") < 0) {
-    return NetworkCost::Ordinary;
-  }
+  auto connection = openSystemBus();
+  if (!connection) return NetworkCost::Ordinary;
   SdBusError error;
-  sd_bus_message* rawReply = nullptr;
-  if (api->call(bus.get(), call.get(), kCallTimeoutMicroseconds, error.get(), &rawReply) < 0) {
-    return NetworkCost::Ordinary;
-  }
-  SdBusMessage reply(rawReply);
+  auto reply = connection->call(
+      {"org.freedesktop.NetworkManager", "/org/freedesktop/NetworkManager",
+       "org.freedesktop.DBus.Properties", "Get"},
+      [](const SdBusApi* api, sd_bus_message* call) {
+        return api->append(call, "ss", "org.freedesktop.NetworkManager", "Metered");
+      },
+      kCallTimeoutMicroseconds, error);
+  if (!reply) return NetworkCost::Ordinary;
   std::uint32_t metered = 0;
-  if (api->read(reply.get(), "v", "u", &metered) < 0) return NetworkCost::Ordinary;
+  if (connection->api->read(reply->get(), "v", "u", &metered) < 0) return NetworkCost::Ordinary;
   if (metered == kMeteredYes) return NetworkCost::Constrained;
   if (metered == kMeteredGuessYes) return NetworkCost::Expensive;
   return NetworkCost::Ordinary;

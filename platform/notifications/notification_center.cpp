@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/system/files.h"
+#include "platform/text/percent_encoding.h"
 
 namespace shelvo::platform {
 namespace {
@@ -39,21 +40,6 @@ std::string escapeMarkup(std::string_view text) {
   return out;
 }
 
-std::string fileURL(const std::filesystem::path& file) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string url = "file://";
-  for (unsigned char c : file.string()) {
-    if (std::isalnum(c) || std::strchr("/-._~!$&'()*+,=:@", c) != nullptr) {
-      url.push_back(static_cast<char>(c));
-    } else {
-      url.push_back('%');
-      url.push_back(kHex[c >> 4]);
-      url.push_back(kHex[c & 0xF]);
-    }
-  }
-  return url;
-}
-
 }  // namespace
 
 Result<NotificationAttachment> makeNotificationAttachment(std::string identifier,
@@ -67,27 +53,17 @@ Result<NotificationAttachment> makeNotificationAttachment(std::string identifier
 NotificationAuthorization NotificationCenter::authorizationStatus() {
   auto connection = openSessionBus();
   if (!connection) return NotificationAuthorization::Denied;
-  const SdBusApi* api = connection->api;
-  sd_bus_message* rawCall = nullptr;
-  if (api->newMethodCall(connection->bus.get(), &rawCall, kDestination, kPath, kInterface,
-                         "GetCapabilities") < 0) {
-    return NotificationAuthorization::Denied;
-  }
-  SdBusMessage call(rawCall);
-  api->setAutoStart(call.get(), 0);  // never start a server on our account
   SdBusError error;
-  sd_bus_message* rawReply = nullptr;
-  if (api->call(connection->bus.get(), call.get(), kCallTimeoutMicroseconds, error.get(),
-                &rawReply) < 0) {
-    return NotificationAuthorization::Denied;
-  }
-  SdBusMessage reply(rawReply);
-  if (api->enterContainer(reply.get(), 'a', "s") >= 0) {
+  auto reply = connection->call({kDestination, kPath, kInterface, "GetCapabilities"}, nullptr,
+                                kCallTimeoutMicroseconds, error);
+  if (!reply) return NotificationAuthorization::Denied;
+  const SdBusApi* api = connection->api;
+  if (api->enterContainer(reply->get(), 'a', "s") >= 0) {
     const char* capability = nullptr;
-    while (api->read(reply.get(), "s", &capability) > 0) {
+    while (api->read(reply->get(), "s", &capability) > 0) {
       if (std::strcmp(capability, "body-markup") == 0) bodyMarkup_ = true;
     }
-    api->exitContainer(reply.get());
+    api->exitContainer(reply->get());
   }
   connection_ = std::move(*connection);
   return NotificationAuthorization::Authorized;
@@ -95,38 +71,29 @@ NotificationAuthorization NotificationCenter::authorizationStatus() {
 
 Status NotificationCenter::add(const std::string& identifier, const NotificationContent& content) {
   if (!connection_) return Error{"not authorised"};
-  const SdBusApi* api = connection_->api;
   std::string body = bodyMarkup_ ? escapeMarkup(content.body) : content.body;
   if (content.subtitle) {
     body = (bodyMarkup_ ? escapeMarkup(*content.subtitle) : *content.subtitle) + "\n" + body;
   }
-  sd_bus_message* rawCall = nullptr;
-  if (api->newMethodCall(connection_->bus.get(), &rawCall, kDestination, kPath, kInterface,
-                         "Notify") < 0) {
-    return Error{"cannot build the notification"};
-  }
-  SdBusMessage call(rawCall);
-  api->setAutoStart(call.get(), 0);
-  int rc = api->append(call.get(), "susssas", kApplicationName, 0u, "", content.title.c_str(),
-                       body.c_str(), 0);
-  if (rc >= 0) rc = api->openContainer(call.get(), 'a', "{sv}");
   std::string image;
-  if (rc >= 0 && !content.attachments.empty()) {
-    image = fileURL(content.attachments.front().file);
-    rc = api->append(call.get(), "{sv}", "image-path", "s", image.c_str());
-  }
-  if (rc >= 0) rc = api->append(call.get(), "{sv}", "x-shelvo-identifier", "s", identifier.c_str());
-  if (rc >= 0) rc = api->closeContainer(call.get());
-  if (rc >= 0) rc = api->append(call.get(), "i", -1);
-  if (rc < 0) return Error{"cannot build the notification"};
+  if (!content.attachments.empty())
+    image = fileURLForPath(content.attachments.front().file.string());
   SdBusError error;
-  sd_bus_message* rawReply = nullptr;
-  if (api->call(connection_->bus.get(), call.get(), kCallTimeoutMicroseconds, error.get(),
-                &rawReply) < 0) {
-    return Error{error.message() != nullptr ? error.message()
-                                            : "the notification server did not answer"};
-  }
-  SdBusMessage reply(rawReply);
+  auto reply = connection_->call(
+      {kDestination, kPath, kInterface, "Notify"},
+      [&](const SdBusApi* api, sd_bus_message* call) {
+        int rc = api->append(call, "susssas", kApplicationName, 0u, "", content.title.c_str(),
+                             body.c_str(), 0);
+        if (rc >= 0) rc = api->openContainer(call, 'a', "{sv}");
+        if (rc >= 0 && !image.empty())
+          rc = api->append(call, "{sv}", "image-path", "s", image.c_str());
+        if (rc >= 0) rc = api->append(call, "{sv}", "x-shelvo-identifier", "s", identifier.c_str());
+        if (rc >= 0) rc = api->closeContainer(call);
+        if (rc >= 0) rc = api->append(call, "i", -1);
+        return rc;
+      },
+      kCallTimeoutMicroseconds, error);
+  if (!reply) return reply.error();
   return success();
 }
 

@@ -28,34 +28,20 @@ ServiceError failure(std::string_view name, std::string_view message) {
   return ServiceError{std::string(message), std::string(name) + ": " + std::string(message)};
 }
 
-ServiceError busFailure(SdBusError& error, int rc) {
-  if (error.name() != nullptr) {
-    return failure(error.name(), error.message() != nullptr ? error.message() : "");
-  }
-  std::string message = "systemd did not answer (error " + std::to_string(-rc) + ")";
-  return failure("org.freedesktop.DBus.Error.Failed", message);
-}
-
-// Calls one manager method; append adds the arguments. Returns the reply or the error.
-template <typename Append>
+// Calls one manager method; arguments adds the arguments.
 std::optional<ServiceError> callManager(const BusConnection& connection, const char* member,
-                                        Append append, SdBusMessage* replyOut = nullptr) {
-  const SdBusApi* api = connection.api;
-  sd_bus_message* rawCall = nullptr;
-  int rc =
-      api->newMethodCall(connection.bus.get(), &rawCall, kDestination, kPath, kManager, member);
-  if (rc < 0) return failure("org.freedesktop.DBus.Error.Failed", "cannot build the call");
-  SdBusMessage call(rawCall);
-  api->setAutoStart(call.get(), 0);
-  rc = append(api, call.get());
-  if (rc < 0) return failure("org.freedesktop.DBus.Error.Failed", "cannot build the call");
+                                        const BusConnection::Arguments& arguments,
+                                        SdBusMessage* replyOut = nullptr) {
   SdBusError error;
-  sd_bus_message* rawReply = nullptr;
-  rc =
-      api->call(connection.bus.get(), call.get(), kCallTimeoutMicroseconds, error.get(), &rawReply);
-  SdBusMessage reply(rawReply);
-  if (rc < 0) return busFailure(error, rc);
-  if (replyOut != nullptr) *replyOut = std::move(reply);
+  auto reply = connection.call({kDestination, kPath, kManager, member}, arguments,
+                               kCallTimeoutMicroseconds, error);
+  if (!reply) {
+    if (error.name() != nullptr) {
+      return failure(error.name(), error.message() != nullptr ? error.message() : "");
+    }
+    return failure("org.freedesktop.DBus.Error.Failed", reply.error().message);
+  }
+  if (replyOut != nullptr) *replyOut = std::move(*reply);
   return std::nullopt;
 }
 
@@ -111,10 +97,7 @@ std::optional<ServiceError> DaemonService::registerService() const {
                                })) {
     return error;
   }
-  if (auto error =
-          callManager(*connection, "Reload", [](const SdBusApi*, sd_bus_message*) { return 0; })) {
-    return error;
-  }
+  if (auto error = callManager(*connection, "Reload", nullptr)) return error;
   return callManager(*connection, "StartUnit", [&](const SdBusApi* api, sd_bus_message* call) {
     return api->append(call, "ss", unitName_.c_str(), "replace");
   });
@@ -137,7 +120,7 @@ std::optional<ServiceError> DaemonService::unregisterService() const {
           })) {
     return error;
   }
-  return callManager(*connection, "Reload", [](const SdBusApi*, sd_bus_message*) { return 0; });
+  return callManager(*connection, "Reload", nullptr);
 }
 
 }  // namespace shelvo::platform

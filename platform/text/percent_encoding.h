@@ -13,4 +13,9 @@ bool isURLQueryAllowed(unsigned char byte);
 // included. Nothing when the text is not valid UTF-8 (the platform cannot convert it either).
 std::optional<std::string> addingPercentEncodingForURLQuery(std::string_view text);
 
+// The file URL of an absolute path, as the platform writes it: "file://" and the path with every
+// byte outside the URL-path-allowed set (the query set without ";" and "?") percent-encoded;
+// a folder's URL ends in "/".
+std::string fileURLForPath(std::string_view path, bool isFolder = false);
+
 }  // namespace shelvo::platform

@@ -146,17 +146,19 @@ namespace {
 // Offset of the first byte in [p, p + size) that JSON cannot take as it stands: a control
 // character, a quote, a backslash or a non-ASCII byte; size when there is none. Log messages
 // are mostly plain text, so this scan decides the speed of the file log.
-std::size_t plainJsonPrefix(const unsigned char* p, std::size_t size) {
+std::size_t plainJsonPrefix(const unsigned char* p, std::size_t size, bool escapeSlash) {
   std::size_t i = 0;
 #if defined(__SSE2__)
   const __m128i space = _mm_set1_epi8(0x20);
   const __m128i quote = _mm_set1_epi8('"');
   const __m128i backslash = _mm_set1_epi8('\\');
+  // Without slash escaping, a quote stands in for the slash: the test is then only repeated.
+  const __m128i slash = _mm_set1_epi8(escapeSlash ? '/' : '"');
   for (; i + 16 <= size; i += 16) {
     __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
     // Signed compare: bytes of 0x80 and above are negative, so they count as below a space.
     __m128i special =
-        _mm_or_si128(_mm_cmplt_epi8(block, space),
+        _mm_or_si128(_mm_or_si128(_mm_cmplt_epi8(block, space), _mm_cmpeq_epi8(block, slash)),
                      _mm_or_si128(_mm_cmpeq_epi8(block, quote), _mm_cmpeq_epi8(block, backslash)));
     int mask = _mm_movemask_epi8(special);
     if (mask != 0) return i + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
@@ -164,26 +166,26 @@ std::size_t plainJsonPrefix(const unsigned char* p, std::size_t size) {
 #endif
   for (; i < size; ++i) {
     unsigned char c = p[i];
-    if (c < 0x20 || c >= 0x80 || c == '"' || c == '\\') return i;
+    if (c < 0x20 || c >= 0x80 || c == '"' || c == '\\' || (escapeSlash && c == '/')) return i;
   }
   return size;
 }
 
 }  // namespace
 
-void appendJsonEscaped(std::string& out, std::string_view text) {
+void appendJsonEscaped(std::string& out, std::string_view text, JsonSlashes slashes) {
   static constexpr char kHex[] = "0123456789abcdef";
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   std::size_t size = text.size();
   std::size_t i = 0;
   while (i < size) {
-    std::size_t plain = plainJsonPrefix(p + i, size - i);
+    std::size_t plain = plainJsonPrefix(p + i, size - i, slashes == JsonSlashes::Escaped);
     // Valid multi-byte characters are copied too; only what JSON cannot hold is rewritten.
     while (i + plain < size && p[i + plain] >= 0x80) {
       std::size_t length = sequenceLength(p + i + plain, size - i - plain);
       if (length == 0) break;
       plain += length;
-      plain += plainJsonPrefix(p + i + plain, size - i - plain);
+      plain += plainJsonPrefix(p + i + plain, size - i - plain, slashes == JsonSlashes::Escaped);
     }
     out.append(text.data() + i, plain);
     i += plain;
@@ -204,6 +206,15 @@ void appendJsonEscaped(std::string& out, std::string_view text) {
         break;
       case '\t':
         out.append("\\t");
+        break;
+      case '\b':
+        out.append("\\b");
+        break;
+      case '\f':
+        out.append("\\f");
+        break;
+      case '/':
+        out.append("\\/");
         break;
       default:
         if (c >= 0x80) {

@@ -18,7 +18,12 @@ std::size_t incompleteUtf8Suffix(std::string_view bytes);
 // ends of valid UTF-8 text.
 std::string_view trimNewlines(std::string_view text);
 
-// Text escaped for a JSON string (without the quotes); invalid UTF-8 bytes become U+FFFD.
-void appendJsonEscaped(std::string& out, std::string_view text);
+enum class JsonSlashes { Plain, Escaped };
+
+// Text escaped for a JSON string (without the quotes), the way the platform's encoder writes
+// it: quote and backslash escaped, short forms for \b \f \n \r \t, other control characters as
+// \u00xx, "/" as "\/" when asked; invalid UTF-8 bytes become U+FFFD.
+void appendJsonEscaped(std::string& out, std::string_view text,
+                       JsonSlashes slashes = JsonSlashes::Plain);
 
 }  // namespace shelvo::platform

@@ -1,14 +1,12 @@
 #include <gtest/gtest.h>
 
 #include "agent/shelvo_agent_controller.h"
-#include "tests/support/temp_dir.h"
+#include "tests/support/test_agent_platform.h"
 
 namespace shelvo {
 namespace {
 
-struct ProcessEnded {
-  int status;
-};
+using test::ProcessEnded;
 
 class CountingSleeper final : public platform::Sleeper {
  public:
@@ -19,15 +17,9 @@ class CountingSleeper final : public platform::Sleeper {
 class DispatchTest : public ::testing::Test {
  protected:
   AgentPlatform platform(const std::string& userName = "root") {
-    AgentPlatform p;
-    p.root = platform::RootPrefix(root.path());
-    p.log = {sink, false};
-    p.console = console;
-    p.errorConsole = console;
+    AgentPlatform p = test::makeTestAgentPlatform(root, sink, console, userName, "/var/root");
     p.sleeper = sleeper;
-    p.user = {userName, "/var/root"};
     p.operatingSystemVersion = osVersion;
-    p.endProcess = [](int status) { throw ProcessEnded{status}; };
     return p;
   }
   void storeAuthorization() {

@@ -5,14 +5,12 @@
 #include <cstdlib>
 
 #include "agent/shelvo_agent_controller.h"
-#include "tests/support/temp_dir.h"
+#include "tests/support/test_agent_platform.h"
 
 namespace shelvo {
 namespace {
 
-struct ProcessEnded {
-  int status;
-};
+using test::ProcessEnded;
 
 constexpr std::int64_t kNow = 1'700'000'000;
 constexpr int kDue = 20;
@@ -32,15 +30,8 @@ class UpdateDueTest : public ::testing::Test {
     ASSERT_TRUE(suite.setObject(key, platform::makeInteger(value)));
   }
   int run(bool scheduled) {
-    AgentPlatform p;
-    p.root = platform::RootPrefix(root.path());
-    p.log = {sink, false};
-    p.console = console;
-    p.errorConsole = std::make_shared<platform::CapturedConsole>();
-    p.user = {"root", "/root"};
-    p.operatingSystemVersion = {13, 0, 0};
+    AgentPlatform p = test::makeTestAgentPlatform(root, sink, console);
     p.now = [] { return std::chrono::system_clock::time_point(std::chrono::seconds(kNow)); };
-    p.endProcess = [](int status) { throw ProcessEnded{status}; };
     ShelvoAgentController controller(std::move(p), {"shelvo", "--update"});
     try {
       controller.runUpdates(true, false, scheduled, "token");

@@ -19,6 +19,7 @@ class ScheduleTest : public ::testing::Test {
 
   // Starts systemd's stand-in answering GetUnitFileState with state, failing one method if asked.
   void systemd(const std::string& state, std::vector<std::string> failure = {}) {
+    manager.reset();  // the last stand-in must give up the name first
     calls = scratch / ("calls-" + std::to_string(++started));
     std::string ready = (scratch / ("ready-" + std::to_string(started))).string();
     std::vector<std::string> arguments{kFakeSystemdBinary, ready, calls.string(), state};

@@ -26,6 +26,7 @@ class UpdateRunTest : public ::testing::Test {
   }
   // Starts a NetworkManager whose Metered property reads value, on a bus of the test's own.
   void networkManager(int metered) {
+    fakeManager.reset();
     bus = std::make_unique<PrivateBus>();
     std::string ready = (scratch / ("nm-ready-" + std::to_string(metered))).string();
     fakeManager = std::make_unique<BackgroundProcess>(

@@ -2,6 +2,8 @@
 // DBUS_SYSTEM_BUS_ADDRESS and answers the Metered property with the value given.
 #include <systemd/sd-bus.h>
 
+#include "tests/support/bus_service.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -35,15 +37,5 @@ int main(int argc, char** argv) {
                                "org.freedesktop.NetworkManager", kVtable, nullptr) < 0) {
     return 1;
   }
-  if (sd_bus_request_name(bus, "org.freedesktop.NetworkManager", 0) < 0) return 1;
-  if (FILE* ready = std::fopen(argv[2], "w")) {
-    std::fputs("ready\n", ready);
-    std::fclose(ready);
-  }
-  for (;;) {
-    int r = sd_bus_process(bus, nullptr);
-    if (r < 0) return 1;
-    if (r > 0) continue;
-    if (sd_bus_wait(bus, UINT64_MAX) < 0) return 1;
-  }
+  return shelvo::test::serveOnBus(bus, "org.freedesktop.NetworkManager", argv[2]);
 }

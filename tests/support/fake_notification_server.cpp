@@ -4,6 +4,8 @@
 //   fake-notification-server READY_FILE RECORD_FILE [body-markup]
 #include <systemd/sd-bus.h>
 
+#include "tests/support/bus_service.h"
+
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -98,15 +100,5 @@ int main(int argc, char** argv) {
                                "org.freedesktop.Notifications", kNotifications, nullptr) < 0) {
     return 1;
   }
-  if (sd_bus_request_name(bus, "org.freedesktop.Notifications", 0) < 0) return 1;
-  if (FILE* ready = std::fopen(argv[1], "w")) {
-    std::fputs("ready\n", ready);
-    std::fclose(ready);
-  }
-  for (;;) {
-    int r = sd_bus_process(bus, nullptr);
-    if (r < 0) return 1;
-    if (r > 0) continue;
-    if (sd_bus_wait(bus, UINT64_MAX) < 0) return 1;
-  }
+  return shelvo::test::serveOnBus(bus, "org.freedesktop.Notifications", argv[1]);
 }

@@ -7,6 +7,8 @@
 // STATE is the GetUnitFileState answer, or "notfound" for the FileNotFound error.
 #include <systemd/sd-bus.h>
 
+#include "tests/support/bus_service.h"
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -129,15 +131,5 @@ int main(int argc, char** argv) {
                                "org.freedesktop.systemd1.Manager", kManager, nullptr) < 0) {
     return 1;
   }
-  if (sd_bus_request_name(bus, "org.freedesktop.systemd1", 0) < 0) return 1;
-  if (FILE* ready = std::fopen(argv[1], "w")) {
-    std::fputs("ready\n", ready);
-    std::fclose(ready);
-  }
-  for (;;) {
-    int r = sd_bus_process(bus, nullptr);
-    if (r < 0) return 1;
-    if (r > 0) continue;
-    if (sd_bus_wait(bus, UINT64_MAX) < 0) return 1;
-  }
+  return shelvo::test::serveOnBus(bus, "org.freedesktop.systemd1", argv[1]);
 }
