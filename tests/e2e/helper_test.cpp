@@ -140,7 +140,7 @@ TEST_F(HelperTest, ARefusedClientDoesNotEndTheHelperForAnAdmittedOne) {
   BackgroundProcess admitted(
       {client("good").string(), socket(), "run:exit 1", "sleep:1500", "run:exit 2"}, {},
       (logs / "admitted.out").string());
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  awaitFileLine((logs / "admitted.out").string());  // admitted and served once
   EXPECT_EQ(run("unsigned", {"run:exit 0"}).out, "no reply\n");
   EXPECT_EQ(admitted.waitForExit(std::chrono::seconds(5)), 0);
   EXPECT_EQ(readTextFile(logs / "admitted.out"), "reply 1\nreply 2\n");
@@ -149,7 +149,9 @@ TEST_F(HelperTest, ARefusedClientDoesNotEndTheHelperForAnAdmittedOne) {
 
 TEST_F(HelperTest, TheHelperStaysWhileAnyClientIsConnected) {
   startHelper();
-  BackgroundProcess longer({client("good").string(), socket(), "run:exit 0", "sleep:2000"}, {});
+  BackgroundProcess longer({client("good").string(), socket(), "run:exit 0", "sleep:2000"}, {},
+                           (logs / "longer.out").string());
+  awaitFileLine((logs / "longer.out").string());
   EXPECT_EQ(run("good", {"run:exit 0"}).out, "reply 0\n");
   EXPECT_FALSE(helper->waitForExit(std::chrono::milliseconds(1300))) << "one client is left";
   EXPECT_EQ(longer.waitForExit(std::chrono::seconds(5)), 0);
@@ -175,13 +177,14 @@ TEST_F(HelperTest, ASyntaxErrorGetsNoReplyAndEndsTheHelperWith50) {
 
 TEST_F(HelperTest, ABadFrameClosesOnlyItsOwnConnection) {
   startHelper();
-  BackgroundProcess admitted({client("good").string(), socket(), "sleep:1200", "run:exit 3"}, {},
-                             (logs / "admitted.out").string());
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  BackgroundProcess admitted(
+      {client("good").string(), socket(), "run:exit 0", "sleep:1200", "run:exit 3"}, {},
+      (logs / "admitted.out").string());
+  awaitFileLine((logs / "admitted.out").string());
   EXPECT_EQ(run("good", {"oversize"}).out, "no reply\n");
   EXPECT_EQ(run("good", {"badtype"}).out, "no reply\n");
   EXPECT_EQ(admitted.waitForExit(std::chrono::seconds(5)), 0);
-  EXPECT_EQ(readTextFile(logs / "admitted.out"), "reply 3\n");
+  EXPECT_EQ(readTextFile(logs / "admitted.out"), "reply 0\nreply 3\n");
   EXPECT_TRUE(hasLogged("error", "a frame of a length outside 1 to 64 MiB"));
   EXPECT_TRUE(hasLogged("error", "the message has a missing or mistyped field"));
 }
