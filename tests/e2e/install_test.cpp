@@ -170,3 +170,42 @@ TEST_F(InstallTest, ABundleIdentifierThatIsNotUtf8CannotFormAURL) {
 
 }  // namespace
 }  // namespace shelvo::test
+
+namespace shelvo::test {
+namespace {
+
+TEST(InstallRedirects, TheCredentialNeverFollowsARedirectToAnotherHost) {
+  TempDir scratch;
+  AgentHarness agent;
+  agent.storeAuthorization();
+  HttpsServer target((scratch / "target-ca.pem").string());
+  std::string seenAuthorization = "(no request)";
+  target.routes().Get(".*", [&](const httplib::Request& request, httplib::Response& response) {
+    seenAuthorization = request.get_header_value("Authorization");
+    response.status = 404;
+  });
+  target.start();
+  HttpsServer origin((scratch / "origin-ca.pem").string());
+  std::string port = target.url().substr(target.url().rfind(':') + 1);
+  origin.routes().Get("/apps/elsewhere", [&](const httplib::Request&, httplib::Response& response) {
+    response.set_redirect("https://localhost:" + port + "/apps/elsewhere");
+  });
+  origin.routes().Get("/apps/plain", [](const httplib::Request&, httplib::Response& response) {
+    response.set_redirect("http://127.0.0.1:1/apps/plain");
+  });
+  origin.start();
+  writeTextFile(scratch / "both.pem",
+                readTextFile(scratch / "target-ca.pem") + readTextFile(scratch / "origin-ca.pem"));
+  agent.environment["SHELVO_SERVICE_URL"] = origin.url();
+  agent.environment["SHELVO_CA_FILE"] = (scratch / "both.pem").string();
+
+  auto redirected = agent.run({"--install", "elsewhere"});
+  EXPECT_EQ(redirected.out, "Failed to get install information: 404\n");
+  EXPECT_EQ(seenAuthorization, "") << "the redirect went to another host";
+
+  auto downgraded = agent.run({"--install", "plain"});
+  EXPECT_EQ(downgraded.exitStatus, 20) << "never follow a redirect away from https";
+}
+
+}  // namespace
+}  // namespace shelvo::test
