@@ -95,6 +95,13 @@ TEST_F(InstallTest, TheRequestCarriesTheChoicesCredentialAndAgentVersion) {
   EXPECT_EQ(requests[1]["headers"]["User-Agent"], "Shelvo Agent/3.1");
 }
 
+TEST_F(InstallTest, TheIdentifierIsTheSecondArgumentEvenWhenItLooksLikeAnOption) {
+  agent.run({"-i", "-s"});
+  auto requests = service.requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0]["target"], "/apps/-s?notification=false&dock=false&progress=false");
+}
+
 TEST_F(InstallTest, AnEmptyBodyCannotBeOpenedAndEndsWith45) {
   HttpsServer server(specialCa.string());
   server.routes().Get(".*", [](const httplib::Request&, httplib::Response& response) {

@@ -96,6 +96,21 @@ TEST_F(NotifyTest, TitleSubtitleAndBodyReachTheServer) {
   EXPECT_TRUE(agent.logged("debug", "Notification authorization are already granted"));
 }
 
+TEST_F(NotifyTest, OptionsWithoutValueAreReportedAndLeftOut) {
+  startServer();
+  auto result = agent.run({"--notify", "--body", "Hi", "--subtitle", "S", "--title"});
+  EXPECT_EQ(result.exitStatus, 0);
+  EXPECT_EQ(result.out, "Missing argument after --title, please specify the title\n");
+  auto subtitleLast = agent.run({"--notify", "--body", "Hi", "--icon", "--subtitle"});
+  EXPECT_EQ(subtitleLast.out, "Missing argument after --subtitle, please specify the subtitle\n");
+  auto notifications = posted();
+  ASSERT_EQ(notifications.size(), 2u);
+  EXPECT_EQ(notifications[0]["summary"], "App Shelvo");
+  EXPECT_EQ(notifications[0]["body"], "S\nHi");
+  EXPECT_EQ(notifications[1]["body"], "Hi") << "no subtitle";
+  EXPECT_FALSE(notifications[1]["hints"].contains("image-path"));
+}
+
 TEST_F(NotifyTest, MarkupServersGetAnEscapedBody) {
   startServer(true);
   agent.run({"--notify", "--subtitle", "A&B", "--body", "<b>x</b>"});
