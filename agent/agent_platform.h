@@ -1,11 +1,10 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
-
-#include <chrono>
 
 #include "platform/bundle/bundle.h"
 #include "platform/http/url_session.h"

@@ -22,7 +22,6 @@ class Bundle {
   // A string value of the Info dictionary; absent when missing or of another type.
   std::optional<std::string> infoString(const std::string& key) const;
   std::optional<std::string> bundleIdentifier() const { return infoString("CFBundleIdentifier"); }
-  plist_t infoDictionary() const { return info_.get(); }
 
  private:
   Bundle(std::filesystem::path path, std::shared_ptr<void> info)
