@@ -73,8 +73,7 @@ std::string ShelvoAgentController::requestUpdateInformation(bool notification, b
 
 void ShelvoAgentController::failToFormURL() {
   if (!ShelvoAPIEndpoints::baseURL()) {
-    platform_.errorConsole->printLine(
-        "shelvo: the app service URL (SHELVO_SERVICE_URL) must be an absolute https:// URL");
+    platform_.errorConsole->printLine(ShelvoAPIEndpoints::kUnusableBaseURLHint);
   }
   agentLogger.error("Error while encoding download URL");
   print("Error while encoding download URL");

@@ -14,6 +14,10 @@ class ShelvoAPIEndpoints {
   static std::optional<std::string> appsEndpoint();
   static std::optional<std::string> updateEndpoint();
 
+  // What the operator is told when the base URL is unusable.
+  static constexpr const char* kUnusableBaseURLHint =
+      "shelvo: the app service URL (SHELVO_SERVICE_URL) must be an absolute https:// URL";
+
   // An absolute https:// URL with a host, made only of characters a URL may hold.
   static bool isAbsoluteHttpsURL(std::string_view text);
 };

@@ -52,8 +52,7 @@ void AppUpdateChecker::fetchAppList() {
   if (!endpoint) {
     // Without a usable service URL there is no list to judge by: say so rather than report
     // "no updates" and overwrite the stored result.
-    platform_.errorConsole->printLine(
-        "shelvo: the app service URL (SHELVO_SERVICE_URL) must be an absolute https:// URL");
+    platform_.errorConsole->printLine(ShelvoAPIEndpoints::kUnusableBaseURLHint);
     logger.error("Error while encoding download URL");
     print("Error while encoding download URL");
     exit(1);

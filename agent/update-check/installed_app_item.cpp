@@ -14,13 +14,16 @@ void appendJsonString(std::string& out, std::string_view text) {
   out.push_back('"');
 }
 
-void appendMember(std::string& out, const char* key, std::string_view value) {
+// A member of an object, after its separator ("{" for the first, "," for the others).
+void appendMember(std::string& out, char separator, const char* key, std::string_view value) {
+  out.push_back(separator);
   appendJsonString(out, key);
   out.push_back(':');
   appendJsonString(out, value);
 }
 
-void appendMember(std::string& out, const char* key, bool value) {
+void appendMember(std::string& out, char separator, const char* key, bool value) {
+  out.push_back(separator);
   appendJsonString(out, key);
   out.append(value ? ":true" : ":false");
 }
@@ -32,22 +35,14 @@ std::string encodeInstalledAppItems(const std::vector<InstalledAppItem>& items) 
   for (std::size_t i = 0; i < items.size(); ++i) {
     const auto& item = items[i];
     if (i > 0) out.push_back(',');
-    out.push_back('{');
-    appendMember(out, "id", item.id);
-    out.push_back(',');
-    appendMember(out, "name", item.name);
-    out.push_back(',');
-    appendMember(out, "icon", item.icon);
-    out.push_back(',');
-    appendMember(out, "version", item.version);
-    out.push_back(',');
-    appendMember(out, "newVersion", item.newVersion);
-    out.push_back(',');
-    appendMember(out, "updateAvailable", item.updateAvailable);
-    out.push_back(',');
-    appendMember(out, "appUrl", item.appUrl);
-    out.push_back(',');
-    appendMember(out, "sourceIsMAS", item.sourceIsMAS);
+    appendMember(out, '{', "id", item.id);
+    appendMember(out, ',', "name", item.name);
+    appendMember(out, ',', "icon", item.icon);
+    appendMember(out, ',', "version", item.version);
+    appendMember(out, ',', "newVersion", item.newVersion);
+    appendMember(out, ',', "updateAvailable", item.updateAvailable);
+    appendMember(out, ',', "appUrl", item.appUrl);
+    appendMember(out, ',', "sourceIsMAS", item.sourceIsMAS);
     out.push_back('}');
   }
   out.push_back(']');

@@ -17,16 +17,13 @@ namespace shelvo {
 namespace {
 
 constexpr int kScriptFd = 3;
-// Reads the script from descriptor 3 into a variable (in large reads, without a subshell),
-// closes the descriptor so the script never sees it, and evaluates the text: the whole script
-// is parsed before any of it runs, $0 is the launch path and there are no positional
-// parameters. A read that fails before the end runs nothing.
+// Reads the script from descriptor 3 into a variable (zsh reads "$(<file)" itself, without a
+// subshell, in large reads), closes the descriptor so the script never sees it, and evaluates
+// the text: the whole script is parsed before any of it runs, $0 is the launch path and there
+// are no positional parameters. A script that cannot be read runs nothing.
 constexpr const char* kBootstrap =
-    "zmodload zsh/system; __shelvo_s=; "
-    "while :; do sysread -i 3 -s 1048576 __shelvo_c; __shelvo_r=$?; "
-    "(( __shelvo_r == 0 )) || break; __shelvo_s+=$__shelvo_c; done; "
-    "(( __shelvo_r == 5 )) || exit 126; exec 3<&-; zmodload -u zsh/system; "
-    "eval \"unset __shelvo_s __shelvo_c __shelvo_r; $__shelvo_s\"";
+    "__shelvo_s=\"$(</dev/fd/3)\" || exit 126; exec 3<&-; "
+    "eval \"unset __shelvo_s; $__shelvo_s\"";
 
 constexpr std::size_t kReadSize = 1 << 20;
 constexpr int kPipeSize = 1 << 20;
@@ -98,31 +95,29 @@ platform::SpawnRequest zshRequest(const std::string& zshPath, std::vector<std::s
 
 }  // namespace
 
-platform::Result<std::int32_t> checkScriptSyntax(const std::string& zshPath,
-                                                 std::string_view script) {
-  auto scriptFile = platform::makeSealedMemoryFile("shelvo-script", script);
-  if (!scriptFile) return scriptFile.error();
+platform::Result<platform::UniqueFd> makeScriptFile(std::string_view script) {
+  return platform::makeSealedMemoryFile("shelvo-script", script);
+}
+
+platform::Result<std::int32_t> checkScriptSyntax(const std::string& zshPath, int scriptFile) {
+  // zsh opens /dev/fd/3 anew, so the check leaves the file's shared offset alone.
   auto pid = platform::spawnProcess(
-      zshRequest(zshPath, {zshPath, "--no-rcs", "-n", "/dev/fd/3"}, scriptFile->get()));
+      zshRequest(zshPath, {zshPath, "--no-rcs", "-n", "/dev/fd/3"}, scriptFile));
   if (!pid) return pid.error();
   return platform::waitForTermination(*pid);
 }
 
-platform::Result<std::int32_t> executeScript(const std::string& zshPath, std::string_view script,
+platform::Result<std::int32_t> executeScript(const std::string& zshPath, int scriptFile,
                                              ScriptOutputHandler handler) {
-  auto scriptFile = platform::makeSealedMemoryFile("shelvo-script", script);
-  if (!scriptFile) return scriptFile.error();
   auto pipe = platform::makePipe();
   if (!pipe) return pipe.error();
   ::fcntl(pipe->writeEnd.get(), F_SETPIPE_SZ, kPipeSize);  // fewer, larger chunks; best effort
 
-  auto request =
-      zshRequest(zshPath, {zshPath, "-c", "--no-rcs", kBootstrap, zshPath}, scriptFile->get());
+  auto request = zshRequest(zshPath, {zshPath, "-c", "--no-rcs", kBootstrap, zshPath}, scriptFile);
   request.descriptors.emplace_back(STDOUT_FILENO, pipe->writeEnd.get());
   auto pid = platform::spawnProcess(request);
   // The parent's write end must close in every case, or the reader never sees end of file.
   pipe->writeEnd.reset();
-  scriptFile->reset();
   if (!pid) return pid.error();
 
   auto reader = std::make_shared<OutputReader>();

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "platform/result.h"
+#include "platform/system/unique_fd.h"
 
 namespace shelvo {
 
@@ -13,15 +14,18 @@ namespace shelvo {
 // newlines trimmed from both ends.
 using ScriptOutputHandler = std::function<void(std::string_view chunk)>;
 
+// The script text in a sealed memory file, made once and handed to zsh on descriptor 3 for both
+// the check and the run.
+platform::Result<platform::UniqueFd> makeScriptFile(std::string_view script);
+
 // Lets zsh parse the script without running any of it; the termination status of the check,
 // or the error that kept it from starting.
-platform::Result<std::int32_t> checkScriptSyntax(const std::string& zshPath,
-                                                 std::string_view script);
+platform::Result<std::int32_t> checkScriptSyntax(const std::string& zshPath, int scriptFile);
 
 // Runs the script and returns its termination status once it has exited and the output it left
 // in the pipe has been handled. A background child that keeps the pipe open delays the return
 // only briefly; its later output is still handled while the process lives.
-platform::Result<std::int32_t> executeScript(const std::string& zshPath, std::string_view script,
+platform::Result<std::int32_t> executeScript(const std::string& zshPath, int scriptFile,
                                              ScriptOutputHandler handler);
 
 }  // namespace shelvo

@@ -19,8 +19,18 @@ void ScriptRunner::runScript(std::string_view script,
   completion(runValidated(script));
 }
 
-void ScriptRunner::validateScript(std::string_view script) const {
-  auto status = checkScriptSyntax(zshPath_, script);
+platform::UniqueFd ScriptRunner::scriptFileOrExit(std::string_view script) const {
+  auto scriptFile = makeScriptFile(script);
+  if (!scriptFile) {
+    // Without the file the check cannot start.
+    logger_.error("Error while validating installation information, exiting");
+    platform::endProcess(51);
+  }
+  return std::move(*scriptFile);
+}
+
+void ScriptRunner::validateScript(int scriptFile) const {
+  auto status = checkScriptSyntax(zshPath_, scriptFile);
   if (!status) {
     logger_.error("Error while validating installation information, exiting");
     platform::endProcess(51);
@@ -33,10 +43,12 @@ void ScriptRunner::validateScript(std::string_view script) const {
 }
 
 std::int32_t ScriptRunner::runValidated(std::string_view script) const {
-  validateScript(script);
+  // One sealed copy of the script serves the check and the run.
+  platform::UniqueFd scriptFile = scriptFileOrExit(script);
+  validateScript(scriptFile.get());
   // The handler owns copies of the logger and console: it may outlive this call while a
   // background child of the script still writes to the pipe.
-  auto status = executeScript(zshPath_, script,
+  auto status = executeScript(zshPath_, scriptFile.get(),
                               [logger = logger_, console = console_](std::string_view chunk) {
                                 logger.log("%{public}s", {chunk});
                                 console->printLine(chunk);

@@ -9,6 +9,7 @@
 
 #include "platform/log/logger.h"
 #include "platform/system/console.h"
+#include "platform/system/unique_fd.h"
 
 namespace shelvo {
 
@@ -36,12 +37,12 @@ class ScriptRunner {
   void runScript(std::string_view script,
                  const std::function<void(std::int32_t)>& completion) const;
 
-  // Returns only when zsh accepts the script's syntax; otherwise ends the process with 50 (the
-  // check failed) or 51 (the check could not be started).
-  void validateScript(std::string_view script) const;
-
  private:
   std::int32_t runValidated(std::string_view script) const;
+  platform::UniqueFd scriptFileOrExit(std::string_view script) const;
+  // Returns only when zsh accepts the script's syntax; otherwise ends the process with 50 (the
+  // check failed) or 51 (the check could not be started).
+  void validateScript(int scriptFile) const;
 
   platform::Logger logger_;
   std::shared_ptr<platform::Console> console_;

@@ -69,13 +69,17 @@ TEST_F(ScriptRunnerTest, SyntaxVerdictsMatchZshsParser) {
                             "echo a |"};
   const char* accepted[] = {"echo a &&", "cat <<EOF", "[[ -n ]]",          "((1+))",
                             "exit 3",    "",          "echo ok\n# comment"};
+  auto check = [](const char* script) {
+    auto file = makeScriptFile(script);
+    return checkScriptSyntax("/bin/zsh", file->get());
+  };
   for (const char* script : rejected) {
-    auto status = checkScriptSyntax("/bin/zsh", script);
+    auto status = check(script);
     ASSERT_TRUE(status);
     EXPECT_NE(*status, 0) << script;
   }
   for (const char* script : accepted) {
-    auto status = checkScriptSyntax("/bin/zsh", script);
+    auto status = check(script);
     ASSERT_TRUE(status);
     EXPECT_EQ(*status, 0) << script;
   }
@@ -167,7 +171,8 @@ TEST_F(ScriptRunnerTest, TheLastLineOfAScriptThatExitsAtOnceIsNeverLost) {
 }
 
 TEST_F(ScriptRunnerTest, ALaunchFailureIsReportedWithoutHanging) {
-  auto status = executeScript("/nonexistent/zsh", "echo hi", [](std::string_view) {});
+  auto file = makeScriptFile("echo hi");
+  auto status = executeScript("/nonexistent/zsh", file->get(), [](std::string_view) {});
   ASSERT_FALSE(status);
   EXPECT_NE(status.error().message.find("No such file"), std::string::npos);
 }
