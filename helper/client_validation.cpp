@@ -1,28 +1,48 @@
 #include "helper/client_validation.h"
 
-#include "platform/codesign/guest_code.h"
+#include <sys/stat.h>
+
+#include <cerrno>
+
+#include "platform/codesign/hardened_runtime.h"
 #include "platform/codesign/security_status.h"
 
 namespace shelvo {
 namespace {
+
+constexpr const char* kRefusal = "NSXPC client does not meet the requirements. %{public}s";
 
 std::string statusText(int status) {
   std::string text = platform::securityErrorMessage(status);
   return text.empty() ? "Unknown error" : text;
 }
 
-// Compiles and checks one requirement; logs and answers false when it is not met.
-bool meetsRequirement(const platform::GuestCode& code, const std::string& text,
-                      const platform::TrustAnchors& anchors, const platform::Logger& logger) {
+// The executable and its signature must be files only root can change, or another user could
+// swap them between this check and the next exec.
+platform::Status checkProtectedCode(const std::filesystem::path& executable) {
+  if (auto file = platform::checkProtectedFile(executable); !file) return file;
+  std::filesystem::path signature = executable;
+  signature += ".sig";
+  auto protectedSignature = platform::checkProtectedFile(signature);
+  // A missing signature is reported by the signature check, as an unsigned client.
+  if (!protectedSignature && protectedSignature.error().systemError != ENOENT)
+    return protectedSignature;
+  return platform::success();
+}
+
+bool meetsRequirement(const platform::SigningInformation& signing, const std::string& text,
+                      const platform::Logger& logger) {
   auto requirement = platform::Requirement::compile(text);
   if (!requirement) {
     logger.error("Unable to create the requirement string. %{public}s",
                  {statusText(platform::errSecCSReqInvalid)});
     return false;
   }
-  int status = platform::checkCodeValidity(code, *requirement, anchors);
+  int status = requirement->isRequirementSet()             ? platform::errSecCSReqUnsupported
+               : requirement->evaluate(signing.identity()) ? platform::errSecSuccess
+                                                           : platform::errSecCSReqFailed;
   if (status != platform::errSecSuccess) {
-    logger.error("NSXPC client does not meet the requirements. %{public}s", {statusText(status)});
+    logger.error(kRefusal, {statusText(status)});
     return false;
   }
   return true;
@@ -37,22 +57,44 @@ const std::string& clientRequirement() {
   return requirement;
 }
 
-bool isValidClient(platform::PeerSocket& connection, platform::PeerCredentials& peer,
-                   const platform::TrustAnchors& anchors, const platform::Logger& logger) {
-  auto credentials = connection.credentials();
-  if (!credentials) {
-    logger.error("Unable to get the property 'auditToken' from the connection");
-    return false;
-  }
-  peer = *credentials;
+std::optional<AdmittedClient> admitClient(const platform::PeerSocket& connection,
+                                          const platform::PeerCredentials& peer,
+                                          const platform::TrustAnchors& anchors,
+                                          const platform::Logger& logger) {
   platform::GuestCode code;
   int status = platform::copyGuestCode(peer.pid, connection.pidfd(), code);
   if (status != platform::errSecSuccess) {
     logger.error("Could not get 'secCode' with the audit token. %{public}s", {statusText(status)});
-    return false;
+    return std::nullopt;
   }
-  return meetsRequirement(code, clientRequirement(), anchors, logger) &&
-         meetsRequirement(code, kLongRequirement, anchors, logger);
+  if (auto hardened = platform::checkHardenedProcess(peer.pid, connection.pidfd()); !hardened) {
+    logger.error(kRefusal, {hardened.error().message});
+    return std::nullopt;
+  }
+  if (auto files = checkProtectedCode(code.path); !files) {
+    logger.error(kRefusal, {files.error().message});
+    return std::nullopt;
+  }
+  std::filesystem::path signatureFile = code.path;
+  signatureFile += ".sig";
+  platform::SigningInformation signing;
+  status = platform::verifyCodeSignature(code.executable.get(), signatureFile, anchors, signing);
+  if (status == platform::errSecCSBadResource) {
+    logger.error("Could not read the client's signature: %{public}s", {signing.readError});
+    return std::nullopt;
+  }
+  if (status != platform::errSecSuccess) {
+    logger.error(kRefusal, {statusText(status)});
+    return std::nullopt;
+  }
+  if (!meetsRequirement(signing, clientRequirement(), logger) ||
+      !meetsRequirement(signing, kLongRequirement, logger)) {
+    return std::nullopt;
+  }
+  // The file checked, not whatever the process runs by now.
+  struct stat checked {};
+  if (::fstat(code.executable.get(), &checked) != 0) return std::nullopt;
+  return AdmittedClient{peer, platform::ExecutableIdentity{checked.st_dev, checked.st_ino}};
 }
 
 }  // namespace shelvo

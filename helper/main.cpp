@@ -1,6 +1,7 @@
 #include <csignal>
 
 #include "helper/shelvo_helper.h"
+#include "platform/system/descriptor_limit.h"
 #include "platform/system/process_exit.h"
 
 // The property lists the helper carries, in sections of its own (readelf -p .shelvo.info_plist).
@@ -18,6 +19,7 @@ asm(".pushsection .shelvo.launchd_plist, \"a\"\n"
 int main() {
   // A client that goes away must never end the helper through a write.
   std::signal(SIGPIPE, SIG_IGN);
+  shelvo::platform::raiseDescriptorLimit();
   shelvo::platform::Logger logger(shelvo::platform::LogConfig::fromEnvironment("ShelvoHelper"),
                                   "ostrel.shelvo.helper", "ShelvoHelper");
   logger.debug("ShelvoHelper started");

@@ -1,8 +1,7 @@
 #include "helper/shelvo_helper.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
+#include <future>
 #include <optional>
 #include <thread>
 
@@ -12,19 +11,9 @@ namespace shelvo {
 namespace {
 
 constexpr int kAcceptSliceMilliseconds = 1000;
-
-// The file a process runs, to notice it exec another program while connected.
-struct ExecutableIdentity {
-  dev_t device = 0;
-  ino_t inode = 0;
-  bool operator==(const ExecutableIdentity&) const = default;
-};
-
-std::optional<ExecutableIdentity> executableOf(pid_t pid) {
-  struct stat info {};
-  if (::stat(("/proc/" + std::to_string(pid) + "/exe").c_str(), &info) != 0) return std::nullopt;
-  return ExecutableIdentity{info.st_dev, info.st_ino};
-}
+// Admission reads files and /proc; whatever a peer does to slow that down, its connection is
+// refused after this long, and the check that hangs holds only that peer's slot.
+constexpr std::chrono::seconds kAdmissionTimeout{2};
 
 }  // namespace
 
@@ -32,7 +21,8 @@ struct ShelvoHelper::Connection {
   explicit Connection(platform::UniqueFd fd) : socket(std::move(fd)) {}
   platform::PeerSocket socket;
   platform::PeerCredentials peer;
-  std::optional<ExecutableIdentity> executable;
+  std::optional<platform::ExecutableIdentity> executable;
+  std::shared_ptr<ConnectionLimits::Slot> slot;
 };
 
 ShelvoHelper::ShelvoHelper(platform::ListenerSocket listener, platform::Logger logger,
@@ -57,6 +47,11 @@ void ShelvoHelper::quit() {
   quitSignal_.notify_all();
 }
 
+void ShelvoHelper::quitIfNobodyIsLeft() {
+  std::lock_guard lock(mutex_);
+  if (connections_.empty() && admissions_ == 0) quit();
+}
+
 void ShelvoHelper::listen() {
   while (!shouldQuit_) {
     auto client = listener_.accept(kAcceptSliceMilliseconds);
@@ -69,48 +64,109 @@ void ShelvoHelper::listen() {
   }
 }
 
-bool ShelvoHelper::shouldAcceptNewConnection(platform::UniqueFd socket) {
+void ShelvoHelper::shouldAcceptNewConnection(platform::UniqueFd socket) {
   auto connection = std::make_shared<Connection>(std::move(socket));
-  auto anchors = platform::TrustAnchors::load(platform::TrustAnchors::folder(root_));
-  if (!isValidClient(connection->socket, connection->peer, anchors, logger_)) {
-    // Only this client is turned away; the helper ends if nobody else is connected.
+  auto credentials = connection->socket.credentials();
+  if (!credentials) {
+    logger_.error("Unable to get the property 'auditToken' from the connection");
     connection->socket.close();
-    std::lock_guard lock(mutex_);
-    if (connections_.empty()) quit();
-    return false;
+    quitIfNobodyIsLeft();
+    return;
   }
-  connection->executable = executableOf(connection->peer.pid);
+  connection->peer = *credentials;
+  connection->slot = limits_.reserve(connection->peer.uid);
+  if (!connection->slot) {
+    logger_.error("Too many connections from user %d; refusing a new one",
+                  {static_cast<std::int64_t>(connection->peer.uid)});
+    connection->socket.close();
+    return;
+  }
   {
     std::lock_guard lock(mutex_);
+    ++admissions_;
+  }
+  try {
+    std::thread([this, connection] { admitAndServe(connection); }).detach();
+  } catch (const std::system_error& error) {
+    logger_.error("Cannot admit a client: %{public}s", {error.what()});
+    refused(connection);
+  }
+}
+
+void ShelvoHelper::admitAndServe(const std::shared_ptr<Connection>& connection) {
+  std::optional<AdmittedClient> admitted;
+  try {
+    // The check runs on a thread of its own so that a check that hangs cannot hold this one.
+    auto outcome = std::make_shared<std::promise<std::optional<AdmittedClient>>>();
+    auto result = outcome->get_future();
+    std::thread([this, connection, outcome] {
+      try {
+        auto anchors = platform::TrustAnchors::load(platform::TrustAnchors::folder(root_));
+        outcome->set_value(admitClient(connection->socket, connection->peer, anchors, logger_));
+      } catch (const std::exception& error) {
+        logger_.error("Cannot check a client: %{public}s", {error.what()});
+        outcome->set_value(std::nullopt);
+      }
+    }).detach();
+    if (result.wait_for(kAdmissionTimeout) != std::future_status::ready) {
+      logger_.error("NSXPC client does not meet the requirements. %{public}s",
+                    {"its check did not finish within 2 seconds"});
+    } else {
+      admitted = result.get();
+    }
+  } catch (const std::exception& error) {
+    logger_.error("Cannot check a client: %{public}s", {error.what()});
+  }
+  if (!admitted) {
+    // Only this client is turned away; the helper ends if nobody else is connected.
+    refused(connection);
+    return;
+  }
+  connection->executable = admitted->executable;
+  {
+    std::lock_guard lock(mutex_);
+    --admissions_;
     connections_.push_back(connection);
   }
-  std::thread([this, connection] { serve(connection); }).detach();
-  return true;
+  serve(connection);
+}
+
+void ShelvoHelper::refused(const std::shared_ptr<Connection>& connection) {
+  connection->socket.close();
+  {
+    std::lock_guard lock(mutex_);
+    --admissions_;
+  }
+  quitIfNobodyIsLeft();
 }
 
 void ShelvoHelper::serve(const std::shared_ptr<Connection>& connection) {
-  // Requests on one connection are served in order, each to its end.
-  while (true) {
-    auto frame = connection->socket.receiveFrame(connection->peer.pid);
-    if (!frame) {
-      if (frame.error().message != "closed") logger_.error("%{public}s", {frame.error().message});
-      break;
+  try {
+    // Requests on one connection are served in order, each to its end.
+    while (true) {
+      auto frame = connection->socket.receiveFrame(connection->peer.pid);
+      if (!frame) {
+        if (frame.error().message != "closed") logger_.error("%{public}s", {frame.error().message});
+        break;
+      }
+      if (platform::executableIdentity(connection->peer.pid) != connection->executable) {
+        logger_.error("The client started another program; closing its connection");
+        break;
+      }
+      auto request = platform::decodeRequest(*frame);
+      if (!request) {
+        logger_.error("%{public}s", {request.error().message});
+        break;
+      }
+      std::int64_t id = request->id;
+      bool replied = true;
+      executeScriptWithCommand(request->command, [&](std::int32_t status) {
+        replied = connection->socket.sendFrame(platform::encodeReply({id, status}));
+      });
+      if (!replied) break;
     }
-    if (executableOf(connection->peer.pid) != connection->executable) {
-      logger_.error("The client started another program; closing its connection");
-      break;
-    }
-    auto request = platform::decodeRequest(*frame);
-    if (!request) {
-      logger_.error("%{public}s", {request.error().message});
-      break;
-    }
-    std::int64_t id = request->id;
-    bool replied = true;
-    executeScriptWithCommand(request->command, [&](std::int32_t status) {
-      replied = connection->socket.sendFrame(platform::encodeReply({id, status}));
-    });
-    if (!replied) break;
+  } catch (const std::exception& error) {
+    logger_.error("Closing a connection after an internal error: %{public}s", {error.what()});
   }
   connection->socket.close();
   connectionInvalidated(connection);
@@ -120,7 +176,7 @@ void ShelvoHelper::connectionInvalidated(const std::shared_ptr<Connection>& conn
   std::lock_guard lock(mutex_);
   auto found = std::find(connections_.begin(), connections_.end(), connection);
   if (found != connections_.end()) connections_.erase(found);
-  if (connections_.empty()) {
+  if (connections_.empty() && admissions_ == 0) {
     logger_.debug("No more XPC connections, exiting...");
     quit();
   }

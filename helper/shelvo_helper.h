@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "helper/client_validation.h"
+#include "helper/connection_limits.h"
 #include "platform/ipc/listener_socket.h"
 #include "platform/ipc/peer_socket.h"
 #include "platform/log/logger.h"
@@ -42,19 +43,25 @@ class ShelvoHelper {
   struct Connection;
 
   void listen();
-  bool shouldAcceptNewConnection(platform::UniqueFd socket);
+  // Admits or refuses a new connection on a thread of its own, within kAdmissionTimeout.
+  void shouldAcceptNewConnection(platform::UniqueFd socket);
+  void admitAndServe(const std::shared_ptr<Connection>& connection);
   void serve(const std::shared_ptr<Connection>& connection);
+  void refused(const std::shared_ptr<Connection>& connection);
   void connectionInvalidated(const std::shared_ptr<Connection>& connection);
+  void quitIfNobodyIsLeft();
   void quit();
 
   platform::ListenerSocket listener_;
   platform::Logger logger_;
   platform::RootPrefix root_;
   ScriptRunner runner_;
+  ConnectionLimits limits_;
 
   std::mutex mutex_;
   std::condition_variable quitSignal_;
-  std::vector<std::shared_ptr<Connection>> connections_;
+  std::vector<std::shared_ptr<Connection>> connections_;  // admitted
+  std::size_t admissions_ = 0;                            // being checked
   std::atomic<bool> shouldQuit_{false};
 };
 

@@ -9,6 +9,7 @@ namespace shelvo::platform {
 // What went wrong, in words fit for an operator.
 struct Error {
   std::string message;
+  int systemError = 0;  // the errno behind it, where there is one
 };
 
 // A value or the error that prevented it; the platform layer's way of

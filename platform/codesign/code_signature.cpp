@@ -105,6 +105,23 @@ void buildChain(X509* signer, STACK_OF(X509) * included, const TrustAnchors& anc
   information.anchorTrusted = false;
 }
 
+// The signed content with every field of the type it must have; a field of another type
+// makes the signature invalid (and is never read through a throwing accessor).
+bool isCodeDirectory(const nlohmann::json& directory) {
+  auto field = [&](const char* name) -> const nlohmann::json* {
+    auto found = directory.find(name);
+    return found == directory.end() ? nullptr : &*found;
+  };
+  if (directory.is_discarded() || !directory.is_object()) return false;
+  const auto* version = field("version");
+  const auto* algorithm = field("hashAlgorithm");
+  const auto* identifier = field("identifier");
+  const auto* hash = field("executableHash");
+  return version != nullptr && version->is_number_integer() && *version == 1 &&
+         algorithm != nullptr && algorithm->is_string() && *algorithm == "sha256" &&
+         identifier != nullptr && identifier->is_string() && hash != nullptr && hash->is_string();
+}
+
 }  // namespace
 
 CodeIdentity SigningInformation::identity() const {
@@ -161,7 +178,13 @@ std::string sha256OfFile(int fd) {
 int verifyCodeSignature(int executableFd, const std::filesystem::path& signatureFile,
                         const TrustAnchors& anchors, SigningInformation& information) {
   auto signature = readFile(signatureFile, kMaxSignature);
-  if (!signature) return errSecCSUnsigned;
+  if (!signature) {
+    // Only a missing file means unsigned; anything else is a failure to read it.
+    information.readError = signature.error().message;
+    bool missing =
+        signature.error().systemError == ENOENT || signature.error().systemError == ENOTDIR;
+    return missing ? errSecCSUnsigned : errSecCSBadResource;
+  }
   Bio input = memoryBio(*signature);
   std::unique_ptr<CMS_ContentInfo, CmsFree> cms(d2i_CMS_bio(input.get(), nullptr));
   if (!cms) return errSecCSSignatureFailed;
@@ -173,12 +196,7 @@ int verifyCodeSignature(int executableFd, const std::filesystem::path& signature
     return errSecCSSignatureFailed;
   }
   auto directory = nlohmann::json::parse(bioText(content.get()), nullptr, false);
-  if (directory.is_discarded() || !directory.is_object() || directory.value("version", 0) != 1 ||
-      directory.value("hashAlgorithm", "") != "sha256" || !directory.contains("identifier") ||
-      !directory["identifier"].is_string() || !directory.contains("executableHash") ||
-      !directory["executableHash"].is_string()) {
-    return errSecCSSignatureFailed;
-  }
+  if (!isCodeDirectory(directory)) return errSecCSSignatureFailed;
   std::string actual = sha256OfFile(executableFd);
   if (actual.empty() || actual != directory["executableHash"].get<std::string>()) {
     return errSecCSSignatureFailed;

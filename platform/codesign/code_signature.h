@@ -34,13 +34,15 @@ struct SigningInformation {
   std::string identifier;
   std::vector<X509Certificate> chain;  // leaf first
   bool anchorTrusted = false;
+  std::string readError;  // why the signature file could not be read, when it could not
 
   CodeIdentity identity() const;
 };
 
 // Checks the signature file of an executable (the detached CMS SignedData beside it, P.sig)
 // against the bytes read from executableFd, which must be the file that runs. Returns a
-// security status: success, unsigned, or an invalid signature (modified code or signature).
+// security status: success, unsigned (no signature file), a bad resource (a signature file that
+// cannot be read: information.readError says why), or an invalid signature.
 int verifyCodeSignature(int executableFd, const std::filesystem::path& signatureFile,
                         const TrustAnchors& anchors, SigningInformation& information);
 

@@ -41,15 +41,10 @@ int copyGuestCode(pid_t pid, int pidfd, GuestCode& code) {
   return errSecSuccess;
 }
 
-int checkCodeValidity(const GuestCode& code, const Requirement& requirement,
-                      const TrustAnchors& anchors) {
-  SigningInformation information;
-  std::filesystem::path signature = code.path;
-  signature += ".sig";
-  int status = verifyCodeSignature(code.executable.get(), signature, anchors, information);
-  if (status != errSecSuccess) return status;
-  if (requirement.isRequirementSet()) return errSecCSReqUnsupported;
-  return requirement.evaluate(information.identity()) ? errSecSuccess : errSecCSReqFailed;
+std::optional<ExecutableIdentity> executableIdentity(pid_t pid) {
+  struct stat info {};
+  if (::stat(("/proc/" + std::to_string(pid) + "/exe").c_str(), &info) != 0) return std::nullopt;
+  return ExecutableIdentity{info.st_dev, info.st_ino};
 }
 
 int checkStaticCodeValidity(const std::filesystem::path& executable, const Requirement* requirement,

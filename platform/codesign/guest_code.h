@@ -3,6 +3,7 @@
 #include <sys/types.h>
 
 #include <filesystem>
+#include <optional>
 
 #include "platform/codesign/code_signature.h"
 #include "platform/codesign/requirement.h"
@@ -21,11 +22,16 @@ struct GuestCode {
 // mistaken for it. Returns a security status.
 int copyGuestCode(pid_t pid, int pidfd, GuestCode& code);
 
-// Checks the code's signature and then the requirement; a security status.
-int checkCodeValidity(const GuestCode& code, const Requirement& requirement,
-                      const TrustAnchors& anchors);
+// The file a process runs (device and inode), to notice that it executed another program.
+struct ExecutableIdentity {
+  dev_t device = 0;
+  ino_t inode = 0;
+  bool operator==(const ExecutableIdentity&) const = default;
+};
+std::optional<ExecutableIdentity> executableIdentity(pid_t pid);
 
-// The same for a file on disk.
+// Checks the signature of a file on disk and then, when given, the requirement; a security
+// status.
 int checkStaticCodeValidity(const std::filesystem::path& executable, const Requirement* requirement,
                             const TrustAnchors& anchors, SigningInformation& information);
 

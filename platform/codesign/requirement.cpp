@@ -4,6 +4,7 @@
 #include <openssl/objects.h>
 #include <openssl/x509v3.h>
 
+#include <charconv>
 #include <functional>
 
 #include "platform/codesign/requirement_lexer.h"
@@ -127,18 +128,23 @@ class Parser {
            (token.text == "guest" || token.text == "host" || token.text == "designated" ||
             token.text == "library" || token.text == "plugin");
   }
-  static NodePtr make(Node node) { return std::make_shared<const Node>(std::move(node)); }
-  static NodePtr constant(bool value) {
+  // Evaluating, describing and freeing a requirement recurse over its tree, so its size (and
+  // with it its depth) is bounded here.
+  NodePtr make(Node node) {
+    if (++nodes_ > kMaxNodes) fail("the requirement is too complex");
+    return std::make_shared<const Node>(std::move(node));
+  }
+  NodePtr constant(bool value) {
     Node node(NodeKind::Constant);
     node.constant = value;
     return make(std::move(node));
   }
-  static NodePtr unary(NodeKind kind, NodePtr operand) {
+  NodePtr unary(NodeKind kind, NodePtr operand) {
     Node node(kind);
     node.left = std::move(operand);
     return make(std::move(node));
   }
-  static NodePtr binary(NodeKind kind, NodePtr left, NodePtr right) {
+  NodePtr binary(NodeKind kind, NodePtr left, NodePtr right) {
     Node node(kind);
     node.left = std::move(left);
     node.right = std::move(right);
@@ -229,7 +235,11 @@ class Parser {
     bool negative = peek().kind == TokenKind::Minus;
     if (negative) next();
     if (peek().kind != TokenKind::Integer) fail("expected a certificate slot");
-    int value = std::stoi(next().text);
+    const std::string& digits = next().text;
+    int value = 0;
+    auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    if (error != std::errc() || end != digits.data() + digits.size())
+      fail("certificate slot " + digits + " is out of range");
     return negative ? -value : value;
   }
 
@@ -290,13 +300,18 @@ class Parser {
         return make(std::move(node));
       }
       next();
+      if (++nesting_ > kMaxNesting) fail("the requirement is nested too deeply");
       NodePtr inner = parseExpression();
       expect(TokenKind::RightParen, ")");
+      --nesting_;
       return inner;
     }
     if (token.kind == TokenKind::Bang) {
       next();
-      return unary(NodeKind::Not, parsePrimary());
+      if (++nesting_ > kMaxNesting) fail("the requirement is nested too deeply");
+      NodePtr operand = parsePrimary();
+      --nesting_;
+      return unary(NodeKind::Not, operand);
     }
     if (token.kind != TokenKind::Word || !token.keyword) fail("unexpected " + describeToken(token));
     std::string word = next().text;
@@ -343,8 +358,13 @@ class Parser {
     fail("unexpected \"" + word + "\"");
   }
 
+  static constexpr std::size_t kMaxNodes = 4096;
+  static constexpr std::size_t kMaxNesting = 256;
+
   std::vector<Token> tokens_;
   std::size_t position_ = 0;
+  std::size_t nodes_ = 0;
+  std::size_t nesting_ = 0;
 };
 
 // --- evaluation ---

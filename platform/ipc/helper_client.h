@@ -15,6 +15,8 @@ class HelperClient {
  public:
   static std::filesystem::path defaultSocket();  // $SHELVO_ROOT/run/ostrel.shelvo.helper.sock
   static Result<HelperClient> connect(const std::filesystem::path& socket);
+  // Takes over a connection made earlier, for example by this process before it executed.
+  static HelperClient adopt(UniqueFd socket) { return HelperClient(std::move(socket)); }
 
   // Runs a script as root and waits for its exit status. Fails when the helper ends the
   // connection without replying (a syntax error, a script it could not start, a refusal).

@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "platform/plist/plist.h"
+#include "platform/plist/plist_guard.h"
 
 namespace shelvo::platform {
 
@@ -15,6 +16,7 @@ std::string encodeRequest(const ScriptRequest& request) {
 }
 
 Result<ScriptRequest> decodeRequest(std::string_view payload) {
+  if (auto shape = checkPlistShape(payload); !shape) return shape.error();
   Plist dictionary = parsePlist(payload);
   if (!isDictionary(dictionary.get()))
     return Error{"the message is not a property-list dictionary"};

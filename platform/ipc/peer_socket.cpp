@@ -4,6 +4,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -111,12 +112,16 @@ Result<std::string> PeerSocket::receiveFrame(pid_t expectedSender) {
   }
   auto length = frameLength(header);
   if (!length) return Error{"a frame of a length outside 1 to 64 MiB"};
-  std::string payload(*length, '\0');
-  filled = 0;
-  while (filled < payload.size()) {
-    auto received = receiveSome(payload.data() + filled, payload.size() - filled, expectedSender);
+  // The buffer grows as bytes arrive: an announced length costs nothing until it is sent.
+  constexpr std::size_t kReadSlice = 64 * 1024;
+  std::string payload;
+  while (payload.size() < *length) {
+    std::size_t filledBefore = payload.size();
+    std::size_t want = std::min<std::size_t>(*length - filledBefore, kReadSlice);
+    payload.resize(filledBefore + want);
+    auto received = receiveSome(payload.data() + filledBefore, want, expectedSender);
     if (!received) return received.error();
-    filled += *received;
+    payload.resize(filledBefore + *received);
   }
   return payload;
 }

@@ -3,10 +3,13 @@
 #include <cstdlib>
 #include <limits>
 
+#include "platform/plist/plist_guard.h"
+
 namespace shelvo::platform {
 
 Plist parsePlist(std::string_view bytes) {
   if (bytes.empty() || bytes.size() > std::numeric_limits<uint32_t>::max()) return nullptr;
+  if (!checkPlistShape(bytes)) return nullptr;
   plist_t root = nullptr;
   plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
   return Plist(root);

@@ -18,7 +18,8 @@ struct PlistFree {
 // An owned plist tree. Nodes borrowed from inside it are plain plist_t and must not outlive it.
 using Plist = std::unique_ptr<void, PlistFree>;
 
-// Parses XML or binary property-list bytes; null when they are neither.
+// Parses XML or binary property-list bytes; null when they are neither, or when their shape is
+// beyond what may be handed to libplist (checkPlistShape).
 Plist parsePlist(std::string_view bytes);
 std::string toBinaryPlist(plist_t node);
 std::string toXmlPlist(plist_t node);

@@ -13,13 +13,15 @@ namespace shelvo::platform {
 namespace {
 
 Error errnoError(std::string_view what, const std::filesystem::path& path) {
-  return Error{std::string(what) + " " + path.string() + ": " + std::strerror(errno)};
+  return Error{std::string(what) + " " + path.string() + ": " + std::strerror(errno), errno};
 }
 
 }  // namespace
 
 Result<std::string> readFile(const std::filesystem::path& path, std::size_t maxBytes) {
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  // Non-blocking, so a FIFO or a device in a folder another user writes never holds us up;
+  // anything but a regular file is refused below.
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   if (!fd) return errnoError("cannot open", path);
   struct stat info {};
   if (::fstat(fd.get(), &info) != 0) return errnoError("cannot inspect", path);

@@ -9,7 +9,8 @@
 
 namespace shelvo::platform {
 
-// Reads a whole regular file, refusing files larger than maxBytes.
+// Reads a whole regular file, refusing files larger than maxBytes and anything that is not a
+// regular file (a FIFO, device or socket) without blocking on it.
 Result<std::string> readFile(const std::filesystem::path& path, std::size_t maxBytes);
 
 // Writes all bytes to fd, retrying partial writes and EINTR.

@@ -86,7 +86,8 @@ TEST_F(DispatchTest, ACredentialThatAppearsDuringTheWaitEndsIt) {
 TEST_F(DispatchTest, AnEmptyCredentialCountsAsPresent) {
   platform::Preferences suite("ostrel.shelvo", platform::RootPrefix(root.path()),
                               {"root", "/var/root"});
-  ASSERT_TRUE(suite.setObject("authorization", platform::makeString("")));
+  auto stored = suite.setObject("authorization", platform::makeString(""));
+  ASSERT_TRUE(stored) << stored.error().message;
   EXPECT_EQ(dispatch({"--version"}), 0);
   EXPECT_TRUE(sleeper->slept.empty());
 }

@@ -1,107 +1,16 @@
-// ShelvoHelper as its client meets it: a test PKI made with the openssl command line, test
-// clients signed with it in several ways, and the real helper bound by itself or started by
-// systemd-socket-activate, with its anchors under a scratch root.
+// ShelvoHelper as its signed client meets it: replies, refusals, idle exit and framing.
 #include <gtest/gtest.h>
 
 #include <fstream>
 
 #include "helper/client_validation.h"
-#include "tests/e2e/agent_harness.h"
+#include "tests/e2e/helper_fixture.h"
 #include "tests/support/paths.h"
 
 namespace shelvo::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::unique_ptr<TempDir> gFixtures;
-
-fs::path pki(const std::string& name) {
-  return gFixtures->path() / "pki" / name;
-}
-fs::path client(const std::string& name) {
-  return gFixtures->path() / "clients" / name;
-}
-
-void signClient(const std::string& name, const std::string& identifier, const std::string& leaf,
-                const std::string& chain) {
-  auto result = runProgram({kCodesignBinary, "sign", "--identifier", identifier, "--key",
-                            pki(leaf + ".key").string(), "--cert", pki(leaf + ".pem").string(),
-                            "--chain", pki(chain + ".pem").string(), client(name).string()},
-                           {});
-  if (result.exitStatus != 0) throw std::runtime_error("signing failed: " + result.err);
-}
-
-class HelperTest : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    gFixtures = std::make_unique<TempDir>();
-    auto made = runProgram({fs::path(kSourceDir) / "tests/support/make-test-pki",
-                            (gFixtures->path() / "pki").string()},
-                           {});
-    if (made.exitStatus != 0) throw std::runtime_error("make-test-pki failed: " + made.err);
-    fs::create_directories(gFixtures->path() / "clients");
-    for (const char* name : {"good", "otherid", "otherteam", "stranger", "unsigned", "tampered"}) {
-      fs::copy_file(kHelperTestClientBinary, client(name));
-    }
-    signClient("good", "ostrel.shelvo", "leaf", "intermediate");
-    signClient("otherid", "ostrel.other", "leaf", "intermediate");
-    signClient("otherteam", "ostrel.shelvo", "otherteam", "intermediate");
-    signClient("stranger", "ostrel.shelvo", "stranger-leaf", "stranger-intermediate");
-    signClient("tampered", "ostrel.shelvo", "leaf", "intermediate");
-    std::ofstream(client("tampered"), std::ios::app) << '\0';
-  }
-  static void TearDownTestSuite() { gFixtures.reset(); }
-
-  void SetUp() override {
-    fs::create_directories(root / "etc/shelvo/anchors");
-    fs::copy_file(pki("root.pem"), root / "etc/shelvo/anchors/root.pem");
-  }
-
-  std::string socket() const { return (root / "run/ostrel.shelvo.helper.sock").string(); }
-
-  void startHelper(bool socketActivation = false) {
-    fs::remove(socket());  // the last helper's
-    std::map<std::string, std::string> environment{{"SHELVO_ROOT", root.path().string()},
-                                                   {"SHELVO_LOG", "file:" + logFile.string()}};
-    if (socketActivation) {
-      fs::create_directories(root / "run");
-      helper = std::make_unique<BackgroundProcess>(
-          std::vector<std::string>{"systemd-socket-activate", "-l", socket(), "-E",
-                                   "SHELVO_ROOT=" + root.path().string(), "-E",
-                                   "SHELVO_LOG=file:" + logFile.string(), kHelperBinary},
-          environment, (logs / "helper.out").string());
-    } else {
-      helper = std::make_unique<BackgroundProcess>(std::vector<std::string>{kHelperBinary},
-                                                   environment, (logs / "helper.out").string());
-    }
-    for (int i = 0; i < 500 && !fs::exists(socket()); ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-  }
-  ProgramResult run(const std::string& name, std::vector<std::string> actions) {
-    actions.insert(actions.begin(), {client(name).string(), socket()});
-    return runProgram(actions, {});
-  }
-  std::vector<std::string> logged(const std::string& level) const {
-    std::vector<std::string> messages;
-    std::ifstream in(logFile);
-    for (std::string line; std::getline(in, line);) {
-      auto entry = nlohmann::json::parse(line);
-      if (entry["level"] == level) messages.push_back(entry["message"]);
-    }
-    return messages;
-  }
-  bool hasLogged(const std::string& level, const std::string& message) const {
-    auto messages = logged(level);
-    return std::find(messages.begin(), messages.end(), message) != messages.end();
-  }
-
-  TempDir root;
-  TempDir logs;
-  fs::path logFile = logs / "helper.log";
-  std::unique_ptr<BackgroundProcess> helper;
-};
 
 TEST_F(HelperTest, ASignedClientGetsTheExitStatusesAndTheOutputStaysInTheLog) {
   startHelper();
@@ -123,6 +32,10 @@ TEST_F(HelperTest, ClientsThatFailTheCheckAreRefusedWithTheirReasons) {
       {"otherteam", "code failed to satisfy specified code requirement(s)"},
       {"stranger", "code failed to satisfy specified code requirement(s)"},
       {"tampered", "invalid signature (code or signature have been modified)"},
+      // The team's leaf without the marker only the long requirement asks for.
+      {"nomarker", "code failed to satisfy specified code requirement(s)"},
+      // A leaf that may not sign code never chains as "anchor apple generic".
+      {"noeku", "code failed to satisfy specified code requirement(s)"},
   };
   for (const auto& [name, reason] : rows) {
     startHelper();

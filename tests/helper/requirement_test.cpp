@@ -82,6 +82,18 @@ TEST(RequirementLanguage, ParsesWithThePlatformsPrecedence) {
             "\"QZ7R2TW9LM\")))");
 }
 
+TEST(RequirementLanguage, HostileTextIsACompileErrorNotACrash) {
+  std::string deep(100'000, '(');
+  EXPECT_FALSE(Requirement::compile(deep + "always" + std::string(100'000, ')')));
+  EXPECT_FALSE(Requirement::compile(std::string(100'000, '!') + "always"));
+  std::string chain = "always";
+  for (int i = 0; i < 20'000; ++i) chain += " and always";
+  EXPECT_FALSE(Requirement::compile(chain));
+  EXPECT_FALSE(Requirement::compile("certificate 99999999999 = \"x\""));
+  EXPECT_FALSE(Requirement::compile("certificate -99999999999 = \"x\""));
+  EXPECT_TRUE(Requirement::compile(std::string(200, '(') + "always" + std::string(200, ')')));
+}
+
 TEST(RequirementLanguage, RequirementSetsParse) {
   auto single =
       Requirement::compile(R"(designated => anchor apple generic and identifier "com.x")");

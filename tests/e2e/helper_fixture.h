@@ -1,0 +1,51 @@
+#pragma once
+
+// ShelvoHelper as its clients meet it: a test PKI made with the openssl command line, copies of
+// the test client signed in several ways and installed as the package installs the desktop app
+// (setgid root:shelvo-client in folders only root may change), and the real helper bound by
+// itself or started by systemd-socket-activate, with its anchors under a scratch root.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/agent_harness.h"
+
+namespace shelvo::test {
+
+class HelperTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite();
+  static void TearDownTestSuite();
+  void SetUp() override;
+  // Shows the helper's log when a test failed.
+  void TearDown() override;
+
+  static std::filesystem::path pki(const std::string& name);
+  static std::filesystem::path client(const std::string& name);
+  // Copies the test client to path, signs it and installs it setgid root:shelvo-client.
+  static void makeClient(const std::filesystem::path& path, const std::string& identifier,
+                         const std::string& leaf, const std::string& chain);
+
+  std::string socket() const;
+  void startHelper(bool socketActivation = false);
+  // Runs a client with actions, as root or (asUser) as nobody.
+  ProgramResult run(const std::string& name, std::vector<std::string> actions, bool asUser = false);
+  std::vector<std::string> command(const std::string& name, std::vector<std::string> actions,
+                                   bool asUser = false) const;
+  std::vector<std::string> logged(const std::string& level) const;
+  bool hasLogged(const std::string& level, const std::string& message) const;
+  bool hasLoggedRefusal(const std::string& reasonPart) const;
+  // The helper's resident memory, in KiB.
+  long helperResidentKiB() const;
+
+  TempDir root;
+  TempDir logs;
+  std::filesystem::path logFile = logs / "helper.log";
+  std::unique_ptr<BackgroundProcess> helper;
+};
+
+}  // namespace shelvo::test
