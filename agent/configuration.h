@@ -1,8 +1,12 @@
 #pragma once
 
+#include <chrono>
+
 namespace shelvo {
 
 inline constexpr const char* kSubsystem = "ostrel.shelvo";
+// The service requests' idle timeout, the platform's default request timeout.
+inline constexpr std::chrono::seconds kRequestTimeout{60};
 inline constexpr const char* kSuiteShelvo = "ostrel.shelvo";
 inline constexpr const char* kSuiteShelvoAgent = "ostrel.shelvo.agent";
 inline constexpr const char* kAgentBundlePath =

@@ -114,6 +114,16 @@ std::optional<std::string> ShelvoAgentController::awaitAuthorization() {
     printAndLog(platform::LogLevel::Error, "Error: Authorization not found!");
     exit(10);
   }
+  // It goes into a request header, where a line break would add headers of its own.
+  bool hasControlCharacter = std::any_of(authorization->begin(), authorization->end(), [](char c) {
+    auto byte = static_cast<unsigned char>(c);
+    return byte < 0x20 || byte == 0x7F;
+  });
+  if (hasControlCharacter) {
+    printAndLog(platform::LogLevel::Error,
+                "Error: Authorization contains a control character and cannot be sent");
+    exit(10);
+  }
   return authorization;
 }
 

@@ -7,20 +7,35 @@
 namespace shelvo {
 namespace {
 
-std::optional<platform::Preferences> openSuite(const AgentPlatform& platform, std::string name) {
+// A layer root may not trust is skipped with one error entry naming the file and why.
+std::optional<platform::Preferences> reportingUntrustedLayers(
+    std::optional<platform::Preferences> suite, const platform::Logger& logger) {
+  if (suite) {
+    suite->reportUntrustedLayersTo([logger](const std::string& file, const std::string& reason) {
+      logger.error("Skipping the preference file %{public}s: %{public}s", {file, reason});
+    });
+  }
+  return suite;
+}
+
+std::optional<platform::Preferences> openSuite(const AgentPlatform& platform, std::string name,
+                                               const platform::Logger& logger) {
   std::optional<std::string> mainBundleId;
   if (platform.mainBundle) mainBundleId = platform.mainBundle->bundleIdentifier();
-  return platform::Preferences::openSuite(std::move(name), platform.root, platform.user,
-                                          mainBundleId);
+  return reportingUntrustedLayers(
+      platform::Preferences::openSuite(std::move(name), platform.root, platform.user, mainBundleId),
+      logger);
 }
 
 // The standard user defaults are the domain of the program's own bundle; a program outside a
 // bundle has none.
-std::optional<platform::Preferences> standardDefaults(const AgentPlatform& platform) {
+std::optional<platform::Preferences> standardDefaults(const AgentPlatform& platform,
+                                                      const platform::Logger& logger) {
   if (!platform.mainBundle) return std::nullopt;
   auto identifier = platform.mainBundle->bundleIdentifier();
   if (!identifier) return std::nullopt;
-  return platform::Preferences(*identifier, platform.root, platform.user);
+  return reportingUntrustedLayers(platform::Preferences(*identifier, platform.root, platform.user),
+                                  logger);
 }
 
 }  // namespace
@@ -30,9 +45,9 @@ ShelvoAgentController::ShelvoAgentController(AgentPlatform platform,
     : agentLogger(platform.log, kSubsystem, "Agent"),
       notifierLogger(platform.log, kSubsystem, "Notifier"),
       launchDaemonLogger(platform.log, kSubsystem, "LaunchDaemon"),
-      defaults(standardDefaults(platform)),
-      defaultsShelvoAgent(openSuite(platform, kSuiteShelvoAgent)),
-      defaultsShelvo(openSuite(platform, kSuiteShelvo)),
+      defaults(standardDefaults(platform, agentLogger)),
+      defaultsShelvoAgent(openSuite(platform, kSuiteShelvoAgent, agentLogger)),
+      defaultsShelvo(openSuite(platform, kSuiteShelvo, agentLogger)),
       bundle(platform::Bundle::atPath(platform.root.resolve(kAgentBundlePath))),
       bundleID(platform.mainBundle ? platform.mainBundle->bundleIdentifier() : std::nullopt),
       platform_(std::move(platform)),

@@ -166,6 +166,10 @@ int main(int argc, char** argv) {
   shelvo::platform::Preferences preferences(args[1],
                                             shelvo::platform::RootPrefix::fromEnvironment(),
                                             shelvo::platform::effectiveUserAccount());
+  // Shows, as the agent logs, which files a root process leaves out and why.
+  preferences.reportUntrustedLayersTo([](const std::string& file, const std::string& reason) {
+    std::cerr << "shelvo-defaults: skipping " << file << ": " << reason << "\n";
+  });
   if (command == "read") {
     if (args.size() > 3) return usageError("read takes a domain and at most one key");
     if (args.size() == 2) {
@@ -201,6 +205,12 @@ int main(int argc, char** argv) {
     auto removed = preferences.removeObject(args[2]);
     if (!removed) {
       std::cerr << "shelvo-defaults: " << removed.error().message << "\n";
+      return 1;
+    }
+    // Only the user layer is this tool's to change; a value set elsewhere still counts.
+    if (auto holder = preferences.fileHolding(args[2])) {
+      std::cerr << "shelvo-defaults: " << args[2] << " is still set in " << holder->string()
+                << ", which this tool does not change; remove it there\n";
       return 1;
     }
     return 0;

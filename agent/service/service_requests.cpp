@@ -9,8 +9,6 @@
 namespace shelvo {
 namespace {
 
-constexpr std::chrono::seconds kRequestTimeout(60);
-
 const char* spelled(bool value) {
   return value ? "true" : "false";
 }
@@ -72,11 +70,15 @@ std::string ShelvoAgentController::requestUpdateInformation(bool notification, b
 }
 
 void ShelvoAgentController::failToFormURL() {
-  if (!ShelvoAPIEndpoints::baseURL()) {
-    platform_.errorConsole->printLine(ShelvoAPIEndpoints::kUnusableBaseURLHint);
-  }
   agentLogger.error("Error while encoding download URL");
-  print("Error while encoding download URL");
+  if (!ShelvoAPIEndpoints::baseURL()) {
+    // The operator's own setting: said on both outputs, with how to mend it.
+    platform_.errorConsole->printLine(ShelvoAPIEndpoints::kUnusableBaseURLHint);
+    print("Error while encoding download URL");
+  } else {
+    platform_.errorConsole->printLine(
+        "shelvo: the bundle identifier cannot be part of a URL (it is not valid UTF-8)");
+  }
   exit(20);
 }
 

@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "platform/http/url_syntax.h"
+
 #ifndef SHELVO_DEFAULT_SERVICE_URL
 #error "the build sets SHELVO_DEFAULT_SERVICE_URL"
 #endif
@@ -32,7 +34,7 @@ std::optional<std::string> ShelvoAPIEndpoints::baseURL() {
   const char* configured = std::getenv("SHELVO_SERVICE_URL");
   std::string base =
       configured != nullptr && *configured != '\0' ? configured : SHELVO_DEFAULT_SERVICE_URL;
-  if (!isAbsoluteHttpsURL(base)) return std::nullopt;
+  if (!isAbsoluteHttpsURL(base) || !platform::parsesAsURL(base)) return std::nullopt;
   while (base.back() == '/') base.pop_back();  // "https://host/" + "/apps" must not double up
   return base;
 }

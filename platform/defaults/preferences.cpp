@@ -2,6 +2,10 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <unistd.h>
+
+#include <mutex>
+#include <set>
 
 #include "platform/defaults/conversions.h"
 #include "platform/system/files.h"
@@ -14,18 +18,36 @@ constexpr std::size_t kMaxPreferencesFile = 16 * 1024 * 1024;
 constexpr unsigned kFileMode = 0600;
 constexpr unsigned kFolderMode = 0700;
 
+Plist dictionaryFrom(const std::string& bytes) {
+  Plist root = parsePlist(bytes);
+  return isDictionary(root.get()) ? std::move(root) : nullptr;
+}
+
 // A missing, unreadable or corrupt file, or one whose root is not a dictionary, counts as empty.
 Plist loadDictionary(const std::filesystem::path& file) {
   auto bytes = readFile(file, kMaxPreferencesFile);
-  if (!bytes) return nullptr;
-  Plist root = parsePlist(*bytes);
-  return isDictionary(root.get()) ? std::move(root) : nullptr;
+  return bytes ? dictionaryFrom(*bytes) : nullptr;
 }
 
 }  // namespace
 
+struct Preferences::TrustState {
+  std::mutex mutex;
+  std::set<std::filesystem::path> reported;
+  UntrustedLayerReport report;
+};
+
 Preferences::Preferences(std::string domain, RootPrefix root, UserAccount user)
-    : domain_(std::move(domain)), root_(std::move(root)), user_(std::move(user)) {}
+    : domain_(std::move(domain)),
+      root_(std::move(root)),
+      user_(std::move(user)),
+      runsAsRoot_(::geteuid() == 0),
+      trust_(std::make_shared<TrustState>()) {}
+
+void Preferences::reportUntrustedLayersTo(UntrustedLayerReport report) {
+  std::lock_guard lock(trust_->mutex);
+  trust_->report = std::move(report);
+}
 
 std::optional<Preferences> Preferences::openSuite(std::string domain, const RootPrefix& root,
                                                   const UserAccount& user,
@@ -34,16 +56,62 @@ std::optional<Preferences> Preferences::openSuite(std::string domain, const Root
   return Preferences(std::move(domain), root, user);
 }
 
-std::vector<std::filesystem::path> Preferences::layerFiles() const {
+std::vector<Preferences::Layer> Preferences::layers() const {
   const std::string file = domain_ + ".plist";
-  std::vector<std::filesystem::path> layers;
+  std::vector<Layer> layers;
   if (!user_.name.empty() && user_.name.find('/') == std::string::npos) {
-    layers.push_back(root_.resolve("/etc/shelvo/managed") / user_.name / file);
+    layers.push_back(
+        {root_.resolve("/etc/shelvo/managed") / user_.name / file, LayerKind::Managed});
   }
-  layers.push_back(root_.resolve("/etc/shelvo/managed") / file);
-  if (auto user = userLayerFile()) layers.push_back(*user);
-  layers.push_back(root_.resolve("/etc/shelvo") / file);
+  layers.push_back({root_.resolve("/etc/shelvo/managed") / file, LayerKind::Managed});
+  if (auto user = userLayerFile()) layers.push_back({*user, LayerKind::User});
+  layers.push_back({root_.resolve("/etc/shelvo") / file, LayerKind::AnyUser});
   return layers;
+}
+
+std::vector<std::filesystem::path> Preferences::layerFiles() const {
+  std::vector<std::filesystem::path> files;
+  for (const auto& layer : layers()) files.push_back(layer.file);
+  return files;
+}
+
+std::string Preferences::distrust(const Layer& layer, const FileOwnership& file) const {
+  // The user layer may also belong to the user whose layer it is.
+  std::optional<unsigned> user;
+  if (layer.kind == LayerKind::User) user = uidOfUser(user_.name);
+  auto unsafe = [&](const FileOwnership& entry) {
+    bool trustedOwner = entry.owner == 0 || (user && entry.owner == *user);
+    return !trustedOwner || entry.writableByOthers ||
+           (layer.kind != LayerKind::User && entry.writableByGroup);
+  };
+  const char* rule = layer.kind == LayerKind::User
+                         ? "is not owned by root or its user, or is writable by others"
+                         : "is not owned by root or is writable by group or others";
+  if (unsafe(file)) return "the file " + std::string(rule);
+  // The user layer's own folder; for the shared layers every folder up to /etc/shelvo.
+  const std::filesystem::path top = root_.resolve("/etc/shelvo");
+  for (auto folder = layer.file.parent_path();; folder = folder.parent_path()) {
+    auto owner = ownershipOf(folder);
+    if (!owner) return owner.error().message;
+    if (unsafe(*owner)) return "the folder " + folder.string() + " " + rule;
+    if (layer.kind == LayerKind::User || folder == top || folder == folder.parent_path()) break;
+  }
+  return "";
+}
+
+Plist Preferences::loadLayer(const Layer& layer) const {
+  FileOwnership ownership;
+  auto bytes = readFile(layer.file, kMaxPreferencesFile, ownership);
+  if (!bytes) return nullptr;
+  if (runsAsRoot_) {
+    if (std::string reason = distrust(layer, ownership); !reason.empty()) {
+      std::lock_guard lock(trust_->mutex);
+      if (trust_->report && trust_->reported.insert(layer.file).second)
+        trust_->report(layer.file.string(), reason);
+      return nullptr;
+    }
+  }
+  return dictionaryFrom(*bytes);
 }
 
 std::optional<std::filesystem::path> Preferences::userLayerFile() const {
@@ -52,11 +120,19 @@ std::optional<std::filesystem::path> Preferences::userLayerFile() const {
 }
 
 Plist Preferences::objectForKey(const std::string& key) const {
-  for (const auto& file : layerFiles()) {
-    Plist layer = loadDictionary(file);
-    if (plist_t value = dictionaryItem(layer.get(), key)) return copyPlist(value);
+  for (const auto& layer : layers()) {
+    Plist dictionary = loadLayer(layer);
+    if (plist_t value = dictionaryItem(dictionary.get(), key)) return copyPlist(value);
   }
   return nullptr;
+}
+
+std::optional<std::filesystem::path> Preferences::fileHolding(const std::string& key) const {
+  for (const auto& layer : layers()) {
+    Plist dictionary = loadLayer(layer);
+    if (dictionaryItem(dictionary.get(), key) != nullptr) return layer.file;
+  }
+  return std::nullopt;
 }
 
 std::optional<std::string> Preferences::stringForKey(const std::string& key) const {
@@ -82,10 +158,10 @@ std::optional<std::string> Preferences::dataForKey(const std::string& key) const
 
 Plist Preferences::dictionaryRepresentation() const {
   Plist merged = makeDictionary();
-  auto layers = layerFiles();
+  auto all = layers();
   // Lowest precedence first, so higher layers overwrite.
-  for (auto it = layers.rbegin(); it != layers.rend(); ++it) {
-    Plist layer = loadDictionary(*it);
+  for (auto it = all.rbegin(); it != all.rend(); ++it) {
+    Plist layer = loadLayer(*it);
     for (const auto& key : dictionaryKeys(layer.get())) {
       plist_dict_set_item(merged.get(), key.c_str(), plist_copy(dictionaryItem(layer.get(), key)));
     }

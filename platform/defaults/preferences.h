@@ -2,12 +2,15 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/plist/plist.h"
 #include "platform/result.h"
+#include "platform/system/files.h"
 #include "platform/system/root_prefix.h"
 #include "platform/system/user.h"
 
@@ -32,6 +35,8 @@ class Preferences {
   std::optional<std::filesystem::path> userLayerFile() const;
 
   Plist objectForKey(const std::string& key) const;
+  // The layer file whose value of key is read, when one has it.
+  std::optional<std::filesystem::path> fileHolding(const std::string& key) const;
   std::optional<std::string> stringForKey(const std::string& key) const;
   bool boolForKey(const std::string& key) const;
   std::int64_t integerForKey(const std::string& key) const;
@@ -43,13 +48,32 @@ class Preferences {
   Status setObject(const std::string& key, Plist value) const;
   Status removeObject(const std::string& key) const;
 
+  // Where a layer that a root process may not trust is reported (once per file): its file and
+  // why it was skipped. Unset, such layers are skipped silently.
+  using UntrustedLayerReport = std::function<void(const std::string& file, const std::string&)>;
+  void reportUntrustedLayersTo(UntrustedLayerReport report);
+
  private:
+  enum class LayerKind { Managed, User, AnyUser };
+  struct Layer {
+    std::filesystem::path file;
+    LayerKind kind;
+  };
+  struct TrustState;
+
+  std::vector<Layer> layers() const;
+  Plist loadLayer(const Layer& layer) const;
+  // Why a root process may not use the layer it just read; empty when it may.
+  std::string distrust(const Layer& layer, const FileOwnership& file) const;
   template <typename Change>
   Status changeUserLayer(Change change) const;
 
   std::string domain_;
   RootPrefix root_;
   UserAccount user_;
+  // Layers others could write are a way into root, so a root process checks who may write them.
+  bool runsAsRoot_;
+  std::shared_ptr<TrustState> trust_;
 };
 
 }  // namespace shelvo::platform

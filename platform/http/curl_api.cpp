@@ -17,7 +17,10 @@ const CurlApi* CurlApi::get() {
               library.resolve(loaded.cleanup, "curl_easy_cleanup") &&
               library.resolve(loaded.strerror, "curl_easy_strerror") &&
               library.resolve(loaded.slistAppend, "curl_slist_append") &&
-              library.resolve(loaded.slistFreeAll, "curl_slist_free_all");
+              library.resolve(loaded.slistFreeAll, "curl_slist_free_all") &&
+              library.resolve(loaded.urlNew, "curl_url") &&
+              library.resolve(loaded.urlSet, "curl_url_set") &&
+              library.resolve(loaded.urlCleanup, "curl_url_cleanup");
     if (!ok || loaded.globalInit(CURL_GLOBAL_DEFAULT) != CURLE_OK) return nullptr;
     return &loaded;
   }();

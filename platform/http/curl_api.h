@@ -16,6 +16,9 @@ struct CurlApi {
   decltype(&::curl_easy_strerror) strerror = nullptr;
   decltype(&::curl_slist_append) slistAppend = nullptr;
   decltype(&::curl_slist_free_all) slistFreeAll = nullptr;
+  decltype(&::curl_url) urlNew = nullptr;
+  decltype(&::curl_url_set) urlSet = nullptr;
+  decltype(&::curl_url_cleanup) urlCleanup = nullptr;
 
   // The loaded and initialised library, or null when it cannot be loaded.
   static const CurlApi* get();

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <memory>
 #include <thread>
@@ -76,6 +77,34 @@ int urlErrorCodeFor(CURLcode code) {
     default:
       return kURLErrorUnknown;
   }
+}
+
+// The request timeout is an idle timeout: the transfer ends only when no byte has moved either
+// way for the whole interval, however slowly the bytes come.
+struct IdleWatch {
+  std::chrono::steady_clock::duration limit;
+  std::chrono::steady_clock::time_point lastProgress = std::chrono::steady_clock::now();
+  curl_off_t received = 0;
+  curl_off_t sent = 0;
+  bool expired = false;
+};
+
+int watchIdle(void* userdata, curl_off_t, curl_off_t received, curl_off_t, curl_off_t sent) {
+  auto& watch = *static_cast<IdleWatch*>(userdata);
+  auto now = std::chrono::steady_clock::now();
+  if (received != watch.received || sent != watch.sent) {
+    watch.received = received;
+    watch.sent = sent;
+    watch.lastProgress = now;
+    return 0;
+  }
+  watch.expired = now - watch.lastProgress >= watch.limit;
+  return watch.expired ? 1 : 0;
+}
+
+// A header value may not end its line early: CR, LF or NUL would let it add headers of its own.
+bool isSafeHeaderLine(const std::string& line) {
+  return line.find_first_of(std::string_view("\r\n\0", 3)) == std::string::npos;
 }
 
 size_t writeBody(char* bytes, size_t size, size_t count, void* userdata) {
@@ -186,6 +215,11 @@ URLSession::Transfer URLSession::transfer(const URLRequest& request,
   std::unique_ptr<curl_slist, SlistCleanup> headers(nullptr, SlistCleanup{api});
   for (const auto& [name, value] : request.headers) {
     std::string line = name + ": " + value;
+    if (!isSafeHeaderLine(line)) {
+      result.error = RequestError{
+          false, 0, "A request header holds a line break or NUL; nothing was sent.", {}};
+      return result;
+    }
     curl_slist* extended = api->slistAppend(headers.get(), line.c_str());
     if (extended == nullptr) {
       result.error = makeURLError(kURLErrorUnknown, host);
@@ -194,29 +228,42 @@ URLSession::Transfer URLSession::transfer(const URLRequest& request,
     headers.release();
     headers.reset(extended);
   }
-  long idleSeconds =
-      static_cast<long>(configuration_.timeoutOverride.value_or(request.timeoutInterval).count());
+  auto idle = configuration_.timeoutOverride.value_or(request.timeoutInterval);
+  IdleWatch watch{idle};
   CURL* curl = handle.get();
-  api->setopt(curl, CURLOPT_URL, request.url.c_str());
-  api->setopt(curl, CURLOPT_CUSTOMREQUEST, request.method.c_str());
-  api->setopt(curl, CURLOPT_HTTPHEADER, headers.get());
-  api->setopt(curl, CURLOPT_PROTOCOLS_STR, "https");
-  api->setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "https");
-  api->setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-  api->setopt(curl, CURLOPT_MAXREDIRS, kMaxRedirects);
-  api->setopt(curl, CURLOPT_UNRESTRICTED_AUTH, 0L);  // no credential for another host
-  api->setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
-  api->setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
-  if (configuration_.caFile) api->setopt(curl, CURLOPT_CAINFO, configuration_.caFile->c_str());
-  api->setopt(curl, CURLOPT_CONNECTTIMEOUT, idleSeconds);
-  api->setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  api->setopt(curl, CURLOPT_LOW_SPEED_TIME, idleSeconds);
-  api->setopt(curl, CURLOPT_ACCEPT_ENCODING, "");
-  api->setopt(curl, CURLOPT_NOSIGNAL, 1L);
-  api->setopt(curl, CURLOPT_WRITEFUNCTION, writeBody);
-  api->setopt(curl, CURLOPT_WRITEDATA, &writer);
+  // Every option matters to what is sent where; one libcurl refuses (an old version without
+  // CURLOPT_PROTOCOLS_STR, say) means the request is not sent at all.
+  bool prepared =
+      api->setopt(curl, CURLOPT_URL, request.url.c_str()) == CURLE_OK &&
+      // The path goes out as built: "/apps/../x" stays, as the service expects.
+      api->setopt(curl, CURLOPT_PATH_AS_IS, 1L) == CURLE_OK &&
+      api->setopt(curl, CURLOPT_CUSTOMREQUEST, request.method.c_str()) == CURLE_OK &&
+      api->setopt(curl, CURLOPT_HTTPHEADER, headers.get()) == CURLE_OK &&
+      api->setopt(curl, CURLOPT_PROTOCOLS_STR, "https") == CURLE_OK &&
+      api->setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "https") == CURLE_OK &&
+      api->setopt(curl, CURLOPT_FOLLOWLOCATION, 1L) == CURLE_OK &&
+      api->setopt(curl, CURLOPT_MAXREDIRS, kMaxRedirects) == CURLE_OK &&
+      api->setopt(curl, CURLOPT_UNRESTRICTED_AUTH, 0L) == CURLE_OK &&  // no credential elsewhere
+      api->setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L) == CURLE_OK &&
+      api->setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L) == CURLE_OK &&
+      (!configuration_.caFile ||
+       api->setopt(curl, CURLOPT_CAINFO, configuration_.caFile->c_str()) == CURLE_OK) &&
+      api->setopt(curl, CURLOPT_CONNECTTIMEOUT, static_cast<long>(idle.count())) == CURLE_OK &&
+      api->setopt(curl, CURLOPT_NOPROGRESS, 0L) == CURLE_OK &&
+      api->setopt(curl, CURLOPT_XFERINFOFUNCTION, watchIdle) == CURLE_OK &&
+      api->setopt(curl, CURLOPT_XFERINFODATA, &watch) == CURLE_OK &&
+      api->setopt(curl, CURLOPT_ACCEPT_ENCODING, "") == CURLE_OK &&
+      api->setopt(curl, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
+      api->setopt(curl, CURLOPT_WRITEFUNCTION, writeBody) == CURLE_OK &&
+      api->setopt(curl, CURLOPT_WRITEDATA, &writer) == CURLE_OK;
+  if (!prepared) {
+    result.error = RequestError{
+        false, 0, "The HTTP library refused a setting the request needs; nothing was sent.", {}};
+    return result;
+  }
 
   CURLcode code = api->perform(curl);
+  if (code == CURLE_ABORTED_BY_CALLBACK && watch.expired) code = CURLE_OPERATION_TIMEDOUT;
   if (code != CURLE_OK) {
     result.error = makeURLError(urlErrorCodeFor(code), host);
     return result;

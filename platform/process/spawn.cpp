@@ -1,6 +1,7 @@
 #include "platform/process/spawn.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
@@ -37,6 +38,29 @@ class FileActions {
   posix_spawn_file_actions_t actions_{};
 };
 
+// Children start with every signal at its default action and none blocked: the programs
+// ignore SIGPIPE for themselves, and a script must still die of it (`yes | head -n1`).
+class DefaultSignals {
+ public:
+  DefaultSignals() {
+    ::posix_spawnattr_init(&attributes_);
+    sigset_t all;
+    sigset_t none;
+    ::sigfillset(&all);
+    ::sigemptyset(&none);
+    ::posix_spawnattr_setsigdefault(&attributes_, &all);
+    ::posix_spawnattr_setsigmask(&attributes_, &none);
+    ::posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+  }
+  ~DefaultSignals() { ::posix_spawnattr_destroy(&attributes_); }
+  DefaultSignals(const DefaultSignals&) = delete;
+  DefaultSignals& operator=(const DefaultSignals&) = delete;
+  const posix_spawnattr_t* get() const { return &attributes_; }
+
+ private:
+  posix_spawnattr_t attributes_{};
+};
+
 }  // namespace
 
 Result<pid_t> spawnProcess(const SpawnRequest& request) {
@@ -59,7 +83,9 @@ Result<pid_t> spawnProcess(const SpawnRequest& request) {
   argv.push_back(nullptr);
 
   pid_t pid = 0;
-  int rc = ::posix_spawn(&pid, request.path.c_str(), actions.get(), nullptr, argv.data(), environ);
+  DefaultSignals signals;
+  int rc =
+      ::posix_spawn(&pid, request.path.c_str(), actions.get(), signals.get(), argv.data(), environ);
   if (rc != 0) return errnoError("cannot start " + request.path, rc);
   return pid;
 }

@@ -16,9 +16,25 @@ Error errnoError(std::string_view what, const std::filesystem::path& path) {
   return Error{std::string(what) + " " + path.string() + ": " + std::strerror(errno), errno};
 }
 
+FileOwnership ownershipFrom(const struct stat& info) {
+  return FileOwnership{info.st_uid, (info.st_mode & S_IWGRP) != 0, (info.st_mode & S_IWOTH) != 0};
+}
+
 }  // namespace
 
 Result<std::string> readFile(const std::filesystem::path& path, std::size_t maxBytes) {
+  FileOwnership ignored;
+  return readFile(path, maxBytes, ignored);
+}
+
+Result<FileOwnership> ownershipOf(const std::filesystem::path& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return errnoError("cannot inspect", path);
+  return ownershipFrom(info);
+}
+
+Result<std::string> readFile(const std::filesystem::path& path, std::size_t maxBytes,
+                             FileOwnership& ownership) {
   // Non-blocking, so a FIFO or a device in a folder another user writes never holds us up;
   // anything but a regular file is refused below.
   UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
@@ -26,6 +42,7 @@ Result<std::string> readFile(const std::filesystem::path& path, std::size_t maxB
   struct stat info {};
   if (::fstat(fd.get(), &info) != 0) return errnoError("cannot inspect", path);
   if (!S_ISREG(info.st_mode)) return Error{path.string() + " is not a regular file"};
+  ownership = ownershipFrom(info);
   if (static_cast<std::size_t>(info.st_size) > maxBytes) {
     return Error{path.string() + " is too large"};
   }

@@ -13,6 +13,17 @@ namespace shelvo::platform {
 // regular file (a FIFO, device or socket) without blocking on it.
 Result<std::string> readFile(const std::filesystem::path& path, std::size_t maxBytes);
 
+// Who owns a file and who may write it, as fstat or stat saw it.
+struct FileOwnership {
+  unsigned owner = 0;
+  bool writableByGroup = false;
+  bool writableByOthers = false;
+};
+// The same, also telling who owns the file that was read (not whatever the path names later).
+Result<std::string> readFile(const std::filesystem::path& path, std::size_t maxBytes,
+                             FileOwnership& ownership);
+Result<FileOwnership> ownershipOf(const std::filesystem::path& path);
+
 // Writes all bytes to fd, retrying partial writes and EINTR.
 bool writeAll(int fd, std::string_view bytes);
 

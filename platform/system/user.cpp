@@ -20,4 +20,16 @@ UserAccount effectiveUserAccount() {
   return account;
 }
 
+std::optional<unsigned> uidOfUser(const std::string& name) {
+  struct passwd entry {};
+  struct passwd* found = nullptr;
+  std::vector<char> buffer(16384);
+  if (name.empty() ||
+      ::getpwnam_r(name.c_str(), &entry, buffer.data(), buffer.size(), &found) != 0 ||
+      found == nullptr) {
+    return std::nullopt;
+  }
+  return found->pw_uid;
+}
+
 }  // namespace shelvo::platform

@@ -14,4 +14,7 @@ struct UserAccount {
 
 UserAccount effectiveUserAccount();
 
+// The uid of the account named name, when there is one.
+std::optional<unsigned> uidOfUser(const std::string& name);
+
 }  // namespace shelvo::platform

@@ -108,8 +108,11 @@ std::optional<std::string> decodeBase64(std::string_view text) {
       filled = 0;
     }
   }
-  // The last group: 2 or 3 data characters give 1 or 2 bytes. Other leftovers (one lone data
-  // character, or padding with no data before it) decode to nothing more.
+  // Padding only completes the last group: "xx==" or "xxx=", nothing more.
+  if (padding > 0 && (filled < 2 || padding != static_cast<std::size_t>(4 - filled)))
+    return std::nullopt;
+  // The last group: 2 or 3 data characters give 1 or 2 bytes; one lone data character is not
+  // a group.
   if (filled == 2) {
     *out++ = static_cast<unsigned char>(group >> 4);
   } else if (filled == 3) {

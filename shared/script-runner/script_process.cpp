@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
@@ -12,6 +13,7 @@
 
 #include "platform/process/spawn.h"
 #include "platform/text/utf8.h"
+#include "platform/text/utf8_chunker.h"
 
 namespace shelvo {
 namespace {
@@ -39,27 +41,20 @@ struct OutputReader {
   std::mutex mutex;
   std::condition_variable changed;
   std::uint64_t chunksRead = 0;
+  bool delivering = false;  // a chunk is in the handler: not quiet, however long it takes
   bool finished = false;
 
   void run() {
     auto buffer = std::make_unique_for_overwrite<char[]>(kReadSize);
-    std::string pending;  // the start of a character whose other bytes have not arrived
+    platform::Utf8Chunker chunker;
     while (true) {
       ssize_t n = ::read(readEnd.get(), buffer.get(), kReadSize);
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) break;
-      std::string_view bytes(buffer.get(), static_cast<std::size_t>(n));
-      std::string joined;
-      if (!pending.empty()) {
-        joined = std::move(pending) + std::string(bytes);
-        pending.clear();
-        bytes = joined;
-      }
-      std::size_t carried = platform::incompleteUtf8Suffix(bytes);
-      pending.assign(bytes.substr(bytes.size() - carried));
-      bytes.remove_suffix(carried);
-      if (!bytes.empty() && platform::isValidUtf8(bytes)) handler(platform::trimNewlines(bytes));
-      noteProgress();
+      setDelivering(true);
+      auto text = chunker.next(std::string_view(buffer.get(), static_cast<std::size_t>(n)));
+      if (!text.empty()) handler(platform::trimNewlines(text));
+      setDelivering(false);
     }
     readEnd.reset();
     std::lock_guard lock(mutex);
@@ -67,19 +62,27 @@ struct OutputReader {
     changed.notify_all();
   }
 
-  void noteProgress() {
+  void setDelivering(bool busy) {
     std::lock_guard lock(mutex);
-    ++chunksRead;
+    delivering = busy;
+    if (!busy) ++chunksRead;
     changed.notify_all();
   }
 
+  // Waits while output is still coming: a chunk being handled, or a new read within the quiet
+  // period; never past kDrainLimit.
   void awaitDrain() {
     auto deadline = std::chrono::steady_clock::now() + kDrainLimit;
     std::unique_lock lock(mutex);
-    while (!finished && std::chrono::steady_clock::now() < deadline) {
+    while (!finished) {
+      if (delivering) {
+        if (!changed.wait_until(lock, deadline, [&] { return finished || !delivering; })) break;
+        continue;
+      }
       std::uint64_t seen = chunksRead;
-      if (!changed.wait_for(lock, kDrainQuietPeriod,
-                            [&] { return finished || chunksRead != seen; })) {
+      auto until = std::min(deadline, std::chrono::steady_clock::now() + kDrainQuietPeriod);
+      if (!changed.wait_until(lock, until,
+                              [&] { return finished || delivering || chunksRead != seen; })) {
         break;
       }
     }

@@ -76,3 +76,46 @@ TEST_F(DefaultsToolTest, BadInputIsRefusedWithAMessageAndNothingIsWritten) {
 
 }  // namespace
 }  // namespace shelvo::test
+
+namespace shelvo::test {
+namespace {
+
+// A write is durable before it is visible: the new file's bytes reach the disk (fsync) before
+// the rename puts it in place, so a crash leaves the old file or the new one, never an empty one.
+TEST_F(DefaultsToolTest, TheNewFileIsSyncedBeforeItReplacesTheOldOne) {
+  auto trace = root / "trace";
+  auto result = runProgram({"strace", "-f", "-o", trace.string(), "-e",
+                            "trace=fsync,fdatasync,rename,renameat,renameat2", kDefaultsBinary,
+                            "write", "ostrel.shelvo", "UpdateInterval", "-int", "7"},
+                           {{"SHELVO_ROOT", root.path().string()}});
+  ASSERT_EQ(result.exitStatus, 0) << result.err;
+  std::string calls = readTextFile(trace);
+  auto sync = calls.find("fsync(");
+  auto rename = calls.find("rename");
+  ASSERT_NE(rename, std::string::npos) << calls;
+  EXPECT_LT(sync, rename) << calls;
+  EXPECT_EQ(suite().integerForKey("UpdateInterval"), 7);
+}
+
+}  // namespace
+}  // namespace shelvo::test
+
+namespace shelvo::test {
+namespace {
+
+TEST_F(DefaultsToolTest, DeletingAKeyOnlyAnotherLayerHoldsFailsAndNamesTheFile) {
+  auto shared = root / "etc/shelvo/ostrel.shelvo.plist";
+  writeTextFile(shared, R"(<plist version="1.0"><dict><key>authorization</key>
+                           <string>x</string></dict></plist>)");
+  auto refused = defaults({"delete", "ostrel.shelvo", "authorization"});
+  EXPECT_NE(refused.exitStatus, 0);
+  EXPECT_NE(refused.err.find(shared.string()), std::string::npos) << refused.err;
+  EXPECT_EQ(suite().stringForKey("authorization"), "x");
+  // A key of the user layer is still deleted as before.
+  ASSERT_EQ(defaults({"write", "ostrel.shelvo", "UpdateInterval", "-int", "3"}).exitStatus, 0);
+  EXPECT_EQ(defaults({"delete", "ostrel.shelvo", "UpdateInterval"}).exitStatus, 0);
+  EXPECT_FALSE(suite().objectForKey("UpdateInterval"));
+}
+
+}  // namespace
+}  // namespace shelvo::test

@@ -3,8 +3,12 @@
 
 #include <thread>
 
+#include "agent/configuration.h"
+#include "agent/service/decryption_manager.h"
+#include "platform/http/url_session.h"
 #include "tests/e2e/agent_harness.h"
 #include "tests/support/https_server.h"
+#include "tests/support/trickling_server.h"
 #include "tools/demo-service/sealing.h"
 
 namespace shelvo::test {
@@ -158,21 +162,73 @@ TEST_F(InstallTest, AnUntrustedServerCertificateIsRefused) {
   EXPECT_TRUE(service.requests().empty());
 }
 
-TEST_F(InstallTest, AServiceURLThatIsNotHttpsIsRefused) {
-  for (const char* url : {"http://127.0.0.1:1", "127.0.0.1", "https://", "https://bad host"}) {
+TEST_F(InstallTest, AServiceURLThatCannotBeUsedIsRefusedBeforeAnyRequest) {
+  for (const char* url : {"http://127.0.0.1:1", "127.0.0.1", "https://", "https://bad host",
+                          "https://127.0.0.1:99999", "https://127.0.0.1:abc", "https://[::1"}) {
     agent.environment["SHELVO_SERVICE_URL"] = url;
     auto install = agent.run({"--install", "com.example.app"});
     EXPECT_EQ(install.exitStatus, 20) << url;
-    EXPECT_EQ(install.out, "Error while encoding download URL\n");
+    EXPECT_EQ(install.out, "Error while encoding download URL\n") << url;
     EXPECT_NE(install.err.find("SHELVO_SERVICE_URL"), std::string::npos);
+    auto check = agent.run({"--check-updates"});
+    EXPECT_EQ(check.exitStatus, 1) << url;
+    EXPECT_NE(check.out.find("Error while encoding download URL\n"), std::string::npos) << url;
   }
+  EXPECT_TRUE(service.requests().empty());
 }
 
-TEST_F(InstallTest, ABundleIdentifierThatIsNotUtf8CannotFormAURL) {
+TEST_F(InstallTest, ABundleIdentifierThatIsNotUtf8IsLoggedNotPrinted) {
   auto result = agent.run({"--install", "com.example.\xff"});
   EXPECT_EQ(result.exitStatus, 20);
-  EXPECT_EQ(result.out, "Error while encoding download URL\n");
+  EXPECT_EQ(result.out, "");
+  EXPECT_NE(result.err.find("not valid UTF-8"), std::string::npos);
+  EXPECT_TRUE(agent.logged("error", "Error while encoding download URL"));
   EXPECT_TRUE(service.requests().empty());
+}
+
+TEST_F(InstallTest, TheBundleIdentifierIsSentAsItStands) {
+  agent.run({"-i", "../x"});
+  agent.run({"-i", "./y"});
+  auto requests = service.requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_TRUE(requests[0]["target"].get<std::string>().starts_with("/apps/../x?notification="))
+      << requests[0]["target"];
+  EXPECT_TRUE(requests[1]["target"].get<std::string>().starts_with("/apps/./y?notification="))
+      << requests[1]["target"];
+}
+
+TEST_F(InstallTest, TheTimeoutIsAnIdleTimeoutNotATotal) {
+  // One byte every 2 s, longer than the 5 s timeout in all: never idle for 5 s, so it succeeds,
+  // though it averages less than a byte a second.
+  std::string sealed = demo::sealText("echo trickled", DecryptionKeys::keyText);
+  using std::chrono::milliseconds;
+  TricklingHttpsServer slow(specialCa.string(), {{milliseconds(0), sealed.substr(0, 1)},
+                                                 {milliseconds(2000), sealed.substr(1, 1)},
+                                                 {milliseconds(2000), sealed.substr(2, 1)},
+                                                 {milliseconds(2000), sealed.substr(3)}});
+  agent.environment["SHELVO_SERVICE_URL"] = slow.url();
+  agent.environment["SHELVO_CA_FILE"] = specialCa.string();
+  agent.environment["SHELVO_TEST_REQUEST_TIMEOUT"] = "5";
+  auto result = agent.run({"--install", "com.example.app"});
+  EXPECT_EQ(result.exitStatus, 0) << result.out;
+  EXPECT_EQ(result.out, "trickled\n");
+}
+
+TEST_F(InstallTest, AServerThatFallsSilentMidAnswerTimesOut) {
+  using std::chrono::milliseconds;
+  TricklingHttpsServer silent(specialCa.string(),
+                              {{milliseconds(0), "A"}, {milliseconds(4000), "AAA"}});
+  agent.environment["SHELVO_SERVICE_URL"] = silent.url();
+  agent.environment["SHELVO_CA_FILE"] = specialCa.string();
+  agent.environment["SHELVO_TEST_REQUEST_TIMEOUT"] = "1";
+  auto install = agent.run({"--install", "com.example.app"});
+  EXPECT_EQ(install.exitStatus, 20);
+  EXPECT_EQ(install.out, "Failed to get install information: The request timed out.\n");
+}
+
+TEST(RequestTimeout, IsSixtySecondsUnlessATestShortensIt) {
+  EXPECT_EQ(kRequestTimeout, std::chrono::seconds(60));
+  EXPECT_EQ(platform::URLRequest{}.timeoutInterval, std::chrono::seconds(60));
 }
 
 }  // namespace

@@ -41,6 +41,11 @@ TEST(Base64, DecodesLikeThePlatformWithNoOptions) {
       {"QQ===", std::nullopt},
       {"QUJD=", std::nullopt},
       {"QQ=Q", std::nullopt},
+      // Surplus padding: only the last group may be completed, by one or two "=".
+      {"====", std::nullopt},
+      {"AAAA====", std::nullopt},
+      {"AA" + std::string(34, '='), std::nullopt},
+      {"Q===", std::nullopt},
   };
   for (const auto& row : rows) EXPECT_EQ(decodeBase64(row.input), row.decoded) << row.input;
 }

@@ -1,4 +1,5 @@
 #include "platform/text/utf8.h"
+#include "platform/text/utf8_chunker.h"
 
 #include <gtest/gtest.h>
 
@@ -68,6 +69,39 @@ TEST(Utf8, LongTextsAreCheckedToTheLastByte) {
     EXPECT_FALSE(isValidUtf8(broken)) << position;
   }
   EXPECT_TRUE(isValidUtf8(text + "\u00e9" + text));
+}
+
+}  // namespace
+}  // namespace shelvo::platform
+
+namespace shelvo::platform {
+namespace {
+
+std::vector<std::string> chunks(const std::vector<std::string>& reads) {
+  Utf8Chunker chunker;
+  std::vector<std::string> out;
+  for (const auto& read : reads) out.emplace_back(chunker.next(read));
+  return out;
+}
+
+TEST(Utf8Chunker, ACharacterSplitBetweenReadsJoinsTheNextChunk) {
+  EXPECT_EQ(chunks({"ab\xE2\x82", "\xAC!"}), (std::vector<std::string>{"ab", "\xE2\x82\xAC!"}));
+  EXPECT_EQ(chunks({"\xF0", "\x9F", "\x98", "\x80."}),
+            (std::vector<std::string>{"", "", "", "\xF0\x9F\x98\x80."}));
+}
+
+TEST(Utf8Chunker, OnlyTheBytesThatAreInvalidAreLost) {
+  // The carried lead byte is never completed: it alone is dropped.
+  EXPECT_EQ(chunks({"abc\xE2", "hello", "world"}),
+            (std::vector<std::string>{"abc", "hello", "world"}));
+  EXPECT_EQ(chunks({"abc\xE2\x82", "x", "y"}), (std::vector<std::string>{"abc", "x", "y"}));
+  // A read that is invalid in itself yields nothing, and costs the next read nothing.
+  EXPECT_EQ(chunks({"a\xFF"
+                    "b",
+                    "c"}),
+            (std::vector<std::string>{"", "c"}));
+  // A carried start followed by a read that starts a character of its own.
+  EXPECT_EQ(chunks({"x\xE2", "\xC3\xA9"}), (std::vector<std::string>{"x", "\xC3\xA9"}));
 }
 
 }  // namespace

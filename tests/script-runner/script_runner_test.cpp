@@ -1,10 +1,14 @@
 #include "shared/script-runner/script_runner.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <fstream>
+#include <mutex>
 #include <thread>
 
 #include "shared/script-runner/script_process.h"
@@ -196,6 +200,47 @@ TEST_F(ScriptRunnerTest, ScriptsRunInParallelKeepTheirOwnOutputAndStatus) {
   EXPECT_EQ(second, 2);
   EXPECT_EQ(outFirst->text(), "one\n");
   EXPECT_EQ(outSecond->text(), "two\n");
+}
+
+}  // namespace
+}  // namespace shelvo
+
+namespace shelvo {
+namespace {
+
+// Output still in the pipe, or still being handled, when the script exits is handled before the
+// run returns: here the handler holds the first chunk until the script has exited and then
+// some, while the last write waits in the pipe.
+TEST(ScriptDrain, OutputStillComingWhenTheScriptExitsIsHandledBeforeTheReturn) {
+  test::TempDir dir;
+  auto pidFile = dir / "pid";
+  auto seen = dir / "seen";
+  struct Shared {
+    std::mutex mutex;
+    std::vector<std::string> chunks;
+  };
+  auto shared = std::make_shared<Shared>();
+  auto file = makeScriptFile("echo $$ > " + pidFile.string() + "; printf first; until [[ -e " +
+                             seen.string() + " ]]; do sleep 0.01; done; printf last");
+  auto status = executeScript("/bin/zsh", file->get(), [=](std::string_view chunk) {
+    {
+      std::lock_guard lock(shared->mutex);
+      shared->chunks.emplace_back(chunk);
+    }
+    if (chunk != "first") return;
+    test::writeTextFile(seen, "");
+    // Until the script has exited, and long past the moment its exit is noticed.
+    int pidfd =
+        static_cast<int>(::syscall(SYS_pidfd_open, std::stoi(test::readTextFile(pidFile)), 0));
+    pollfd exited{pidfd, POLLIN, 0};
+    ::poll(&exited, 1, 10'000);
+    ::close(pidfd);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  });
+  ASSERT_TRUE(status);
+  EXPECT_EQ(*status, 0);
+  std::lock_guard lock(shared->mutex);
+  EXPECT_EQ(shared->chunks, (std::vector<std::string>{"first", "last"}));
 }
 
 }  // namespace
