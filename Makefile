@@ -3,7 +3,7 @@ BUILD ?= build
 BUILD_SANITIZED ?= build-sanitized
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build demo test test-sanitized bench format clean
+.PHONY: all deps build demo test test-sanitized fuzz bench format clean
 
 all: build
 
@@ -11,7 +11,7 @@ deps:
 	./scripts/install-deps
 
 build: deps
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSHELVO_WERROR=ON
 	cmake --build $(BUILD) -j $(JOBS)
 
 demo: build
@@ -21,10 +21,15 @@ test: build
 	ctest --test-dir $(BUILD) -j $(JOBS) --output-on-failure
 
 test-sanitized: deps
-	cmake -S . -B $(BUILD_SANITIZED) -DCMAKE_BUILD_TYPE=Debug -DSHELVO_SANITIZE=ON \
+	cmake -S . -B $(BUILD_SANITIZED) -DCMAKE_BUILD_TYPE=Debug -DSHELVO_SANITIZE=ON -DSHELVO_WERROR=ON \
 	  -DSHELVO_BUILD_BENCHMARKS=OFF
 	cmake --build $(BUILD_SANITIZED) -j $(JOBS)
 	ctest --test-dir $(BUILD_SANITIZED) -j $(JOBS) --output-on-failure
+
+# Each fuzz target for FUZZ_SECONDS (default 60), after its saved regression inputs.
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	./scripts/fuzz $(FUZZ_SECONDS)
 
 bench: build
 	./bench/run-all $(BUILD)
@@ -33,4 +38,4 @@ format:
 	git ls-files --cached --others --exclude-standard '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) $(BUILD_SANITIZED)
+	rm -rf $(BUILD) $(BUILD_SANITIZED) build-fuzz

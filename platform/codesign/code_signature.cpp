@@ -105,24 +105,27 @@ void buildChain(X509* signer, STACK_OF(X509) * included, const TrustAnchors& anc
   information.anchorTrusted = false;
 }
 
-// The signed content with every field of the type it must have; a field of another type
-// makes the signature invalid (and is never read through a throwing accessor).
-bool isCodeDirectory(const nlohmann::json& directory) {
+}  // namespace
+
+std::optional<CodeDirectory> parseCodeDirectory(std::string_view json) {
+  auto directory = nlohmann::json::parse(json, nullptr, false);
+  if (directory.is_discarded() || !directory.is_object()) return std::nullopt;
   auto field = [&](const char* name) -> const nlohmann::json* {
     auto found = directory.find(name);
     return found == directory.end() ? nullptr : &*found;
   };
-  if (directory.is_discarded() || !directory.is_object()) return false;
+  // Every field of the type it must have; never read through a throwing accessor.
   const auto* version = field("version");
   const auto* algorithm = field("hashAlgorithm");
   const auto* identifier = field("identifier");
   const auto* hash = field("executableHash");
-  return version != nullptr && version->is_number_integer() && *version == 1 &&
-         algorithm != nullptr && algorithm->is_string() && *algorithm == "sha256" &&
-         identifier != nullptr && identifier->is_string() && hash != nullptr && hash->is_string();
+  if (version == nullptr || !version->is_number_integer() || *version != 1 ||
+      algorithm == nullptr || !algorithm->is_string() || *algorithm != "sha256" ||
+      identifier == nullptr || !identifier->is_string() || hash == nullptr || !hash->is_string()) {
+    return std::nullopt;
+  }
+  return CodeDirectory{identifier->get<std::string>(), hash->get<std::string>()};
 }
-
-}  // namespace
 
 CodeIdentity SigningInformation::identity() const {
   CodeIdentity identity{identifier, {}, anchorTrusted};
@@ -195,10 +198,10 @@ int verifyCodeSignature(int executableFd, const std::filesystem::path& signature
     ERR_clear_error();
     return errSecCSSignatureFailed;
   }
-  auto directory = nlohmann::json::parse(bioText(content.get()), nullptr, false);
-  if (!isCodeDirectory(directory)) return errSecCSSignatureFailed;
+  auto directory = parseCodeDirectory(bioText(content.get()));
+  if (!directory) return errSecCSSignatureFailed;
   std::string actual = sha256OfFile(executableFd);
-  if (actual.empty() || actual != directory["executableHash"].get<std::string>()) {
+  if (actual.empty() || actual != directory->executableHash) {
     return errSecCSSignatureFailed;
   }
   STACK_OF(X509)* signers = CMS_get0_signers(cms.get());
@@ -209,7 +212,7 @@ int verifyCodeSignature(int executableFd, const std::filesystem::path& signature
   X509* signer = sk_X509_value(signers, 0);
   CertificateStack included(CMS_get1_certs(cms.get()));
   information = SigningInformation{};
-  information.identifier = directory["identifier"].get<std::string>();
+  information.identifier = directory->identifier;
   buildChain(signer, included.get(), anchors, information);
   sk_X509_free(signers);
   ERR_clear_error();

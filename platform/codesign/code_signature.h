@@ -4,7 +4,9 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/codesign/requirement.h"
@@ -38,6 +40,14 @@ struct SigningInformation {
 
   CodeIdentity identity() const;
 };
+
+// The signed content of a signature: {"version":1,"identifier":…,"hashAlgorithm":"sha256",
+// "executableHash":…}. Nothing when it is not JSON or a field is missing or of another type.
+struct CodeDirectory {
+  std::string identifier;
+  std::string executableHash;
+};
+std::optional<CodeDirectory> parseCodeDirectory(std::string_view json);
 
 // Checks the signature file of an executable (the detached CMS SignedData beside it, P.sig)
 // against the bytes read from executableFd, which must be the file that runs. Returns a

@@ -80,7 +80,37 @@ class BinaryPlistShape {
       if (child >= objectCount_) return malformed();
       children.push_back(static_cast<std::size_t>(child));
     }
+    for (std::size_t i = 0; kind == 0xD && i < count; ++i) {
+      if (!isKeyString(objectOffset(children[i]))) return malformed();
+    }
     return children;
+  }
+
+  // A dictionary key is a string without NUL: libplist 2.2 takes any object as a key, and
+  // aborts on an assertion when it walks a dictionary whose key is not a C string.
+  bool isKeyString(std::size_t offset) const {
+    std::size_t end = bytes_.size() - kTrailerSize;
+    if (offset < kBinaryMagic.size() || offset >= end) return false;
+    auto marker = static_cast<unsigned char>(bytes_[offset]);
+    unsigned kind = marker >> 4;
+    if (kind != 0x5 && kind != 0x6) return false;
+    std::size_t position = offset + 1;
+    std::uint64_t length = marker & 0x0F;
+    if (length == 0x0F) {
+      if (position >= end) return false;
+      auto lengthMarker = static_cast<unsigned char>(bytes_[position++]);
+      if ((lengthMarker >> 4) != 0x1 || (lengthMarker & 0x0F) > 3) return false;
+      std::size_t width = std::size_t{1} << (lengthMarker & 0x0F);
+      if (end - position < width) return false;
+      length = bigEndian(bytes_, position, width);
+      position += width;
+    }
+    std::size_t unit = kind == 0x5 ? 1 : 2;
+    if ((end - position) / unit < length) return false;
+    for (std::uint64_t i = 0; i < length; ++i) {
+      if (bigEndian(bytes_, position + i * unit, unit) == 0) return false;
+    }
+    return true;
   }
 
   // Depth-first over the reference graph with an explicit stack: a reference back to an

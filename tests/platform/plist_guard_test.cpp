@@ -7,6 +7,8 @@
 
 #include "platform/plist/plist.h"
 #include "tests/support/deep_plist.h"
+#include "tests/support/paths.h"
+#include "tests/support/temp_dir.h"
 
 namespace shelvo::platform {
 namespace {
@@ -88,6 +90,24 @@ TEST(PlistShape, TruncatedOrLyingTrailersAreMalformed) {
   lying[lying.size() - 1] = static_cast<char>(0xFF);  // offset table past the end
   EXPECT_FALSE(checkPlistShape(lying));
   EXPECT_FALSE(checkPlistShape("bplist00"));
+}
+
+}  // namespace
+}  // namespace shelvo::platform
+
+namespace shelvo::platform {
+namespace {
+
+// Found by fuzzing: a dictionary whose key is not a string parses, and libplist 2.2 then aborts
+// on an assertion when the dictionary's keys are read.
+TEST(PlistShape, DictionaryKeysMustBeStrings) {
+  std::string list = test::readTextFile(std::filesystem::path(test::kSourceDir) /
+                                        "tests/fuzz/regressions/plist_fuzz/"
+                                        "dictionary-key-not-a-string");
+  ASSERT_FALSE(list.empty());
+  EXPECT_FALSE(checkPlistShape(list));
+  Plist parsed = parsePlist(list);
+  EXPECT_TRUE(dictionaryKeys(parsed.get()).empty());
 }
 
 }  // namespace

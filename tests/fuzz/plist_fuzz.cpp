@@ -1,0 +1,51 @@
+// Property lists from places other users write: the shape check, libplist behind it, and the
+// two readers that use them, a preference layer and a bundle's Info.plist, read from a file.
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <string_view>
+
+#include "platform/bundle/bundle.h"
+#include "platform/defaults/preferences.h"
+#include "platform/plist/plist.h"
+#include "platform/plist/plist_guard.h"
+
+namespace {
+
+std::filesystem::path scratchRoot() {
+  static const std::filesystem::path root = [] {
+    std::string pattern = (std::filesystem::temp_directory_path() / "shelvo-fuzz-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) std::abort();
+    std::filesystem::create_directories(std::filesystem::path(pattern) / "etc/shelvo");
+    std::filesystem::create_directories(std::filesystem::path(pattern) / "X.app/Contents");
+    return std::filesystem::path(pattern);
+  }();
+  return root;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  std::string_view bytes(reinterpret_cast<const char*>(data), size);
+  using namespace shelvo::platform;
+  if (checkPlistShape(bytes)) {
+    Plist root = parsePlist(bytes);
+    for (const auto& key : dictionaryKeys(root.get())) stringValue(dictionaryItem(root.get(), key));
+  }
+  auto root = scratchRoot();
+  std::ofstream(root / "etc/shelvo/fuzz.plist", std::ios::binary | std::ios::trunc) << bytes;
+  Preferences layer("fuzz", RootPrefix(root), {"", std::nullopt});
+  Plist merged = layer.dictionaryRepresentation();
+  layer.stringArrayForKey("ExcludeAppsUpdate");
+  layer.integerForKey("UpdateInterval");
+  std::filesystem::copy_file(root / "etc/shelvo/fuzz.plist", root / "X.app/Contents/Info.plist",
+                             std::filesystem::copy_options::overwrite_existing);
+  if (auto bundle = Bundle::atPath(root / "X.app")) {
+    bundle->bundleIdentifier();
+    bundle->infoString("CFBundleShortVersionString");
+  }
+  return 0;
+}
