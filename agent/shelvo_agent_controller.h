@@ -91,6 +91,13 @@ class ShelvoAgentController {
   void openSystemSettingsLoginItems(const std::string& unitName);
   // Downloads the icon and attaches it to content; failures are logged and leave no icon.
   void attachIcon(const std::string& iconURL, platform::NotificationContent& content);
+  platform::NotificationContent notificationContent(const std::string& title,
+                                                    const std::optional<std::string>& subtitle,
+                                                    const std::string& body,
+                                                    const std::optional<std::string>& icon);
+  // Root's notifications: to every active local graphical session, as its user.
+  void postToDesktopSessions(const std::string& title, const std::optional<std::string>& subtitle,
+                             const std::string& body, const std::optional<std::string>& icon);
 
   AgentPlatform platform_;
   std::vector<std::string> arguments_;

@@ -1,29 +1,50 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <semaphore>
 
 #include "agent/service/shelvo_api_endpoints.h"
 #include "agent/shelvo_agent_controller.h"
+#include "platform/notifications/as_user.h"
+#include "platform/notifications/desktop_sessions.h"
 #include "platform/notifications/notification_center.h"
 #include "platform/system/unique_string.h"
+#include "platform/text/percent_encoding.h"
 
 namespace shelvo {
 namespace {
 
 constexpr std::chrono::seconds kDeliveryPause(1);
 
-// The extension of the URL's last path component, query and fragment left out.
+// The extension of the URL's path as the platform gives it: the last path component, trailing
+// slashes and the query and fragment left out, percent-decoded.
 std::string pathExtension(std::string_view url) {
   if (auto scheme = url.find("://"); scheme != std::string_view::npos) {
     url.remove_prefix(scheme + 3);
     url.remove_prefix(std::min(url.size(), url.find('/')));
   }
   url = url.substr(0, url.find_first_of("?#"));
-  std::string_view name = url.substr(url.rfind('/') + 1);
+  while (!url.empty() && url.back() == '/') url.remove_suffix(1);
+  std::string name = platform::removingPercentEncoding(url.substr(url.rfind('/') + 1))
+                         .value_or(std::string(url.substr(url.rfind('/') + 1)));
   auto dot = name.rfind('.');
-  if (dot == std::string_view::npos || dot == 0 || dot + 1 == name.size()) return "";
-  return std::string(name.substr(dot + 1));
+  if (dot == std::string::npos || dot == 0 || dot + 1 == name.size()) return "";
+  return name.substr(dot + 1);
+}
+
+// What a child that has become a session's user reports.
+enum DeliveryStatus : int { kDelivered = 0, kNoServer = 1, kNotDelivered = 2 };
+
+// In the child: the user's own session bus, then the server on it.
+int deliverOnUsersBus(const std::filesystem::path& bus,
+                      const platform::NotificationContent* content, const std::string& identifier) {
+  ::setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + bus.string()).c_str(), 1);
+  platform::NotificationCenter center;
+  if (center.authorizationStatus() != platform::NotificationAuthorization::Authorized)
+    return kNoServer;
+  if (content == nullptr) return kDelivered;
+  return center.add(identifier, *content) ? kDelivered : kNotDelivered;
 }
 
 }  // namespace
@@ -32,6 +53,11 @@ void ShelvoAgentController::postNotification(const std::string& title,
                                              const std::optional<std::string>& subtitle,
                                              const std::string& body,
                                              const std::optional<std::string>& icon) {
+  // Root has no desktop: its notifications go to the people logged in at the machine.
+  if (platform_.user.name == "root") {
+    postToDesktopSessions(title, subtitle, body, icon);
+    return;
+  }
   // The settings are asked first and answered before anything is shown, so a denied
   // authorisation never races the rest.
   platform::NotificationCenter center;
@@ -41,16 +67,61 @@ void ShelvoAgentController::postNotification(const std::string& title,
     notifierLogger.error("Notification authorization denied");
     exit(0);
   }
+  auto content = notificationContent(title, subtitle, body, icon);
+  center.add(platform::makeUUIDString(), content);
+  platform_.sleeper->sleepFor(kDeliveryPause);
+}
 
+void ShelvoAgentController::postToDesktopSessions(const std::string& title,
+                                                  const std::optional<std::string>& subtitle,
+                                                  const std::string& body,
+                                                  const std::optional<std::string>& icon) {
+  auto survey = platform::findDesktopSessions(platform_.root);
+  if (!survey) notifierLogger.debug("No desktop sessions: %{public}s", {survey.error().message});
+  std::vector<platform::DesktopSession> authorised;
+  if (survey) {
+    for (const auto& skipped : survey->skipped)
+      notifierLogger.debug("Not notifying %{public}s", {skipped});
+    // Never as root on a user's bus: a child that has become the user asks its server.
+    for (const auto& session : survey->sessions) {
+      auto status = platform::runAsUser(
+          session.uid, [&] { return deliverOnUsersBus(session.bus, nullptr, ""); });
+      if (status && *status == kDelivered) {
+        authorised.push_back(session);
+      } else {
+        notifierLogger.debug(
+            "Not notifying session %{public}s: %{public}s",
+            {session.id, status ? "no notification server answered" : status.error().message});
+      }
+    }
+  }
+  if (authorised.empty()) {
+    notifierLogger.error("Notification authorization denied");
+    exit(0);
+  }
+  notifierLogger.debug("Notification authorization are already granted");
+  auto content = notificationContent(title, subtitle, body, icon);
+  std::string identifier = platform::makeUUIDString();
+  for (const auto& session : authorised) {
+    auto status = platform::runAsUser(
+        session.uid, [&] { return deliverOnUsersBus(session.bus, &content, identifier); });
+    if (!status || *status != kDelivered) {
+      notifierLogger.error("Failed to post the notification to session %{public}s", {session.id});
+    }
+  }
+  platform_.sleeper->sleepFor(kDeliveryPause);
+}
+
+platform::NotificationContent ShelvoAgentController::notificationContent(
+    const std::string& title, const std::optional<std::string>& subtitle, const std::string& body,
+    const std::optional<std::string>& icon) {
   platform::NotificationContent content;
   content.title = title;
   content.body = body;
-  if (subtitle) content.subtitle = *subtitle;
-
+  // An empty subtitle is no subtitle, not an empty first line.
+  if (subtitle && !subtitle->empty()) content.subtitle = *subtitle;
   if (icon) attachIcon(*icon, content);
-
-  center.add(platform::makeUUIDString(), content);
-  platform_.sleeper->sleepFor(kDeliveryPause);
+  return content;
 }
 
 void ShelvoAgentController::attachIcon(const std::string& iconURL,

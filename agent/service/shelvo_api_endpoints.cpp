@@ -1,5 +1,6 @@
 #include "agent/service/shelvo_api_endpoints.h"
 
+#include <cctype>
 #include <cstdlib>
 
 #include "platform/http/url_syntax.h"
@@ -19,8 +20,12 @@ bool isURLCharacter(unsigned char c) {
 }  // namespace
 
 bool ShelvoAPIEndpoints::isAbsoluteHttpsURL(std::string_view text) {
+  // Schemes are case-insensitive: "HTTPS://" is the same scheme.
   constexpr std::string_view kScheme = "https://";
-  if (text.size() <= kScheme.size() || text.substr(0, kScheme.size()) != kScheme) return false;
+  if (text.size() <= kScheme.size()) return false;
+  for (std::size_t i = 0; i < kScheme.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(text[i])) != kScheme[i]) return false;
+  }
   for (unsigned char c : text) {
     if (!isURLCharacter(c)) return false;
   }

@@ -1,6 +1,7 @@
 #include "platform/plist/plist.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 
 #include "platform/plist/plist_guard.h"
@@ -74,7 +75,10 @@ std::optional<std::string> stringValue(plist_t node) {
   if (node == nullptr || plist_get_node_type(node) != PLIST_STRING) return std::nullopt;
   uint64_t length = 0;
   const char* text = plist_get_string_ptr(node, &length);
-  return std::string(text != nullptr ? text : "", text != nullptr ? length : 0);
+  if (text == nullptr) return std::string();
+  // libplist 2.2 keeps the length the list declared but copies the text only up to a NUL in it:
+  // read no further than the copy.
+  return std::string(text, ::strnlen(text, static_cast<std::size_t>(length)));
 }
 
 std::optional<std::int64_t> integerValue(plist_t node) {

@@ -28,6 +28,31 @@ bool isURLQueryAllowed(unsigned char byte) {
   return byte < 0x80 && kURLQueryAllowed.find(static_cast<char>(byte)) != std::string_view::npos;
 }
 
+std::optional<std::string> removingPercentEncoding(std::string_view text) {
+  auto hex = [](char c) -> int {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+  };
+  std::string decoded;
+  decoded.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '%') {
+      decoded.push_back(text[i]);
+      continue;
+    }
+    if (i + 2 >= text.size()) return std::nullopt;
+    int high = hex(text[i + 1]);
+    int low = hex(text[i + 2]);
+    if (high < 0 || low < 0) return std::nullopt;
+    decoded.push_back(static_cast<char>(high * 16 + low));
+    i += 2;
+  }
+  if (!isValidUtf8(decoded)) return std::nullopt;
+  return decoded;
+}
+
 std::optional<std::string> addingPercentEncodingForURLQuery(std::string_view text) {
   if (!isValidUtf8(text)) return std::nullopt;
   std::string encoded;

@@ -18,12 +18,23 @@ const std::string kGif = "GIF89a and the rest";
 class NotifyTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    agent.storeAuthorization();
+    // The credential where the unprivileged caller can read it.
+    writeTextFile(agent.root / "etc/shelvo/ostrel.shelvo.plist",
+                  R"(<plist version="1.0"><dict><key>authorization</key>
+                     <string>x</string></dict></plist>)");
+    for (const char* folder : {"etc", "etc/shelvo"})
+      std::filesystem::permissions(agent.root / folder, std::filesystem::perms(0755));
+    std::filesystem::permissions(scratch.path(), std::filesystem::perms(0755));
+    std::filesystem::permissions(downloads.path(), std::filesystem::perms(0777));
     agent.environment["TMPDIR"] = downloads.path().string();
     agent.environment["SHELVO_LOG_PRIVATE"] = "1";  // show the error descriptions
     icons.routes().Get("/icons/logo.gif", [](const httplib::Request&, httplib::Response& response) {
       response.set_content(kGif, "image/gif");
     });
+    icons.routes().Get("/icons/logo.gif/",
+                       [](const httplib::Request&, httplib::Response& response) {
+                         response.set_content(kGif, "image/gif");
+                       });
     icons.routes().Get("/icons/logo", [](const httplib::Request&, httplib::Response& response) {
       response.set_content(kPng, "image/png");
     });
@@ -70,7 +81,7 @@ class NotifyTest : public ::testing::Test {
   AgentHarness agent;
   TempDir scratch;
   TempDir downloads;
-  PrivateBus bus;
+  PrivateBus bus{scratch / "session-bus"};
   HttpsServer icons{(scratch / "ca.pem").string()};
   std::filesystem::path record = scratch / "posted.jsonl";
   std::unique_ptr<BackgroundProcess> server;
@@ -78,10 +89,10 @@ class NotifyTest : public ::testing::Test {
 
 TEST_F(NotifyTest, TitleSubtitleAndBodyReachTheServer) {
   startServer();
-  EXPECT_EQ(agent.run({"--notify", "--body", "Installed"}).exitStatus, 0);
+  EXPECT_EQ(agent.runAsNobody({"--notify", "--body", "Installed"}).exitStatus, 0);
   EXPECT_EQ(agent
-                .run({"--notify", "--title", "Shelvo", "--subtitle", "Example", "--body",
-                      "Installed <ok> & done"})
+                .runAsNobody({"--notify", "--title", "Shelvo", "--subtitle", "Example", "--body",
+                              "Installed <ok> & done"})
                 .exitStatus,
             0);
   auto notifications = posted();
@@ -98,10 +109,10 @@ TEST_F(NotifyTest, TitleSubtitleAndBodyReachTheServer) {
 
 TEST_F(NotifyTest, OptionsWithoutValueAreReportedAndLeftOut) {
   startServer();
-  auto result = agent.run({"--notify", "--body", "Hi", "--subtitle", "S", "--title"});
+  auto result = agent.runAsNobody({"--notify", "--body", "Hi", "--subtitle", "S", "--title"});
   EXPECT_EQ(result.exitStatus, 0);
   EXPECT_EQ(result.out, "Missing argument after --title, please specify the title\n");
-  auto subtitleLast = agent.run({"--notify", "--body", "Hi", "--icon", "--subtitle"});
+  auto subtitleLast = agent.runAsNobody({"--notify", "--body", "Hi", "--icon", "--subtitle"});
   EXPECT_EQ(subtitleLast.out, "Missing argument after --subtitle, please specify the subtitle\n");
   auto notifications = posted();
   ASSERT_EQ(notifications.size(), 2u);
@@ -113,7 +124,7 @@ TEST_F(NotifyTest, OptionsWithoutValueAreReportedAndLeftOut) {
 
 TEST_F(NotifyTest, MarkupServersGetAnEscapedBody) {
   startServer(true);
-  agent.run({"--notify", "--subtitle", "A&B", "--body", "<b>x</b>"});
+  agent.runAsNobody({"--notify", "--subtitle", "A&B", "--body", "<b>x</b>"});
   auto notifications = posted();
   ASSERT_EQ(notifications.size(), 1u);
   EXPECT_EQ(notifications[0]["body"], "A&amp;B\n&lt;b&gt;x&lt;/b&gt;");
@@ -121,8 +132,8 @@ TEST_F(NotifyTest, MarkupServersGetAnEscapedBody) {
 
 TEST_F(NotifyTest, IconsAreSavedUnderUniqueNamesWithTheURLsExtension) {
   startServer();
-  agent.run({"--notify", "--body", "b", "--icon", icons.url() + "/icons/logo.gif?size=2x"});
-  agent.run({"--notify", "--body", "b", "--icon", icons.url() + "/icons/logo"});
+  agent.runAsNobody({"--notify", "--body", "b", "--icon", icons.url() + "/icons/logo.gif?size=2x"});
+  agent.runAsNobody({"--notify", "--body", "b", "--icon", icons.url() + "/icons/logo"});
   auto notifications = posted();
   ASSERT_EQ(notifications.size(), 2u);
   auto files = savedIcons();
@@ -145,7 +156,8 @@ TEST_F(NotifyTest, IconsAreSavedUnderUniqueNamesWithTheURLsExtension) {
 
 TEST_F(NotifyTest, AFailedDownloadStillPosts) {
   startServer();
-  auto result = agent.run({"--notify", "--body", "b", "--icon", "https://127.0.0.1:1/icon.png"});
+  auto result =
+      agent.runAsNobody({"--notify", "--body", "b", "--icon", "https://127.0.0.1:1/icon.png"});
   EXPECT_EQ(result.exitStatus, 0);
   EXPECT_EQ(errors(), (std::vector<std::string>{"Failed to download icon from URL",
                                                 "Could not connect to the server."}));
@@ -157,7 +169,7 @@ TEST_F(NotifyTest, AFailedDownloadStillPosts) {
 TEST_F(NotifyTest, ABodyThatIsNotAnImageIsRefusedAsAnAttachment) {
   startServer();
   auto result =
-      agent.run({"--notify", "--body", "b", "--icon", icons.url() + "/icons/missing.png"});
+      agent.runAsNobody({"--notify", "--body", "b", "--icon", icons.url() + "/icons/missing.png"});
   EXPECT_EQ(result.exitStatus, 0);
   EXPECT_EQ(errors(), (std::vector<std::string>{"Failed to attach icon to notification",
                                                 "Unrecognized attachment file type"}));
@@ -168,20 +180,51 @@ TEST_F(NotifyTest, ABodyThatIsNotAnImageIsRefusedAsAnAttachment) {
 
 TEST_F(NotifyTest, AnIconTextThatIsNoURLPostsWithoutIcon) {
   startServer();
-  auto result = agent.run({"--notify", "--body", "b", "--icon", "not a url"});
+  auto result = agent.runAsNobody({"--notify", "--body", "b", "--icon", "not a url"});
   EXPECT_EQ(result.exitStatus, 0);
   EXPECT_EQ(errors(),
             (std::vector<std::string>{"Failed to download icon from URL", "unsupported URL"}));
   EXPECT_EQ(posted().size(), 1u);
 }
 
+TEST_F(NotifyTest, AnEmptySubtitleIsNoSubtitle) {
+  startServer();
+  agent.runAsNobody({"--notify", "--subtitle", "", "--body", "Hi"});
+  auto notifications = posted();
+  ASSERT_EQ(notifications.size(), 1u);
+  EXPECT_EQ(notifications[0]["body"], "Hi");
+}
+
+TEST_F(NotifyTest, IconURLsAreReadAsThePlatformReadsThem) {
+  startServer();
+  std::string upper = "HTTPS" + icons.url().substr(5);  // schemes are case-insensitive
+  agent.runAsNobody({"--notify", "--body", "b", "--icon", upper + "/icons/logo"});
+  agent.runAsNobody({"--notify", "--body", "b", "--icon", icons.url() + "/icons/logo.gif/"});
+  agent.runAsNobody({"--notify", "--body", "b", "--icon", icons.url() + "/icons/logo%2Egif"});
+  auto notifications = posted();
+  ASSERT_EQ(notifications.size(), 3u);
+  for (const auto& notification : notifications)
+    EXPECT_TRUE(notification["hints"].contains("image-path")) << notification;
+  EXPECT_TRUE(notifications[1]["hints"]["image-path"].get<std::string>().ends_with(".gif"));
+  EXPECT_TRUE(notifications[2]["hints"]["image-path"].get<std::string>().ends_with(".gif"));
+  EXPECT_TRUE(errors().empty());
+  // Plain http and file URLs stay refused.
+  agent.runAsNobody({"--notify", "--body", "b", "--icon", "http://127.0.0.1/icons/logo"});
+  agent.runAsNobody({"--notify", "--body", "b", "--icon", "file:///etc/passwd"});
+  notifications = posted();
+  ASSERT_EQ(notifications.size(), 5u);
+  EXPECT_FALSE(notifications[3]["hints"].contains("image-path"));
+  EXPECT_FALSE(notifications[4]["hints"].contains("image-path"));
+}
+
 TEST_F(NotifyTest, NoServerOrNoBusMeansDenied) {
   agent.environment["DBUS_SESSION_BUS_ADDRESS"] = bus.address();  // a bus, but no server on it
-  auto noServer = agent.run({"--notify", "--body", "b", "--icon", icons.url() + "/icons/logo"});
+  auto noServer =
+      agent.runAsNobody({"--notify", "--body", "b", "--icon", icons.url() + "/icons/logo"});
   EXPECT_EQ(noServer.exitStatus, 0);
   EXPECT_EQ(errors(), std::vector<std::string>{"Notification authorization denied"});
   agent.environment["DBUS_SESSION_BUS_ADDRESS"] = "unix:path=" + (scratch / "none").string();
-  EXPECT_EQ(agent.run({"--notify", "--body", "b"}).exitStatus, 0);
+  EXPECT_EQ(agent.runAsNobody({"--notify", "--body", "b"}).exitStatus, 0);
   EXPECT_TRUE(savedIcons().empty()) << "nothing was downloaded";
   EXPECT_TRUE(posted().empty());
 }

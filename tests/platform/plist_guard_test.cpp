@@ -112,3 +112,31 @@ TEST(PlistShape, DictionaryKeysMustBeStrings) {
 
 }  // namespace
 }  // namespace shelvo::platform
+
+namespace shelvo::platform {
+namespace {
+
+// Found by fuzzing: a string holding NUL keeps its declared length in libplist 2.2 but only the
+// text before the NUL, so reading the declared length ran past the copy (AddressSanitizer saw
+// it). Strings are read up to the NUL.
+TEST(PlistStrings, AStringWithANulIsReadUpToIt) {
+  std::string list = test::readTextFile(std::filesystem::path(test::kSourceDir) /
+                                        "tests/fuzz/regressions/plist_fuzz/"
+                                        "string-with-nul-overreads");
+  Plist parsed = parsePlist(list);
+  auto expectNoNul = [](plist_t node) {
+    if (auto text = stringValue(node)) {
+      EXPECT_EQ(text->find('\0'), std::string::npos);
+    }
+  };
+  for (const auto& key : dictionaryKeys(parsed.get())) {
+    plist_t item = dictionaryItem(parsed.get(), key);
+    expectNoNul(item);
+    if (plist_get_node_type(item) != PLIST_ARRAY) continue;
+    for (uint32_t i = 0; i < plist_array_get_size(item); ++i)
+      expectNoNul(plist_array_get_item(item, i));
+  }
+}
+
+}  // namespace
+}  // namespace shelvo::platform

@@ -70,7 +70,15 @@ int notify(sd_bus_message* message, void*, sd_bus_error*) {
   sd_bus_message_exit_container(message);
   int timeout = 0;
   sd_bus_message_read(message, "i", &timeout);
-  line += "},\"expire_timeout\":" + std::to_string(timeout) + "}\n";
+  // Who sent it, as the bus vouches for it.
+  uid_t sender = static_cast<uid_t>(-1);
+  sd_bus_creds* creds = nullptr;
+  if (sd_bus_query_sender_creds(message, SD_BUS_CREDS_EUID | SD_BUS_CREDS_AUGMENT, &creds) >= 0) {
+    sd_bus_creds_get_euid(creds, &sender);
+    sd_bus_creds_unref(creds);
+  }
+  line += "},\"expire_timeout\":" + std::to_string(timeout) +
+          ",\"sender_uid\":" + std::to_string(static_cast<long>(sender)) + "}\n";
   if (FILE* record = std::fopen(recordFile.c_str(), "a")) {
     std::fputs(line.c_str(), record);
     std::fclose(record);

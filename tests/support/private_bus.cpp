@@ -24,7 +24,15 @@ bool socketAccepts(const std::string& path) {
 }  // namespace
 
 PrivateBus::PrivateBus() {
-  std::string socket = (folder_ / "bus").string();
+  start(folder_ / "bus");
+}
+
+PrivateBus::PrivateBus(const std::filesystem::path& socket) {
+  start(socket);
+}
+
+void PrivateBus::start(const std::filesystem::path& socketPath) {
+  std::string socket = socketPath.string();
   writeTextFile(folder_ / "bus.conf",
                 R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
  "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">

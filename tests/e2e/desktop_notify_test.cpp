@@ -1,0 +1,160 @@
+// shelvo --notify run by root, as the install and update scripts run it: the notification goes
+// to every active local graphical session that a logind stand-in lists, on that user's own
+// session bus (a real dbus-daemon under $SHELVO_ROOT/run/user/<uid>/bus), from a child that
+// has become the user.
+#include <gtest/gtest.h>
+#include <pwd.h>
+
+#include <fstream>
+
+#include "tests/e2e/agent_harness.h"
+#include "tests/support/https_server.h"
+#include "tests/support/paths.h"
+#include "tests/support/private_bus.h"
+
+namespace shelvo::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kPng = std::string("\x89PNG\r\n\x1a\n", 8) + "rest of a tiny image";
+
+unsigned testUser(const std::string& name) {
+  if (::getpwnam(name.c_str()) == nullptr) {
+    runProgram({"useradd", "--system", "--user-group", "--no-create-home", "--shell",
+                "/usr/sbin/nologin", name},
+               {});
+  }
+  const passwd* entry = ::getpwnam(name.c_str());
+  if (entry == nullptr) throw std::runtime_error("cannot create the test user " + name);
+  return entry->pw_uid;
+}
+
+// One person at the machine: a session bus of their own and a notification server on it.
+struct Desktop {
+  Desktop(const fs::path& root, const fs::path& records, unsigned uid)
+      : uid(uid),
+        socket(root / "run/user" / std::to_string(uid) / "bus"),
+        record(records / (std::to_string(uid) + ".jsonl")),
+        bus((fs::create_directories(socket.parent_path()), socket)) {
+    std::string ready = (records / (std::to_string(uid) + ".ready")).string();
+    server = std::make_unique<BackgroundProcess>(
+        std::vector<std::string>{kFakeNotificationServerBinary, ready, record.string()},
+        std::map<std::string, std::string>{{"DBUS_SESSION_BUS_ADDRESS", bus.address()}});
+    awaitFileLine(ready);
+  }
+  std::vector<nlohmann::json> posted() const {
+    std::vector<nlohmann::json> notifications;
+    std::ifstream in(record);
+    for (std::string line; std::getline(in, line);)
+      notifications.push_back(nlohmann::json::parse(line));
+    return notifications;
+  }
+
+  unsigned uid;
+  fs::path socket;
+  fs::path record;
+  PrivateBus bus;
+  std::unique_ptr<BackgroundProcess> server;
+};
+
+class DesktopNotifyTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ann = testUser("shelvo-test-ann");
+    bob = testUser("shelvo-test-bob");
+    agent.storeAuthorization();
+    for (const auto& folder : {agent.root.path(), downloads.path()})
+      fs::permissions(folder, fs::perms(0755));
+    fs::create_directories(agent.root / "run/user");
+    for (const char* folder : {"run", "run/user"})
+      fs::permissions(agent.root / folder, fs::perms(0755));
+    agent.environment["TMPDIR"] = downloads.path().string();
+    agent.environment["DBUS_SYSTEM_BUS_ADDRESS"] = systemBus.address();
+    agent.environment["SHELVO_CA_FILE"] = (scratch / "ca.pem").string();
+    icons.routes().Get("/logo.png", [](const httplib::Request&, httplib::Response& response) {
+      response.set_content(kPng, "image/png");
+    });
+    icons.start();
+  }
+  void startLogind(const std::vector<std::string>& sessions) {
+    std::string ready = (scratch / "logind.ready").string();
+    std::vector<std::string> arguments{kFakeLogindBinary, ready};
+    arguments.insert(arguments.end(), sessions.begin(), sessions.end());
+    logind = std::make_unique<BackgroundProcess>(
+        arguments,
+        std::map<std::string, std::string>{{"DBUS_SYSTEM_BUS_ADDRESS", systemBus.address()}});
+    awaitFileLine(ready);
+  }
+  std::string session(const std::string& id, unsigned uid, const std::string& rest) const {
+    return id + ":" + std::to_string(uid) + ":user" + std::to_string(uid) + ":" + rest;
+  }
+  std::vector<std::string> debugMessages() const {
+    std::vector<std::string> messages;
+    for (const auto& entry : agent.logEntries())
+      if (entry["level"] == "debug") messages.push_back(entry["message"]);
+    return messages;
+  }
+  bool readableAs(unsigned uid, const std::string& file) {
+    return runProgram({"setpriv", "--reuid=" + std::to_string(uid), "--regid=nogroup",
+                       "--clear-groups", "--", "cat", file},
+                      {})
+               .out == kPng;
+  }
+
+  AgentHarness agent;
+  TempDir scratch;
+  TempDir downloads;
+  PrivateBus systemBus;
+  HttpsServer icons{(scratch / "ca.pem").string()};
+  std::unique_ptr<BackgroundProcess> logind;
+  unsigned ann = 0;
+  unsigned bob = 0;
+};
+
+TEST_F(DesktopNotifyTest, EveryoneAtTheMachineGetsItFromAChildRunningAsThem) {
+  Desktop annsDesktop(agent.root.path(), scratch.path(), ann);
+  Desktop bobsDesktop(agent.root.path(), scratch.path(), bob);
+  unsigned nobody = ::getpwnam("nobody")->pw_uid;
+  startLogind({session("1", ann, "yes:no:wayland:user"), session("2", bob, "yes:no:x11:user"),
+               session("3", ann, "yes:yes:x11:user"), session("4", bob, "yes:no:tty:user"),
+               session("5", nobody, "yes:no:x11:user"), session("6", bob, "no:no:x11:user"),
+               session("7", ann, "yes:no:x11:greeter")});
+  auto result = agent.run({"--notify", "--title", "Shelvo", "--subtitle", "Example", "--body",
+                           "Installed", "--icon", icons.url() + "/logo.png"});
+  EXPECT_EQ(result.exitStatus, 0) << result.err;
+  for (const Desktop* desktop : {&annsDesktop, &bobsDesktop}) {
+    auto notifications = desktop->posted();
+    ASSERT_EQ(notifications.size(), 1u) << desktop->uid;
+    EXPECT_EQ(notifications[0]["summary"], "Shelvo");
+    EXPECT_EQ(notifications[0]["body"], "Example\nInstalled");
+    EXPECT_EQ(notifications[0]["sender_uid"], desktop->uid) << "the child runs as the user";
+    std::string image = notifications[0]["hints"]["image-path"];
+    ASSERT_TRUE(image.starts_with("file://")) << image;
+    EXPECT_TRUE(readableAs(desktop->uid, image.substr(7)));
+  }
+  auto debug = debugMessages();
+  auto loggedAbout = [&](const std::string& text) {
+    return std::any_of(debug.begin(), debug.end(),
+                       [&](const std::string& m) { return m.find(text) != std::string::npos; });
+  };
+  EXPECT_TRUE(loggedAbout("session 3: it is remote"));
+  EXPECT_TRUE(loggedAbout("session 4: it is not graphical (type tty)"));
+  EXPECT_TRUE(loggedAbout("session 5: its user has no session bus"));
+  EXPECT_TRUE(loggedAbout("session 6: it is not active"));
+  EXPECT_TRUE(loggedAbout("session 7: it is of class greeter"));
+  EXPECT_TRUE(agent.logged("debug", "Notification authorization are already granted"));
+}
+
+TEST_F(DesktopNotifyTest, NobodyAtTheMachineMeansDenied) {
+  Desktop annsDesktop(agent.root.path(), scratch.path(), ann);
+  startLogind({session("1", ann, "yes:yes:x11:user"), session("2", bob, "yes:no:x11:user")});
+  auto result = agent.run({"--notify", "--body", "b", "--icon", icons.url() + "/logo.png"});
+  EXPECT_EQ(result.exitStatus, 0);
+  EXPECT_TRUE(agent.logged("error", "Notification authorization denied"));
+  EXPECT_TRUE(annsDesktop.posted().empty());
+  EXPECT_TRUE(fs::is_empty(downloads.path())) << "nothing was downloaded";
+}
+
+}  // namespace
+}  // namespace shelvo::test

@@ -1,0 +1,99 @@
+// A logind stand-in for tests: owns org.freedesktop.login1 on the bus in
+// DBUS_SYSTEM_BUS_ADDRESS, lists the sessions it is given and serves their properties.
+//
+//   fake-logind READY_FILE ID:UID:USER:ACTIVE:REMOTE:TYPE:CLASS...
+#include <systemd/sd-bus.h>
+
+#include <cstdio>
+#include <cstring>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/support/bus_service.h"
+
+namespace {
+
+struct Session {
+  std::string id;
+  unsigned uid = 0;
+  std::string user;
+  bool active = false;
+  bool remote = false;
+  std::string type;
+  std::string kind;
+  std::string path;
+};
+
+std::vector<Session> sessions;
+
+int listSessions(sd_bus_message* message, void*, sd_bus_error*) {
+  sd_bus_message* reply = nullptr;
+  sd_bus_message_new_method_return(message, &reply);
+  sd_bus_message_open_container(reply, 'a', "(susso)");
+  for (const auto& session : sessions) {
+    sd_bus_message_append(reply, "(susso)", session.id.c_str(), session.uid, session.user.c_str(),
+                          "seat0", session.path.c_str());
+  }
+  sd_bus_message_close_container(reply);
+  int rc = sd_bus_send(nullptr, reply, nullptr);
+  sd_bus_message_unref(reply);
+  return rc;
+}
+
+int property(sd_bus*, const char* path, const char*, const char* name, sd_bus_message* reply,
+             void* userdata, sd_bus_error*) {
+  const auto& session = *static_cast<const Session*>(userdata);
+  (void)path;
+  if (std::strcmp(name, "Active") == 0) return sd_bus_message_append(reply, "b", session.active);
+  if (std::strcmp(name, "Remote") == 0) return sd_bus_message_append(reply, "b", session.remote);
+  if (std::strcmp(name, "Type") == 0)
+    return sd_bus_message_append(reply, "s", session.type.c_str());
+  return sd_bus_message_append(reply, "s", session.kind.c_str());
+}
+
+const sd_bus_vtable kManager[] = {
+    SD_BUS_VTABLE_START(0),
+    SD_BUS_METHOD("ListSessions", "", "a(susso)", listSessions, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_VTABLE_END,
+};
+
+const sd_bus_vtable kSession[] = {
+    SD_BUS_VTABLE_START(0),
+    SD_BUS_PROPERTY("Active", "b", property, 0, 0),
+    SD_BUS_PROPERTY("Remote", "b", property, 0, 0),
+    SD_BUS_PROPERTY("Type", "s", property, 0, 0),
+    SD_BUS_PROPERTY("Class", "s", property, 0, 0),
+    SD_BUS_VTABLE_END,
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: fake-logind READY ID:UID:USER:ACTIVE:REMOTE:TYPE:CLASS...\n");
+    return 2;
+  }
+  for (int i = 2; i < argc; ++i) {
+    std::stringstream spec(argv[i]);
+    std::vector<std::string> fields;
+    for (std::string field; std::getline(spec, field, ':');) fields.push_back(field);
+    if (fields.size() != 7) return 2;
+    sessions.push_back({fields[0], static_cast<unsigned>(std::stoul(fields[1])), fields[2],
+                        fields[3] == "yes", fields[4] == "yes", fields[5], fields[6],
+                        "/org/freedesktop/login1/session/_" + fields[0]});
+  }
+  sd_bus* bus = nullptr;
+  if (sd_bus_open_system(&bus) < 0) return 1;
+  if (sd_bus_add_object_vtable(bus, nullptr, "/org/freedesktop/login1",
+                               "org.freedesktop.login1.Manager", kManager, nullptr) < 0) {
+    return 1;
+  }
+  for (auto& session : sessions) {
+    if (sd_bus_add_object_vtable(bus, nullptr, session.path.c_str(),
+                                 "org.freedesktop.login1.Session", kSession, &session) < 0) {
+      return 1;
+    }
+  }
+  return shelvo::test::serveOnBus(bus, "org.freedesktop.login1", argv[1]);
+}
