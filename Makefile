@@ -14,7 +14,10 @@ build: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSHELVO_WERROR=ON
 	cmake --build $(BUILD) -j $(JOBS)
 
-demo: build
+# The demo builds only the programs it runs (the tests are built by `make test`).
+demo: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSHELVO_WERROR=ON
+	cmake --build $(BUILD) -j $(JOBS) --target shelvo shelvo-defaults shelvo-demo-service
 	./scripts/demo $(BUILD)
 
 test: build

@@ -25,6 +25,9 @@ struct AgentPlatform {
   std::shared_ptr<platform::Console> console;
   // Hints for the operator that are not part of a command's output.
   std::shared_ptr<platform::Console> errorConsole;
+  // False when standard output is the journal the log also goes to (a systemd service): a line
+  // that is logged is then not printed too, so the journal holds each line once.
+  bool echoLoggedLines = true;
   std::shared_ptr<platform::Sleeper> sleeper;
   platform::UserAccount user;
   platform::OperatingSystemVersion operatingSystemVersion;

@@ -40,6 +40,7 @@ void ShelvoAgentController::dispatchCommandLine() {
   }
 
   const std::string authorization = awaitAuthorization().value_or("");
+  scriptOutput_->setSecret(authorization);
 
   const bool notification = !contains(arguments, "-s") && !contains(arguments, "--silent");
   const bool dock = contains(arguments, "-d") || contains(arguments, "--dock");
@@ -53,16 +54,19 @@ void ShelvoAgentController::dispatchCommandLine() {
       print("Error: No Bundle Identifier was specified");
       exit(11);
     }
+    beginRun("install", arguments[2]);
     installApp(arguments[2], notification, dock, progress, authorization, arguments, updateAction);
     exit(0);
   }
   if (command == "-u" || command == "--update") {
     requireRoot();
+    beginRun("update", std::nullopt);
     runUpdates(notification, progress, false, authorization);
     exit(0);
   }
   if (command == "--update-schedule") {
     requireRoot();
+    beginRun("update-schedule", std::nullopt);
     bool hide = defaultsShelvo && defaultsShelvo->boolForKey(kHideUpdateNotificationsKey);
     runUpdates(!hide, progress, true, authorization);
     exit(0);
@@ -105,6 +109,15 @@ std::optional<std::string> ShelvoAgentController::awaitAuthorization() {
   };
   for (int attempt = 0; attempt < kAuthorizationAttempts; ++attempt) {
     if (readAuthorization()) break;
+    if (attempt == 0) {
+      // The wait is silent on standard output by design; the operator still learns at once what
+      // it waits for and how to end it.
+      platform_.errorConsole->printLine(
+          "shelvo: no credential yet; waiting up to 5 minutes for key \"authorization\" in "
+          "domain ostrel.shelvo. Set it with: sudo shelvo-defaults write ostrel.shelvo "
+          "authorization -string TOKEN (or in /etc/shelvo/managed/ostrel.shelvo.plist, mode "
+          "0600)");
+    }
     printAndLog(platform::LogLevel::Default,
                 "Authorization not found yet, waiting max 5 minutes...");
     platform_.sleeper->sleepFor(kAuthorizationRetryDelay);

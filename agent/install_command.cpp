@@ -16,7 +16,7 @@ void ShelvoAgentController::installApp(const std::string& bundleIdentifier, bool
     runScript(script, "Installing app...");
   } catch (const ScriptLaunchError& error) {
     agentLogger.error("Error installing %{public}s: %s", {bundleIdentifier, error.what()});
-    print("Error installing " + bundleIdentifier + ": " + error.what());
+    echo("Error installing " + bundleIdentifier + ": " + error.what());
     exit(23);
   }
 }

@@ -1,8 +1,11 @@
 #include "agent/shelvo_agent_controller.h"
 
+#include <unistd.h>
+
 #include <cstdlib>
 
 #include "agent/configuration.h"
+#include "agent/records/fleet_metrics.h"
 
 namespace shelvo {
 namespace {
@@ -52,7 +55,9 @@ ShelvoAgentController::ShelvoAgentController(AgentPlatform platform,
       bundleID(platform.mainBundle ? platform.mainBundle->bundleIdentifier() : std::nullopt),
       platform_(std::move(platform)),
       arguments_(std::move(arguments)),
-      scriptRunner_(agentLogger, platform_.console, platform_.zshPath) {}
+      scriptOutput_(std::make_shared<OutputRecorder>(
+          platform_.echoLoggedLines ? platform_.console : std::make_shared<platform::NoConsole>())),
+      scriptRunner_(agentLogger, scriptOutput_, platform_.zshPath) {}
 
 std::string ShelvoAgentController::agentVersion() const {
   if (bundle) {
@@ -69,19 +74,63 @@ std::string ShelvoAgentController::agentBuild() const {
 }
 
 void ShelvoAgentController::runScript(std::string_view script, std::string_view progressMessage) {
-  scriptRunner_.runScript(script, progressMessage);
+  std::int32_t status = scriptRunner_.runScript(script, progressMessage);
+  if (runRecord_) runRecord_->scriptStatus = status;
+}
+
+void ShelvoAgentController::beginRun(const std::string& command,
+                                     std::optional<std::string> bundleIdentifier) {
+  std::string holder = "pid " + std::to_string(::getpid()) + ", shelvo --" + command +
+                       (bundleIdentifier ? " " + *bundleIdentifier : "");
+  auto lock = platform::RunLock::acquire(
+      platform_.root.resolve("/run/shelvo/agent.lock"), holder, [&](const std::string& other) {
+        platform_.errorConsole->printLine("shelvo: waiting for the run in progress (" +
+                                          (other.empty() ? "unknown" : other) + ") to end");
+      });
+  if (lock) {
+    runLock_ = std::move(*lock);
+  } else {
+    agentLogger.error("Cannot take the run lock: %{public}s", {lock.error().message});
+  }
+  runRecord_ = RunRecord{};
+  runRecord_->command = command;
+  runRecord_->bundleIdentifier = std::move(bundleIdentifier);
+  runRecord_->started = platform_.now();
+}
+
+void ShelvoAgentController::finishRun(int status) {
+  runRecord_->ended = platform_.now();
+  runRecord_->agentStatus = status;
+  scriptOutput_->copyInto(*runRecord_);
+  auto folder = runRecordFolder(platform_.root.resolve("/"));
+  if (auto stored = storeRunRecord(*runRecord_, folder); !stored) {
+    agentLogger.error("Cannot store the run record: %{public}s", {stored.error().message});
+  }
+  runRecord_.reset();
+  publishFleetMetrics();
+}
+
+void ShelvoAgentController::publishFleetMetrics() {
+  if (auto published = publishMetrics(platform_.root.resolve("/")); !published) {
+    agentLogger.error("Cannot write the metrics file: %{public}s", {published.error().message});
+  }
 }
 
 void ShelvoAgentController::print(std::string_view line) {
   platform_.console->printLine(line);
 }
 
+void ShelvoAgentController::echo(std::string_view line) {
+  if (platform_.echoLoggedLines) print(line);
+}
+
 void ShelvoAgentController::printAndLog(platform::LogLevel level, std::string_view line) {
-  print(line);
+  echo(line);
   agentLogger.write(level, "%s", {line});
 }
 
 void ShelvoAgentController::exit(int status) {
+  if (runRecord_) finishRun(status);
   platform_.endProcess(status);
   std::abort();  // endProcess never returns
 }

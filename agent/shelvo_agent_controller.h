@@ -7,11 +7,13 @@
 #include <vector>
 
 #include "agent/agent_platform.h"
+#include "agent/records/run_record.h"
 #include "platform/bundle/bundle.h"
 #include "platform/defaults/preferences.h"
 #include "platform/http/url_session.h"
 #include "platform/log/logger.h"
 #include "platform/notifications/notification_center.h"
+#include "platform/system/run_lock.h"
 #include "shared/script-runner/script_runner.h"
 
 namespace shelvo {
@@ -68,6 +70,8 @@ class ShelvoAgentController {
  private:
   // Prints a line for the operator.
   void print(std::string_view line);
+  // Prints a line that was just logged, unless standard output is that log (the journal).
+  void echo(std::string_view line);
   // Prints a line and logs it with the private "%s" format.
   void printAndLog(platform::LogLevel level, std::string_view line);
   [[noreturn]] void exit(int status);
@@ -99,9 +103,21 @@ class ShelvoAgentController {
   void postToDesktopSessions(const std::string& title, const std::optional<std::string>& subtitle,
                              const std::string& body, const std::optional<std::string>& icon);
 
+  // A run that changes the system (install, update, scheduled update): one at a time, each
+  // recorded for the fleet when the process ends.
+  void beginRun(const std::string& command, std::optional<std::string> bundleIdentifier);
+  void finishRun(int status);
+  // Rewrites the metrics file for node_exporter, when it is collected on this machine.
+  void publishFleetMetrics();
+  // Keeps whether the schedule is enabled, for the metrics.
+  void noteScheduleState(bool enabled);
+
   AgentPlatform platform_;
   std::vector<std::string> arguments_;
+  std::shared_ptr<OutputRecorder> scriptOutput_;
   ScriptRunner scriptRunner_;
+  std::optional<platform::RunLock> runLock_;
+  std::optional<RunRecord> runRecord_;
 };
 
 }  // namespace shelvo

@@ -1,4 +1,5 @@
 #include "agent/configuration.h"
+#include "agent/records/fleet_metrics.h"
 #include "agent/shelvo_agent_controller.h"
 #include "platform/service-management/daemon_service.h"
 
@@ -12,12 +13,19 @@ using platform::ServiceStatus;
 
 void ShelvoAgentController::reportSchedule(LogLevel level, std::string_view message) {
   launchDaemonLogger.write(level, message, {});
-  print(message);
+  echo(message);
 }
 
 void ShelvoAgentController::openSystemSettingsLoginItems(const std::string& unitName) {
   // There is no settings pane to open: tell the admin what lifts the block.
   print("To allow it, unmask the timer: systemctl unmask " + unitName);
+}
+
+void ShelvoAgentController::noteScheduleState(bool enabled) {
+  // Only root keeps fleet state; a user's status query changes nothing.
+  if (platform_.user.name != "root") return;
+  storeScheduleEnabled(platform_.root.resolve("/"), enabled);
+  publishFleetMetrics();
 }
 
 void ShelvoAgentController::enableUpdateSchedule() {
@@ -28,6 +36,7 @@ void ShelvoAgentController::enableUpdateSchedule() {
       break;
     case ServiceStatus::Enabled:
       reportSchedule(LogLevel::Default, "Update schedule is already enabled");
+      noteScheduleState(true);
       exit(0);
     case ServiceStatus::RequiresApproval:
       reportSchedule(LogLevel::Default, "Update schedule requires user approval");
@@ -43,11 +52,12 @@ void ShelvoAgentController::enableUpdateSchedule() {
   if (auto error = service.registerService()) {
     launchDaemonLogger.error("Error enabling update schedule");
     launchDaemonLogger.error("%{public}@", {error->fullDescription});
-    print("Error enabling update schedule");
+    echo("Error enabling update schedule");
     print(error->fullDescription);
     exit(0);
   }
   reportSchedule(LogLevel::Default, "Update schedule is successfully enabled");
+  noteScheduleState(true);
   exit(0);
 }
 
@@ -59,6 +69,7 @@ void ShelvoAgentController::disableUpdateSchedule() {
     print("Error disabling update schedule: " + error->localizedDescription);
   } else {
     reportSchedule(LogLevel::Default, "Update schedule is successfully disabled");
+    noteScheduleState(false);
   }
   exit(0);
 }
@@ -68,10 +79,12 @@ void ShelvoAgentController::printUpdateScheduleStatus() {
   switch (service.status()) {
     case ServiceStatus::NotRegistered:
       print("Update schedule is disabled. Run 'shelvo --schedule-enable' to enable");
+      noteScheduleState(false);
       return;
     case ServiceStatus::Enabled: {
       std::int64_t interval =
           defaultsShelvo ? defaultsShelvo->integerForKey(kUpdateIntervalKey) : 0;
+      noteScheduleState(interval >= 1);
       if (interval >= 1) {
         print("Update schedule is enabled");
         print("Update interval in days: " + std::to_string(interval));

@@ -31,7 +31,7 @@ std::int64_t hoursSince(std::int64_t lastUpdated, std::chrono::system_clock::tim
 
 void ShelvoAgentController::report(platform::LogLevel level, std::string_view message) {
   agentLogger.write(level, message, {});
-  print(message);
+  echo(message);
 }
 
 void ShelvoAgentController::runUpdates(bool notification, bool progress, bool scheduled,
@@ -61,21 +61,21 @@ void ShelvoAgentController::runUpdates(bool notification, bool progress, bool sc
   } else {
     std::string shown = displayDate(lastUpdated);
     agentLogger.log("Last Updated: %{public}s", {shown});
-    print("Last Updated: " + shown);
+    echo("Last Updated: " + shown);
   }
 
   std::int64_t hours = hoursSince(lastUpdated, platform_.now());
   agentLogger.debug("Hours since last update: %ld", {hours});
-  print("Hours since last update: " + std::to_string(hours));
+  echo("Hours since last update: " + std::to_string(hours));
 
   std::int64_t intervalDays = updateInterval;
   if (intervalDays < 1) {
     intervalDays = 1;
     agentLogger.debug("Using default update interval in days: %ld", {intervalDays});
-    print("Using default update interval in days: " + std::to_string(intervalDays));
+    echo("Using default update interval in days: " + std::to_string(intervalDays));
   } else {
     agentLogger.debug("Configured update interval in days: %ld", {intervalDays});
-    print("Configured update interval in days: " + std::to_string(intervalDays));
+    echo("Configured update interval in days: " + std::to_string(intervalDays));
   }
   // An interval too large to count in hours can never come due.
   std::int64_t threshold = 0;
@@ -96,7 +96,7 @@ void ShelvoAgentController::runUpdates(bool notification, bool progress, bool sc
     runScript(script, "Updating apps...");
   } catch (const ScriptLaunchError& error) {
     agentLogger.error("Error running updates: %s", {error.what()});
-    print(std::string("Error running updates: ") + error.what());
+    echo(std::string("Error running updates: ") + error.what());
     exit(23);
   }
   report(platform::LogLevel::Default, "Updates completed!");

@@ -21,6 +21,7 @@ bool isSuccessStatus(long status) {
 
 // The hand-over from a completion handler to the caller it unblocks.
 struct ShelvoAgentController::ResultBox {
+  std::string url;  // where the request went, for the operator's hint
   std::string text;
   std::binary_semaphore signal{0};
 };
@@ -84,6 +85,7 @@ void ShelvoAgentController::failToFormURL() {
 
 std::string ShelvoAgentController::awaitAnswer(platform::URLRequest request, Receiver receiver) {
   auto box = std::make_shared<ResultBox>();
+  box->url = request.url;
   platform::URLSession session(platform_.urlSession);
   session.dataTask(std::move(request), [this, box, receiver](platform::DataTaskResult result) {
     (this->*receiver)(result, *box);
@@ -96,25 +98,27 @@ void ShelvoAgentController::receiveInstallInformation(const platform::DataTaskRe
                                                       ResultBox& box) {
   if (result.error) {
     const std::string& description = result.error->localizedDescription;
+    platform_.errorConsole->printLine("shelvo: the request to " + box.url + " failed");
     agentLogger.error("Failed to get install information: %{public}s", {description});
-    print("Failed to get install information: " + description);
+    echo("Failed to get install information: " + description);
     exit(20);
   }
   if (!result.response) exit(21);
+  if (runRecord_) runRecord_->httpStatus = result.response->statusCode;
   if (!isSuccessStatus(result.response->statusCode)) {
     agentLogger.error("Failed to get install information: %ld", {result.response->statusCode});
-    print("Failed to get install information: " + std::to_string(result.response->statusCode));
+    echo("Failed to get install information: " + std::to_string(result.response->statusCode));
     exit(21);
   }
   if (!result.data) {
     agentLogger.error("Failed to get install information: Unknown error");
-    print("Failed to get install information: Unknown error");
+    echo("Failed to get install information: Unknown error");
     exit(22);
   }
   auto text = DecryptionManager(platform_.log).decrypt(*result.data);
   if (!text) {
     agentLogger.error("Error while obtaining install information");
-    print("Error while obtaining install information");
+    echo("Error while obtaining install information");
     exit(45);
   }
   agentLogger.debug("Successfully obtained install information...");
@@ -138,15 +142,21 @@ void ShelvoAgentController::receiveUpdateInformation(const platform::DataTaskRes
   }
   if (result.error && !result.error->isURLError) {
     const std::string& description = result.error->localizedDescription;
+    platform_.errorConsole->printLine("shelvo: the request to " + box.url + " failed");
     agentLogger.error("Failed to get update information: %{public}s", {description});
-    print("Failed to get update information: " + description);
+    echo("Failed to get update information: " + description);
     exit(20);
   }
   // Every other URL-loading error comes without an HTTP response, reported as status 0.
   long status = result.response ? result.response->statusCode : 0;
+  if (runRecord_ && result.response) runRecord_->httpStatus = status;
+  if (result.error) {
+    platform_.errorConsole->printLine("shelvo: the request to " + box.url +
+                                      " failed: " + result.error->localizedDescription);
+  }
   if (result.error || !result.response || !isSuccessStatus(status)) {
     agentLogger.error("Failed to get update information: %ld", {status});
-    print("Failed to get update information: " + std::to_string(status));
+    echo("Failed to get update information: " + std::to_string(status));
     exit(21);
   }
   if (!result.data) {
@@ -169,7 +179,7 @@ void ShelvoAgentController::handOver(std::string text, ResultBox& box) {
 void ShelvoAgentController::reportAndExit(platform::LogLevel level, std::string_view message,
                                           int status) {
   agentLogger.write(level, message, {});
-  print(message);
+  echo(message);
   exit(status);
 }
 

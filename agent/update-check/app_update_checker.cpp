@@ -54,31 +54,33 @@ void AppUpdateChecker::fetchAppList() {
     // "no updates" and overwrite the stored result.
     platform_.errorConsole->printLine(ShelvoAPIEndpoints::kUnusableBaseURLHint);
     logger.error("Error while encoding download URL");
-    print("Error while encoding download URL");
+    echo("Error while encoding download URL");
     exit(1);
   }
   platform::URLRequest request;
   request.url = *endpoint;
   std::binary_semaphore done{0};
   platform::URLSession(platform_.urlSession)
-      .dataTask(std::move(request), [this, &done](platform::DataTaskResult result) {
-        if (result.error) {
-          const std::string& description = result.error->localizedDescription;
-          logger.error("Failed to get install information: %{public}s", {description});
-          print("Failed to get install information: " + description);
-          exit(1);
-        }
-        long status = result.response ? result.response->statusCode : 0;
-        if (status != 200) {
-          logger.error("Error getting Shelvo App list. HTTP Error: %{public}ld", {status});
-          print("Error getting Shelvo App list. HTTP Error: " + std::to_string(status));
-          exit(1);
-        }
-        if (result.data) {
-          if (auto items = decodeShelvoItems(*result.data)) allShelvoItems = std::move(*items);
-        }
-        done.release();
-      });
+      .dataTask(
+          std::move(request), [this, &done, url = *endpoint](platform::DataTaskResult result) {
+            if (result.error) {
+              const std::string& description = result.error->localizedDescription;
+              platform_.errorConsole->printLine("shelvo: the request to " + url + " failed");
+              logger.error("Failed to get install information: %{public}s", {description});
+              echo("Failed to get install information: " + description);
+              exit(1);
+            }
+            long status = result.response ? result.response->statusCode : 0;
+            if (status != 200) {
+              logger.error("Error getting Shelvo App list. HTTP Error: %{public}ld", {status});
+              echo("Error getting Shelvo App list. HTTP Error: " + std::to_string(status));
+              exit(1);
+            }
+            if (result.data) {
+              if (auto items = decodeShelvoItems(*result.data)) allShelvoItems = std::move(*items);
+            }
+            done.release();
+          });
   done.acquire();
 }
 

@@ -31,7 +31,10 @@ class AppUpdateChecker {
   const std::optional<platform::Preferences> defaults;
 
  private:
-  void print(std::string_view line) { platform_.console->printLine(line); }
+  // A line that was just logged, printed unless standard output is that log (the journal).
+  void echo(std::string_view line) {
+    if (platform_.echoLoggedLines) platform_.console->printLine(line);
+  }
   [[noreturn]] void exit(int status);
   // The first record of the service's list for each bundle identifier.
   std::unordered_map<std::string, const ShelvoItem*> firstRecords() const;

@@ -1,3 +1,4 @@
+#include "agent/records/fleet_metrics.h"
 #include "agent/shelvo_agent_controller.h"
 #include "agent/update-check/app_update_checker.h"
 
@@ -7,6 +8,11 @@ void ShelvoAgentController::checkForUpdates() {
   AppUpdateChecker checker(platform_);
   checker.fetchAppList();
   checker.detectUpdates();
+  if (platform_.user.name == "root") {
+    storeUpdatesAvailable(platform_.root.resolve("/"),
+                          static_cast<long>(checker.updatesAvailable.size()));
+    publishFleetMetrics();
+  }
 }
 
 }  // namespace shelvo

@@ -1,6 +1,8 @@
 #include "platform/log/log_format.h"
 
 #include <array>
+#include <cstdio>
+#include <ctime>
 
 namespace shelvo::platform {
 namespace {
@@ -22,6 +24,19 @@ void appendArgument(std::string& out, const LogArgument* argument, bool isPublic
 }
 
 }  // namespace
+
+std::string rfc3339(std::chrono::system_clock::time_point moment) {
+  std::time_t seconds = std::chrono::system_clock::to_time_t(moment);
+  auto millis =
+      std::chrono::duration_cast<std::chrono::milliseconds>(moment.time_since_epoch()) % 1000;
+  std::tm utc{};
+  ::gmtime_r(&seconds, &utc);
+  std::array<char, 40> text{};
+  std::size_t length = std::strftime(text.data(), text.size(), "%Y-%m-%dT%H:%M:%S", &utc);
+  std::snprintf(text.data() + length, text.size() - length, ".%03dZ",
+                static_cast<int>(millis.count()));
+  return text.data();
+}
 
 std::string formatLogMessage(std::string_view format, std::initializer_list<LogArgument> arguments,
                              bool revealPrivate) {

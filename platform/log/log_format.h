@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+
 #include <cstdint>
 #include <initializer_list>
 #include <string>
@@ -7,6 +9,9 @@
 #include <variant>
 
 namespace shelvo::platform {
+
+// A moment as RFC 3339 text in UTC with milliseconds: "2026-12-07T01:02:03.456Z".
+std::string rfc3339(std::chrono::system_clock::time_point moment);
 
 using LogArgument = std::variant<std::string_view, std::int64_t>;
 

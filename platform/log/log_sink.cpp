@@ -9,6 +9,7 @@
 #include <ctime>
 
 #include "platform/dynamic/library.h"
+#include "platform/log/log_format.h"
 #include "platform/system/files.h"
 #include "platform/text/utf8.h"
 
@@ -23,20 +24,6 @@ SdJournalSendv* journalSendv() {
     return library.function<SdJournalSendv>("sd_journal_sendv");
   }();
   return sendv;
-}
-
-std::string rfc3339Now() {
-  auto now = std::chrono::system_clock::now();
-  std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-  auto millis =
-      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()) % 1000;
-  std::tm utc{};
-  ::gmtime_r(&seconds, &utc);
-  std::array<char, 40> text{};
-  std::size_t length = std::strftime(text.data(), text.size(), "%Y-%m-%dT%H:%M:%S", &utc);
-  std::snprintf(text.data() + length, text.size() - length, ".%03dZ",
-                static_cast<int>(millis.count()));
-  return text.data();
 }
 
 }  // namespace
@@ -89,7 +76,7 @@ void JournalSink::write(const LogEntry& entry) {
 }
 
 void StderrSink::write(const LogEntry& entry) {
-  std::string line = rfc3339Now();
+  std::string line = rfc3339(std::chrono::system_clock::now());
   line.push_back(' ');
   line.append(logLevelName(entry.level));
   line.push_back(' ');
@@ -114,7 +101,7 @@ void FileSink::write(const LogEntry& entry) {
   line.clear();
   line.reserve(entry.message.size() + entry.message.size() / 8 + 160);
   line.append("{\"time\":\"");
-  line.append(rfc3339Now());
+  line.append(rfc3339(std::chrono::system_clock::now()));
   line.append("\",\"level\":\"");
   line.append(logLevelName(entry.level));
   line.append("\",\"subsystem\":\"");

@@ -27,6 +27,12 @@ class StandardError final : public Console {
   void printLine(std::string_view line) override;
 };
 
+// Prints nothing: where every line is already in the log.
+class NoConsole final : public Console {
+ public:
+  void printLine(std::string_view) override {}
+};
+
 // Keeps the lines in memory, for tests.
 class CapturedConsole final : public Console {
  public:

@@ -9,9 +9,10 @@ ScriptRunner::ScriptRunner(platform::Logger logger, std::shared_ptr<platform::Co
                            std::string zshPath)
     : logger_(std::move(logger)), console_(std::move(console)), zshPath_(std::move(zshPath)) {}
 
-void ScriptRunner::runScript(std::string_view script, std::string_view progressMessage) const {
+std::int32_t ScriptRunner::runScript(std::string_view script,
+                                     std::string_view progressMessage) const {
   logger_.log("%s", {progressMessage});
-  runValidated(script);
+  return runValidated(script);
 }
 
 void ScriptRunner::runScript(std::string_view script,

@@ -30,7 +30,7 @@ class ScriptRunner {
 
   // The agent's copy: logs the progress message first; the script's exit status is not
   // examined. Throws ScriptLaunchError.
-  void runScript(std::string_view script, std::string_view progressMessage) const;
+  std::int32_t runScript(std::string_view script, std::string_view progressMessage) const;
 
   // The helper's copy: hands the script's exit status to completion, exactly once. Throws
   // ScriptLaunchError, and then never calls completion.

@@ -20,6 +20,7 @@ class DispatchTest : public ::testing::Test {
     AgentPlatform p = test::makeTestAgentPlatform(root, sink, console, userName, "/var/root");
     p.sleeper = sleeper;
     p.operatingSystemVersion = osVersion;
+    p.errorConsole = errors;
     return p;
   }
   void storeAuthorization() {
@@ -42,6 +43,7 @@ class DispatchTest : public ::testing::Test {
   std::shared_ptr<platform::CaptureSink> sink = std::make_shared<platform::CaptureSink>();
   std::shared_ptr<platform::CapturedConsole> console =
       std::make_shared<platform::CapturedConsole>();
+  std::shared_ptr<platform::CapturedConsole> errors = std::make_shared<platform::CapturedConsole>();
   std::shared_ptr<CountingSleeper> sleeper = std::make_shared<CountingSleeper>();
   platform::OperatingSystemVersion osVersion{13, 0, 0};
 };
@@ -59,6 +61,35 @@ TEST_F(DispatchTest, TheCredentialIsAwaitedThirtyOneTimesTenSecondsApartThenStat
   EXPECT_EQ(records.front().level, platform::LogLevel::Default);
   EXPECT_EQ(records.back().level, platform::LogLevel::Error);
   EXPECT_EQ(records.back().message, "<private>") << "dispatch messages are logged with %s";
+  // Standard error says at once, and once, what the wait is for and how to end it.
+  EXPECT_EQ(errors->text(),
+            "shelvo: no credential yet; waiting up to 5 minutes for key \"authorization\" in "
+            "domain ostrel.shelvo. Set it with: sudo shelvo-defaults write ostrel.shelvo "
+            "authorization -string TOKEN (or in /etc/shelvo/managed/ostrel.shelvo.plist, mode "
+            "0600)\n");
+}
+
+TEST_F(DispatchTest, TheWaitNoticeComesBeforeTheFirstPause) {
+  struct CheckingSleeper final : platform::Sleeper {
+    std::shared_ptr<platform::CapturedConsole> errors;
+    bool noticeFirst = false;
+    int sleeps = 0;
+    void sleepFor(std::chrono::seconds) override {
+      if (sleeps++ == 0)
+        noticeFirst = errors->text().find("waiting up to 5 minutes") != std::string::npos;
+    }
+  };
+  auto checking = std::make_shared<CheckingSleeper>();
+  checking->errors = errors;
+  sleeper = nullptr;
+  AgentPlatform p = platform();
+  p.sleeper = checking;
+  ShelvoAgentController controller(std::move(p), {"shelvo", "--version"});
+  try {
+    controller.dispatchCommandLine();
+  } catch (const ProcessEnded&) {
+  }
+  EXPECT_TRUE(checking->noticeFirst);
 }
 
 TEST_F(DispatchTest, ACredentialThatAppearsDuringTheWaitEndsIt) {

@@ -15,15 +15,25 @@
 
 namespace {
 
-std::filesystem::path scratchRoot() {
-  static const std::filesystem::path root = [] {
+// A scratch root for this process, removed when it ends.
+struct ScratchRoot {
+  ScratchRoot() {
     std::string pattern = (std::filesystem::temp_directory_path() / "shelvo-fuzz-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) std::abort();
-    std::filesystem::create_directories(std::filesystem::path(pattern) / "etc/shelvo");
-    std::filesystem::create_directories(std::filesystem::path(pattern) / "X.app/Contents");
-    return std::filesystem::path(pattern);
-  }();
-  return root;
+    path = pattern;
+    std::filesystem::create_directories(path / "etc/shelvo");
+    std::filesystem::create_directories(path / "X.app/Contents");
+  }
+  ~ScratchRoot() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+  }
+  std::filesystem::path path;
+};
+
+const std::filesystem::path& scratchRoot() {
+  static const ScratchRoot root;
+  return root.path;
 }
 
 }  // namespace
@@ -41,8 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Plist merged = layer.dictionaryRepresentation();
   layer.stringArrayForKey("ExcludeAppsUpdate");
   layer.integerForKey("UpdateInterval");
-  std::filesystem::copy_file(root / "etc/shelvo/fuzz.plist", root / "X.app/Contents/Info.plist",
-                             std::filesystem::copy_options::overwrite_existing);
+  std::ofstream(root / "X.app/Contents/Info.plist", std::ios::binary | std::ios::trunc) << bytes;
   if (auto bundle = Bundle::atPath(root / "X.app")) {
     bundle->bundleIdentifier();
     bundle->infoString("CFBundleShortVersionString");

@@ -1,0 +1,160 @@
+#include "agent/records/run_record.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <ctime>
+#include <iomanip>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "platform/log/log_format.h"
+#include "platform/system/files.h"
+
+namespace shelvo {
+namespace {
+
+constexpr std::size_t kMaxRecordFile = 1024 * 1024;
+
+std::chrono::system_clock::time_point parseTime(const std::string& text) {
+  std::tm utc{};
+  std::istringstream in(text);
+  in >> std::get_time(&utc, "%Y-%m-%dT%H:%M:%S");
+  auto seconds = std::chrono::system_clock::from_time_t(::timegm(&utc));
+  int millis = 0;
+  if (auto dot = text.find('.'); dot != std::string::npos)
+    millis = std::atoi(text.c_str() + dot + 1);
+  return seconds + std::chrono::milliseconds(millis);
+}
+
+// A file name that sorts by start time.
+std::string fileName(const RunRecord& record) {
+  std::string stamp = platform::rfc3339(record.started);
+  stamp.erase(std::remove_if(stamp.begin(), stamp.end(), [](char c) { return c == ':'; }),
+              stamp.end());
+  return stamp + "-" + std::to_string(::getpid()) + ".json";
+}
+
+}  // namespace
+
+std::string encodeRunRecord(const RunRecord& record) {
+  nlohmann::json json = {
+      {"started", platform::rfc3339(record.started)},
+      {"ended", platform::rfc3339(record.ended)},
+      {"command", record.command},
+      {"bundle_identifier", record.bundleIdentifier ? nlohmann::json(*record.bundleIdentifier)
+                                                    : nlohmann::json(nullptr)},
+      {"http_status",
+       record.httpStatus ? nlohmann::json(*record.httpStatus) : nlohmann::json(nullptr)},
+      {"script_status",
+       record.scriptStatus ? nlohmann::json(*record.scriptStatus) : nlohmann::json(nullptr)},
+      {"agent_status", record.agentStatus},
+      {"output_bytes", record.outputBytes},
+      {"last_lines", record.lastLines},
+  };
+  // Script output need not be UTF-8 line by line: replaced, never refused.
+  return json.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+}
+
+std::optional<RunRecord> decodeRunRecord(std::string_view text) {
+  auto json = nlohmann::json::parse(text, nullptr, false);
+  if (json.is_discarded() || !json.is_object()) return std::nullopt;
+  RunRecord record;
+  auto text_of = [&](const char* key) -> std::optional<std::string> {
+    auto found = json.find(key);
+    if (found == json.end() || !found->is_string()) return std::nullopt;
+    return found->get<std::string>();
+  };
+  auto number_of = [&](const char* key) -> std::optional<long> {
+    auto found = json.find(key);
+    if (found == json.end() || !found->is_number_integer()) return std::nullopt;
+    return found->get<long>();
+  };
+  auto command = text_of("command");
+  auto started = text_of("started");
+  auto ended = text_of("ended");
+  auto agentStatus = number_of("agent_status");
+  if (!command || !started || !ended || !agentStatus) return std::nullopt;
+  record.command = *command;
+  record.started = parseTime(*started);
+  record.ended = parseTime(*ended);
+  record.agentStatus = static_cast<int>(*agentStatus);
+  record.bundleIdentifier = text_of("bundle_identifier");
+  record.httpStatus = number_of("http_status");
+  if (auto status = number_of("script_status")) record.scriptStatus = static_cast<int>(*status);
+  record.outputBytes = static_cast<std::uint64_t>(number_of("output_bytes").value_or(0));
+  if (auto lines = json.find("last_lines"); lines != json.end() && lines->is_array()) {
+    for (const auto& line : *lines)
+      if (line.is_string()) record.lastLines.push_back(line.get<std::string>());
+  }
+  return record;
+}
+
+std::filesystem::path runRecordFolder(const std::filesystem::path& root) {
+  return root / "var/lib/shelvo/runs";
+}
+
+platform::Status storeRunRecord(const RunRecord& record, const std::filesystem::path& folder,
+                                std::size_t keep) {
+  if (auto made = platform::makeFolders(folder, 0755); !made) return made;
+  auto written =
+      platform::replaceFileAtomically(folder / fileName(record), encodeRunRecord(record), 0644);
+  if (!written) return written;
+  std::vector<std::filesystem::path> files;
+  std::error_code error;
+  for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
+       it.increment(error)) {
+    if (it->path().extension() == ".json") files.push_back(it->path());
+  }
+  std::sort(files.begin(), files.end());
+  for (std::size_t i = 0; i + keep < files.size(); ++i) std::filesystem::remove(files[i], error);
+  return platform::success();
+}
+
+std::vector<RunRecord> loadRunRecords(const std::filesystem::path& folder) {
+  std::vector<std::filesystem::path> files;
+  std::error_code error;
+  for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
+       it.increment(error)) {
+    if (it->path().extension() == ".json") files.push_back(it->path());
+  }
+  std::sort(files.begin(), files.end());
+  std::vector<RunRecord> records;
+  for (const auto& file : files) {
+    auto text = platform::readFile(file, kMaxRecordFile);
+    if (!text) continue;
+    if (auto record = decodeRunRecord(*text)) records.push_back(std::move(*record));
+  }
+  return records;
+}
+
+void OutputRecorder::setSecret(std::string secret) {
+  std::lock_guard lock(mutex_);
+  secret_ = std::move(secret);
+}
+
+void OutputRecorder::printLine(std::string_view chunk) {
+  next_->printLine(chunk);
+  std::lock_guard lock(mutex_);
+  bytes_ += chunk.size() + 1;
+  std::size_t start = 0;
+  while (start <= chunk.size()) {
+    std::size_t end = std::min(chunk.find('\n', start), chunk.size());
+    std::string line(chunk.substr(start, end - start));
+    if (!secret_.empty()) {
+      for (auto at = line.find(secret_); at != std::string::npos; at = line.find(secret_, at))
+        line.replace(at, secret_.size(), "<private>");
+    }
+    lines_.push_back(std::move(line));
+    if (lines_.size() > RunRecord::kTailLines) lines_.pop_front();
+    start = end + 1;
+  }
+}
+
+void OutputRecorder::copyInto(RunRecord& record) const {
+  std::lock_guard lock(mutex_);
+  record.outputBytes = bytes_;
+  record.lastLines = lines_;
+}
+
+}  // namespace shelvo

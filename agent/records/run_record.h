@@ -1,0 +1,64 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/result.h"
+#include "platform/system/console.h"
+
+namespace shelvo {
+
+// What one install, update or scheduled run did, for fleet reporting. Never holds the
+// credential: the request's headers are not recorded, and the credential is blanked out of the
+// script's output.
+struct RunRecord {
+  static constexpr std::size_t kTailLines = 50;
+
+  std::string command;  // "install", "update" or "update-schedule"
+  std::optional<std::string> bundleIdentifier;
+  std::chrono::system_clock::time_point started;
+  std::chrono::system_clock::time_point ended;
+  std::optional<long> httpStatus;
+  std::optional<int> scriptStatus;
+  int agentStatus = 0;
+  std::uint64_t outputBytes = 0;
+  std::deque<std::string> lastLines;
+};
+
+std::string encodeRunRecord(const RunRecord& record);
+std::optional<RunRecord> decodeRunRecord(std::string_view json);
+
+// $SHELVO_ROOT/var/lib/shelvo/runs
+std::filesystem::path runRecordFolder(const std::filesystem::path& root);
+
+// Writes the record atomically as <started>-<pid>.json and removes the oldest beyond keep.
+platform::Status storeRunRecord(const RunRecord& record, const std::filesystem::path& folder,
+                                std::size_t keep = 100);
+// The stored records, oldest first; unreadable files are left out.
+std::vector<RunRecord> loadRunRecords(const std::filesystem::path& folder);
+
+// Passes script output on and keeps its byte count and last lines for the run record.
+class OutputRecorder final : public platform::Console {
+ public:
+  explicit OutputRecorder(std::shared_ptr<platform::Console> next) : next_(std::move(next)) {}
+  // What must never be kept: the credential.
+  void setSecret(std::string secret);
+  void printLine(std::string_view chunk) override;
+  void copyInto(RunRecord& record) const;
+
+ private:
+  std::shared_ptr<platform::Console> next_;
+  std::string secret_;
+  mutable std::mutex mutex_;
+  std::uint64_t bytes_ = 0;
+  std::deque<std::string> lines_;
+};
+
+}  // namespace shelvo

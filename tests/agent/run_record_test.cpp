@@ -1,0 +1,70 @@
+// Run records and the metrics built from them, without the agent around them.
+#include "agent/records/run_record.h"
+
+#include <gtest/gtest.h>
+
+#include "agent/records/fleet_metrics.h"
+#include "tests/support/temp_dir.h"
+
+namespace shelvo {
+namespace {
+
+RunRecord recordAt(int second, const std::string& command = "install") {
+  RunRecord record;
+  record.command = command;
+  record.bundleIdentifier = "com.example.app";
+  record.started = std::chrono::system_clock::from_time_t(1'700'000'000 + second);
+  record.ended = record.started + std::chrono::milliseconds(1500);
+  record.httpStatus = 200;
+  record.scriptStatus = 3;
+  record.agentStatus = 0;
+  record.outputBytes = 12;
+  record.lastLines = {"one", "two"};
+  return record;
+}
+
+TEST(RunRecords, RoundTripAndKeepTheLastHundred) {
+  test::TempDir folder;
+  for (int i = 0; i < 150; ++i) ASSERT_TRUE(storeRunRecord(recordAt(i), folder.path()));
+  auto records = loadRunRecords(folder.path());
+  ASSERT_EQ(records.size(), 100u);
+  EXPECT_EQ(records.front().started, recordAt(50).started) << "the oldest 50 went";
+  EXPECT_EQ(records.back().ended, recordAt(149).ended);
+  EXPECT_EQ(records.back().scriptStatus, 3);
+  EXPECT_EQ(records.back().lastLines, (std::deque<std::string>{"one", "two"}));
+}
+
+TEST(RunRecords, TheRecorderKeepsTheTailAndNeverTheSecret) {
+  auto sink = std::make_shared<platform::CapturedConsole>();
+  OutputRecorder recorder(sink);
+  recorder.setSecret("s3cret");
+  for (int i = 0; i < 60; ++i) recorder.printLine("line " + std::to_string(i));
+  recorder.printLine("token s3cret here\nand after");
+  RunRecord record;
+  recorder.copyInto(record);
+  ASSERT_EQ(record.lastLines.size(), RunRecord::kTailLines);
+  EXPECT_EQ(record.lastLines[RunRecord::kTailLines - 2], "token <private> here");
+  EXPECT_EQ(record.lastLines.back(), "and after");
+  EXPECT_NE(sink->text().find("s3cret"), std::string::npos) << "only the record is scrubbed";
+}
+
+TEST(FleetMetrics, TheLastRunOfEachCommandAndTheStoredState) {
+  FleetState state;
+  state.runs = {recordAt(1), recordAt(2, "update-schedule"), recordAt(3)};
+  state.runs.back().agentStatus = 21;
+  state.updatesAvailable = 4;
+  state.scheduleEnabled = true;
+  std::string text = renderMetrics(state);
+  EXPECT_NE(text.find("shelvo_last_run_exit_status{command=\"install\"} 21\n"), std::string::npos)
+      << text;
+  EXPECT_NE(
+      text.find("shelvo_last_run_timestamp_seconds{command=\"update-schedule\"} 1700000003\n"),
+      std::string::npos)
+      << text;
+  EXPECT_NE(text.find("shelvo_updates_available 4\n"), std::string::npos);
+  EXPECT_NE(text.find("shelvo_schedule_enabled 1\n"), std::string::npos);
+  EXPECT_EQ(renderMetrics({}), "") << "nothing known, nothing claimed";
+}
+
+}  // namespace
+}  // namespace shelvo

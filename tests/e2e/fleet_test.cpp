@@ -1,0 +1,179 @@
+// What an administrator of many machines relies on: run records and shelvo-report, metrics for
+// node_exporter, one root run at a time, a wait that says what it waits for, and a journal that
+// holds each line once.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <fstream>
+#include <thread>
+
+#include "tests/e2e/agent_harness.h"
+#include "tests/support/paths.h"
+
+namespace shelvo::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+class FleetTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    agent.storeAuthorization();
+    for (const auto& [name, value] : service.agentEnvironment()) agent.environment[name] = value;
+  }
+  std::vector<nlohmann::json> records() const {
+    std::vector<nlohmann::json> found;
+    for (const auto& entry : fs::directory_iterator(agent.root / "var/lib/shelvo/runs"))
+      found.push_back(nlohmann::json::parse(readTextFile(entry.path())));
+    std::sort(found.begin(), found.end(),
+              [](const auto& a, const auto& b) { return a["started"] < b["started"]; });
+    return found;
+  }
+  // The agent in the background with its standard output and error in files of their own.
+  std::unique_ptr<BackgroundProcess> start(const std::vector<std::string>& arguments,
+                                           const std::string& name,
+                                           std::map<std::string, std::string> extra = {}) {
+    std::vector<std::string> command{"sh", "-c",
+                                     "exec \"$0\" \"$@\" > " +
+                                         (scratch / (name + ".out")).string() + " 2> " +
+                                         (scratch / (name + ".err")).string(),
+                                     kAgentBinary};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    auto environment = agent.environment;
+    for (auto& [key, value] : extra) environment[key] = value;
+    return std::make_unique<BackgroundProcess>(command, environment,
+                                               (scratch / (name + ".sh")).string());
+  }
+
+  AgentHarness agent;
+  DemoService service;
+  TempDir scratch;
+};
+
+TEST_F(FleetTest, EveryRunLeavesARecordAndNoneHoldsTheCredential) {
+  service.addScript("com.example.ok", "echo installing\necho the credential is demo-credential\n");
+  service.addScript("com.example.fails", "echo trying\nexit 3\n");
+  EXPECT_EQ(agent.run({"--install", "com.example.ok"}).exitStatus, 0);
+  EXPECT_EQ(agent.run({"--install", "com.example.fails"}).exitStatus, 0);
+  EXPECT_EQ(agent.run({"--install", "com.example.unknown"}).exitStatus, 21);
+  EXPECT_EQ(agent.run({"--version"}).exitStatus, 0) << "changes nothing, records nothing";
+  auto runs = records();
+  ASSERT_EQ(runs.size(), 3u);
+  EXPECT_EQ(runs[0]["command"], "install");
+  EXPECT_EQ(runs[0]["bundle_identifier"], "com.example.ok");
+  EXPECT_EQ(runs[0]["http_status"], 200);
+  EXPECT_EQ(runs[0]["script_status"], 0);
+  EXPECT_EQ(runs[0]["agent_status"], 0);
+  EXPECT_EQ(runs[0]["last_lines"],
+            nlohmann::json::array({"installing", "the credential is <private>"}));
+  EXPECT_EQ(runs[1]["script_status"], 3);
+  EXPECT_EQ(runs[1]["agent_status"], 0);
+  EXPECT_EQ(runs[2]["http_status"], 404);
+  EXPECT_TRUE(runs[2]["script_status"].is_null());
+  EXPECT_EQ(runs[2]["agent_status"], 21);
+  for (const auto& entry : fs::directory_iterator(agent.root / "var/lib/shelvo/runs"))
+    EXPECT_EQ(readTextFile(entry.path()).find("demo-credential"), std::string::npos);
+
+  auto table = runProgram({kReportBinary}, {{"SHELVO_ROOT", agent.root.path().string()}});
+  EXPECT_EQ(table.exitStatus, 0);
+  EXPECT_NE(table.out.find("com.example.unknown"), std::string::npos) << table.out;
+  auto json = runProgram({kReportBinary, "--json", "--last", "2"},
+                         {{"SHELVO_ROOT", agent.root.path().string()}});
+  auto parsed = nlohmann::json::parse(json.out);
+  ASSERT_EQ(parsed.size(), 2u);
+  EXPECT_EQ(parsed[1]["agent_status"], 21);
+}
+
+TEST_F(FleetTest, MetricsForNodeExporterPassPromtool) {
+  fs::path collected = agent.root / "var/lib/prometheus/node-exporter";
+  fs::create_directories(collected);
+  service.addScript("com.example.ok", "echo ok\n");
+  agent.run({"--install", "com.example.ok"});
+  agent.run({"--install", "com.example.unknown"});
+  std::string metrics = readTextFile(collected / "shelvo.prom");
+  EXPECT_NE(metrics.find("shelvo_last_run_exit_status{command=\"install\"} 21\n"),
+            std::string::npos)
+      << metrics;
+  EXPECT_EQ(metrics.find("shelvo_last_run_script_status{command=\"install\"}"), std::string::npos)
+      << "the status of the last run that ran a script stays out when the last ran none";
+  auto checked = runProgram(
+      {"sh", "-c", "promtool check metrics < " + (collected / "shelvo.prom").string()}, {});
+  EXPECT_EQ(checked.exitStatus, 0) << checked.out << checked.err;
+  std::vector<std::string> leftovers;
+  for (const auto& entry : fs::directory_iterator(collected)) leftovers.push_back(entry.path());
+  EXPECT_EQ(leftovers.size(), 1u) << "no temporary file is left for the collector";
+}
+
+TEST_F(FleetTest, RootRunsTakeTurnsAndADeadRunReleasesItsTurn) {
+  fs::path order = scratch / "order";
+  service.addScript("com.example.turn", "echo start $$ >> " + order.string() +
+                                            "\nsleep 0.4\necho end $$ >> " + order.string() + "\n");
+  auto first = start({"--install", "com.example.turn"}, "first");
+  auto second = start({"--install", "com.example.turn"}, "second");
+  EXPECT_EQ(first->waitForExit(std::chrono::seconds(20)), 0);
+  EXPECT_EQ(second->waitForExit(std::chrono::seconds(20)), 0);
+  std::vector<std::string> lines;
+  std::ifstream in(order);
+  for (std::string line; std::getline(in, line);) lines.push_back(line.substr(0, line.find(' ')));
+  EXPECT_EQ(lines, (std::vector<std::string>{"start", "end", "start", "end"}));
+  std::string waited = readTextFile(scratch / "first.err") + readTextFile(scratch / "second.err");
+  EXPECT_NE(waited.find("shelvo: waiting for the run in progress (pid "), std::string::npos)
+      << waited;
+  EXPECT_NE(waited.find("shelvo --install com.example.turn) to end"), std::string::npos);
+
+  // A run killed outright holds nothing: the kernel drops its lock.
+  fs::path started = scratch / "started";
+  service.addScript("com.example.stuck", "touch " + started.string() + "\nsleep 5\n");
+  auto stuck = start({"--install", "com.example.stuck"}, "stuck");
+  for (int i = 0; i < 2000 && !fs::exists(started); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_TRUE(fs::exists(started));
+  ::kill(stuck->pid(), SIGKILL);
+  stuck->waitForExit(std::chrono::seconds(5));
+  service.addScript("com.example.next", "echo next\n");
+  auto next = agent.run({"--install", "com.example.next"});
+  EXPECT_EQ(next.exitStatus, 0);
+  EXPECT_EQ(next.out, "next\n");
+}
+
+TEST_F(FleetTest, TheCredentialWaitIsExplainedOnStandardError) {
+  AgentHarness bare;
+  bare.environment = agent.environment;
+  bare.environment["SHELVO_ROOT"] = scratch.path().string();
+  std::vector<std::string> command{"sh", "-c",
+                                   "exec \"$0\" --version > " + (scratch / "wait.out").string() +
+                                       " 2> " + (scratch / "wait.err").string(),
+                                   kAgentBinary};
+  BackgroundProcess waiting(command, bare.environment, (scratch / "wait.sh").string());
+  std::string notice = awaitFileLine((scratch / "wait.err").string());
+  EXPECT_NE(notice.find("sudo shelvo-defaults write ostrel.shelvo authorization"),
+            std::string::npos)
+      << notice;
+  EXPECT_EQ(awaitFileLine((scratch / "wait.out").string()),
+            "Authorization not found yet, waiting max 5 minutes...");
+}
+
+TEST_F(FleetTest, UnderSystemdTheJournalHoldsEachLineOnce) {
+  // Standard output is the journal stream (systemd names it in JOURNAL_STREAM) and the log goes
+  // to the journal: what is logged is not printed again.
+  service.addScript("com.example.ok", "echo logged-once\n");
+  fs::path out = scratch / "service.out";
+  writeTextFile(out, "");
+  struct stat info {};
+  ASSERT_EQ(::stat(out.c_str(), &info), 0);
+  auto environment = agent.environment;
+  environment.erase("SHELVO_LOG");
+  environment["JOURNAL_STREAM"] = std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
+  BackgroundProcess run({"sh", "-c", "exec \"$0\" \"$@\" >> " + out.string(), kAgentBinary,
+                         "--install", "com.example.ok"},
+                        environment, (scratch / "service.err").string());
+  EXPECT_EQ(run.waitForExit(std::chrono::seconds(20)), 0);
+  EXPECT_EQ(readTextFile(out), "");
+  // Without the journal behind standard output, the same run prints as always.
+  auto printed = agent.run({"--install", "com.example.ok"});
+  EXPECT_EQ(printed.out, "logged-once\n");
+}
+
+}  // namespace
+}  // namespace shelvo::test
