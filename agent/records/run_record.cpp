@@ -35,6 +35,18 @@ std::string fileName(const RunRecord& record) {
   return stamp + "-" + std::to_string(::getpid()) + ".json";
 }
 
+// The record files of the folder, oldest first.
+std::vector<std::filesystem::path> recordFiles(const std::filesystem::path& folder) {
+  std::vector<std::filesystem::path> files;
+  std::error_code error;
+  for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
+       it.increment(error)) {
+    if (it->path().extension() == ".json") files.push_back(it->path());
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
 }  // namespace
 
 std::string encodeRunRecord(const RunRecord& record) {
@@ -100,27 +112,15 @@ platform::Status storeRunRecord(const RunRecord& record, const std::filesystem::
   auto written =
       platform::replaceFileAtomically(folder / fileName(record), encodeRunRecord(record), 0644);
   if (!written) return written;
-  std::vector<std::filesystem::path> files;
+  auto files = recordFiles(folder);
   std::error_code error;
-  for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
-       it.increment(error)) {
-    if (it->path().extension() == ".json") files.push_back(it->path());
-  }
-  std::sort(files.begin(), files.end());
   for (std::size_t i = 0; i + keep < files.size(); ++i) std::filesystem::remove(files[i], error);
   return platform::success();
 }
 
 std::vector<RunRecord> loadRunRecords(const std::filesystem::path& folder) {
-  std::vector<std::filesystem::path> files;
-  std::error_code error;
-  for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
-       it.increment(error)) {
-    if (it->path().extension() == ".json") files.push_back(it->path());
-  }
-  std::sort(files.begin(), files.end());
   std::vector<RunRecord> records;
-  for (const auto& file : files) {
+  for (const auto& file : recordFiles(folder)) {
     auto text = platform::readFile(file, kMaxRecordFile);
     if (!text) continue;
     if (auto record = decodeRunRecord(*text)) records.push_back(std::move(*record));

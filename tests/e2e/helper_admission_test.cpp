@@ -33,11 +33,7 @@ void copySigned(const fs::path& from, const fs::path& to) {
 
 TEST_F(HelperTest, APreloadedLibraryNeverRunsACommandAsRoot) {
   startHelper();
-  auto done = logs / "done";
-  BackgroundProcess genuine({client("good").string(), socket(), "run:exit 0",
-                             "await-file:" + done.string(), "run:exit 1"},
-                            {}, (logs / "genuine.out").string());
-  awaitFileLine((logs / "genuine.out").string());
+  auto genuine = startGenuine(1);
   auto marker = logs / "preloaded-ran";
   auto frame = logs / "frame";
   writeTextFile(frame,
@@ -64,18 +60,13 @@ TEST_F(HelperTest, APreloadedLibraryNeverRunsACommandAsRoot) {
   EXPECT_EQ(preloaded(plain, "run:exit 0").out, "no reply\n");
   EXPECT_FALSE(fs::exists(marker));
   EXPECT_TRUE(hasLoggedRefusal("not started in secure-execution mode"));
-  writeTextFile(done, "");
-  EXPECT_EQ(genuine.waitForExit(std::chrono::seconds(10)), 0);
+  EXPECT_EQ(finishGenuine(*genuine), "reply 0\nwaiting\nreply 1\n");
 }
 
 TEST_F(HelperTest, CopiesOutsideRootsControlAndTracedClientsAreRefused) {
   startHelper();
   // Keeps the helper up between the tries.
-  auto done = logs / "done";
-  BackgroundProcess genuine({client("good").string(), socket(), "run:exit 0",
-                             "await-file:" + done.string(), "run:exit 1"},
-                            {}, (logs / "genuine.out").string());
-  awaitFileLine((logs / "genuine.out").string());
+  auto genuine = startGenuine(1);
   auto marker = logs / "ran";
   std::string script = "run:touch " + marker.string();
 
@@ -108,9 +99,7 @@ TEST_F(HelperTest, CopiesOutsideRootsControlAndTracedClientsAreRefused) {
   EXPECT_TRUE(hasLoggedRefusal("the client is being traced"));
 
   EXPECT_FALSE(fs::exists(marker));
-  writeTextFile(done, "");
-  EXPECT_EQ(genuine.waitForExit(std::chrono::seconds(10)), 0);
-  EXPECT_EQ(readTextFile(logs / "genuine.out"), "reply 0\nwaiting\nreply 1\n");
+  EXPECT_EQ(finishGenuine(*genuine), "reply 0\nwaiting\nreply 1\n");
 }
 
 TEST_F(HelperTest, AnAdmittedClientThatExecutesAnotherProgramIsCutOff) {
@@ -152,11 +141,7 @@ TEST_F(HelperTest, AClientWhoseFileWasDeletedIsRefusedThoughALinkNamesItsOldPath
 
 TEST_F(HelperTest, SignaturesThatAreNotWhatTheySeemAreRefusedWithoutHarm) {
   startHelper();
-  auto done = logs / "done";
-  BackgroundProcess genuine({client("good").string(), socket(), "run:exit 0",
-                             "await-file:" + done.string(), "run:exit 6"},
-                            {}, (logs / "genuine.out").string());
-  awaitFileLine((logs / "genuine.out").string());
+  auto genuine = startGenuine(6);
 
   // Signed by anyone, with fields of the wrong type.
   for (const char* content : {R"({"version":"1","identifier":"ostrel.shelvo",)"
@@ -188,9 +173,7 @@ TEST_F(HelperTest, SignaturesThatAreNotWhatTheySeemAreRefusedWithoutHarm) {
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));
   EXPECT_TRUE(hasLoggedRefusal(fifo.string() + ".sig is not a regular file"));
 
-  writeTextFile(done, "");
-  EXPECT_EQ(genuine.waitForExit(std::chrono::seconds(10)), 0);
-  EXPECT_EQ(readTextFile(logs / "genuine.out"), "reply 0\nwaiting\nreply 6\n");
+  EXPECT_EQ(finishGenuine(*genuine), "reply 0\nwaiting\nreply 6\n");
 }
 
 TEST_F(HelperTest, OneUserCannotExhaustTheHelper) {
@@ -215,18 +198,12 @@ TEST_F(HelperTest, OneUserCannotExhaustTheHelper) {
 
 TEST_F(HelperTest, ADeepFrameClosesOnlyItsConnection) {
   startHelper();
-  auto done = logs / "done";
-  BackgroundProcess genuine({client("good").string(), socket(), "run:exit 0",
-                             "await-file:" + done.string(), "run:exit 2"},
-                            {}, (logs / "genuine.out").string());
-  awaitFileLine((logs / "genuine.out").string());
+  auto genuine = startGenuine(2);
   EXPECT_EQ(run("good", {"deep:200000"}).out, "no reply\n");
   EXPECT_TRUE(hasLogged("error", "the property list holds too many objects"));
   EXPECT_EQ(run("good", {"deep:300"}).out, "no reply\n");
   EXPECT_TRUE(hasLogged("error", "the property list is nested too deeply"));
-  writeTextFile(done, "");
-  EXPECT_EQ(genuine.waitForExit(std::chrono::seconds(10)), 0);
-  EXPECT_EQ(readTextFile(logs / "genuine.out"), "reply 0\nwaiting\nreply 2\n");
+  EXPECT_EQ(finishGenuine(*genuine), "reply 0\nwaiting\nreply 2\n");
 }
 
 TEST(RequirementNumbers, AMalformedNumberIsACompileError) {

@@ -139,6 +139,22 @@ bool HelperTest::hasLoggedRefusal(const std::string& reasonPart) const {
   return false;
 }
 
+std::unique_ptr<BackgroundProcess> HelperTest::startGenuine(int lastStatus) {
+  auto genuine = std::make_unique<BackgroundProcess>(
+      std::vector<std::string>{client("good").string(), socket(), "run:exit 0",
+                               "await-file:" + (logs / "genuine.done").string(),
+                               "run:exit " + std::to_string(lastStatus)},
+      std::map<std::string, std::string>{}, (logs / "genuine.out").string());
+  awaitFileLine((logs / "genuine.out").string());
+  return genuine;
+}
+
+std::string HelperTest::finishGenuine(BackgroundProcess& genuine) {
+  writeTextFile(logs / "genuine.done", "");
+  EXPECT_EQ(genuine.waitForExit(std::chrono::seconds(10)), 0);
+  return readTextFile(logs / "genuine.out");
+}
+
 long HelperTest::helperResidentKiB() const {
   // Under systemd-socket-activate the helper replaces it by exec, so the pid is the helper's.
   std::ifstream status("/proc/" + std::to_string(helper->pid()) + "/status");

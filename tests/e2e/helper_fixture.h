@@ -39,6 +39,11 @@ class HelperTest : public ::testing::Test {
   std::vector<std::string> logged(const std::string& level) const;
   bool hasLogged(const std::string& level, const std::string& message) const;
   bool hasLoggedRefusal(const std::string& reasonPart) const;
+  // The genuine client: admitted and served once ("reply 0"), then holding its connection,
+  // which keeps the helper up, until finishGenuine lets it send "exit lastStatus".
+  std::unique_ptr<BackgroundProcess> startGenuine(int lastStatus);
+  // Its whole output, once it has ended.
+  std::string finishGenuine(BackgroundProcess& genuine);
   // The helper's resident memory, in KiB.
   long helperResidentKiB() const;
 
