@@ -137,7 +137,11 @@ void OutputRecorder::printLine(std::string_view chunk) {
   next_->printLine(chunk);
   std::lock_guard lock(mutex_);
   bytes_ += chunk.size() + 1;
-  std::size_t start = 0;
+  // Only the chunk's last lines can be among the last 50: skip the rest without copying it.
+  std::size_t start = chunk.size();
+  for (std::size_t kept = 0; start > 0 && kept < RunRecord::kTailLines; --start) {
+    if (chunk[start - 1] == '\n' && ++kept == RunRecord::kTailLines) break;
+  }
   while (start <= chunk.size()) {
     std::size_t end = std::min(chunk.find('\n', start), chunk.size());
     std::string line(chunk.substr(start, end - start));

@@ -46,6 +46,15 @@ TEST(RunRecords, TheRecorderKeepsTheTailAndNeverTheSecret) {
   EXPECT_EQ(record.lastLines[RunRecord::kTailLines - 2], "token <private> here");
   EXPECT_EQ(record.lastLines.back(), "and after");
   EXPECT_NE(sink->text().find("s3cret"), std::string::npos) << "only the record is scrubbed";
+
+  // One read may hold many lines: the last 50 of them are kept.
+  std::string many;
+  for (int i = 0; i < 120; ++i) many += "row " + std::to_string(i) + (i < 119 ? "\n" : "");
+  recorder.printLine(many);
+  recorder.copyInto(record);
+  ASSERT_EQ(record.lastLines.size(), RunRecord::kTailLines);
+  EXPECT_EQ(record.lastLines.front(), "row 70");
+  EXPECT_EQ(record.lastLines.back(), "row 119");
 }
 
 TEST(FleetMetrics, TheLastRunOfEachCommandAndTheStoredState) {
