@@ -26,8 +26,8 @@ std::string pathExtension(std::string_view url) {
   }
   url = url.substr(0, url.find_first_of("?#"));
   while (!url.empty() && url.back() == '/') url.remove_suffix(1);
-  std::string name = platform::removingPercentEncoding(url.substr(url.rfind('/') + 1))
-                         .value_or(std::string(url.substr(url.rfind('/') + 1)));
+  std::string_view last = url.substr(url.rfind('/') + 1);
+  std::string name = platform::removingPercentEncoding(last).value_or(std::string(last));
   auto dot = name.rfind('.');
   if (dot == std::string::npos || dot == 0 || dot + 1 == name.size()) return "";
   return name.substr(dot + 1);

@@ -144,7 +144,14 @@ void OutputRecorder::printLine(std::string_view chunk) {
   }
   while (start <= chunk.size()) {
     std::size_t end = std::min(chunk.find('\n', start), chunk.size());
-    std::string line(chunk.substr(start, end - start));
+    std::string line(chunk.substr(start, std::min(end - start, RunRecord::kMaxLineBytes)));
+    if (end - start > RunRecord::kMaxLineBytes) {
+      // Cut at a character boundary, and say that it was cut.
+      while (!line.empty() && (static_cast<unsigned char>(line.back()) & 0xC0) == 0x80)
+        line.pop_back();
+      if (!line.empty() && static_cast<unsigned char>(line.back()) >= 0xC0) line.pop_back();
+      line += "\u2026";
+    }
     if (!secret_.empty()) {
       for (auto at = line.find(secret_); at != std::string::npos; at = line.find(secret_, at))
         line.replace(at, secret_.size(), "<private>");

@@ -20,6 +20,8 @@ namespace shelvo {
 // script's output.
 struct RunRecord {
   static constexpr std::size_t kTailLines = 50;
+  // A kept line is cut after this many bytes: a script may print a megabyte without a newline.
+  static constexpr std::size_t kMaxLineBytes = 1024;
 
   std::string command;  // "install", "update" or "update-schedule"
   std::optional<std::string> bundleIdentifier;

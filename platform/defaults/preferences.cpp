@@ -42,6 +42,7 @@ Preferences::Preferences(std::string domain, RootPrefix root, UserAccount user)
       root_(std::move(root)),
       user_(std::move(user)),
       runsAsRoot_(::geteuid() == 0),
+      userUid_(runsAsRoot_ ? uidOfUser(user_.name) : std::nullopt),
       trust_(std::make_shared<TrustState>()) {}
 
 void Preferences::reportUntrustedLayersTo(UntrustedLayerReport report) {
@@ -77,10 +78,9 @@ std::vector<std::filesystem::path> Preferences::layerFiles() const {
 
 std::string Preferences::distrust(const Layer& layer, const FileOwnership& file) const {
   // The user layer may also belong to the user whose layer it is.
-  std::optional<unsigned> user;
-  if (layer.kind == LayerKind::User) user = uidOfUser(user_.name);
   auto unsafe = [&](const FileOwnership& entry) {
-    bool trustedOwner = entry.owner == 0 || (user && entry.owner == *user);
+    bool trustedOwner =
+        entry.owner == 0 || (layer.kind == LayerKind::User && userUid_ && entry.owner == *userUid_);
     return !trustedOwner || entry.writableByOthers ||
            (layer.kind != LayerKind::User && entry.writableByGroup);
   };

@@ -73,6 +73,7 @@ class Preferences {
   UserAccount user_;
   // Layers others could write are a way into root, so a root process checks who may write them.
   bool runsAsRoot_;
+  std::optional<unsigned> userUid_;  // who may also own the user layer; looked up once
   std::shared_ptr<TrustState> trust_;
 };
 

@@ -55,6 +55,16 @@ TEST(RunRecords, TheRecorderKeepsTheTailAndNeverTheSecret) {
   ASSERT_EQ(record.lastLines.size(), RunRecord::kTailLines);
   EXPECT_EQ(record.lastLines.front(), "row 70");
   EXPECT_EQ(record.lastLines.back(), "row 119");
+
+  // A megabyte without a newline keeps a bounded line, cut at a character.
+  recorder.printLine(std::string(1 << 20, 'x') + "\xC3\xA9");
+  recorder.printLine("a" + std::string(RunRecord::kMaxLineBytes - 2, 'y') + "\xC3\xA9tail");
+  recorder.copyInto(record);
+  EXPECT_EQ(record.lastLines[RunRecord::kTailLines - 2],
+            std::string(RunRecord::kMaxLineBytes, 'x') + "\u2026");
+  EXPECT_EQ(record.lastLines.back(),
+            "a" + std::string(RunRecord::kMaxLineBytes - 2, 'y') + "\u2026");
+  EXPECT_LT(encodeRunRecord(record).size(), 128u * 1024);
 }
 
 TEST(FleetMetrics, TheLastRunOfEachCommandAndTheStoredState) {

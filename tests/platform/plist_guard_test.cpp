@@ -49,6 +49,12 @@ std::string sharedReferences(int levels) {
   return out;
 }
 
+// An input the fuzzer found, kept beside its target.
+std::string regressionInput(const std::string& name) {
+  return test::readTextFile(std::filesystem::path(test::kSourceDir) /
+                            "tests/fuzz/regressions/plist_fuzz" / name);
+}
+
 TEST(PlistShape, OrdinaryListsPass) {
   Plist dictionary = makeDictionary();
   plist_dict_set_item(dictionary.get(), "CFBundleIdentifier", makeString("ostrel.x").release());
@@ -101,9 +107,7 @@ namespace {
 // Found by fuzzing: a dictionary whose key is not a string parses, and libplist 2.2 then aborts
 // on an assertion when the dictionary's keys are read.
 TEST(PlistShape, DictionaryKeysMustBeStrings) {
-  std::string list = test::readTextFile(std::filesystem::path(test::kSourceDir) /
-                                        "tests/fuzz/regressions/plist_fuzz/"
-                                        "dictionary-key-not-a-string");
+  std::string list = regressionInput("dictionary-key-not-a-string");
   ASSERT_FALSE(list.empty());
   EXPECT_FALSE(checkPlistShape(list));
   Plist parsed = parsePlist(list);
@@ -120,9 +124,7 @@ namespace {
 // text before the NUL, so reading the declared length ran past the copy (AddressSanitizer saw
 // it). Strings are read up to the NUL.
 TEST(PlistStrings, AStringWithANulIsReadUpToIt) {
-  std::string list = test::readTextFile(std::filesystem::path(test::kSourceDir) /
-                                        "tests/fuzz/regressions/plist_fuzz/"
-                                        "string-with-nul-overreads");
+  std::string list = regressionInput("string-with-nul-overreads");
   Plist parsed = parsePlist(list);
   auto expectNoNul = [](plist_t node) {
     if (auto text = stringValue(node)) {
