@@ -1,5 +1,6 @@
 #include "platform/dbus/bus_connection.h"
 
+#include <cerrno>
 #include <cstring>
 
 namespace shelvo::platform {
@@ -13,7 +14,43 @@ Result<BusConnection> opened(const SdBusApi* api, sd_bus* bus, int rc, const cha
   return BusConnection{api, SdBus(bus)};
 }
 
+int deliverSignal(sd_bus_message* message, void* userdata, sd_bus_error*) {
+  (*static_cast<SignalSubscription::Handler*>(userdata))(message);
+  return 0;
+}
+
 }  // namespace
+
+Result<SignalSubscription> BusConnection::subscribe(const Signal& signal,
+                                                    SignalSubscription::Handler handler) const {
+  auto owned = std::make_unique<SignalSubscription::Handler>(std::move(handler));
+  const char* sender = api->isBusClient(bus.get()) > 0 ? signal.sender : nullptr;
+  sd_bus_slot* slot = nullptr;
+  int rc = api->matchSignal(bus.get(), &slot, sender, signal.path, signal.interface, signal.member,
+                            deliverSignal, owned.get());
+  if (rc < 0) {
+    return Error{std::string("cannot subscribe to ") + signal.member + ": " + std::strerror(-rc),
+                 -rc};
+  }
+  return SignalSubscription(std::move(owned), SdBusSlot(slot));
+}
+
+Status BusConnection::dispatchUntil(const std::function<bool()>& done,
+                                    std::chrono::steady_clock::time_point deadline) const {
+  while (!done()) {
+    int rc = api->process(bus.get(), nullptr);
+    if (rc < 0) return Error{std::string("the bus connection broke: ") + std::strerror(-rc), -rc};
+    if (rc > 0) continue;  // there may be more queued
+    auto left = deadline - std::chrono::steady_clock::now();
+    if (left <= std::chrono::steady_clock::duration::zero()) {
+      return Error{"no answer in time", ETIMEDOUT};
+    }
+    auto micros = std::chrono::duration_cast<std::chrono::microseconds>(left).count();
+    rc = api->wait(bus.get(), static_cast<std::uint64_t>(micros));
+    if (rc < 0) return Error{std::string("the bus connection broke: ") + std::strerror(-rc), -rc};
+  }
+  return success();
+}
 
 Result<SdBusMessage> BusConnection::call(const Method& method, const Arguments& arguments,
                                          std::uint64_t timeoutMicroseconds,

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -9,6 +11,18 @@
 #include "platform/result.h"
 
 namespace shelvo::platform {
+
+// Receives one kind of signal for as long as it lives.
+class SignalSubscription {
+ public:
+  using Handler = std::function<void(sd_bus_message*)>;
+  SignalSubscription(std::unique_ptr<Handler> handler, SdBusSlot slot)
+      : handler_(std::move(handler)), slot_(std::move(slot)) {}
+
+ private:
+  std::unique_ptr<Handler> handler_;  // sd-bus holds its address
+  SdBusSlot slot_;
+};
 
 // A bus connection for one use. Opened through the lazily loaded libsystemd.
 struct BusConnection {
@@ -29,6 +43,21 @@ struct BusConnection {
   // message set when the peer answered with one).
   Result<SdBusMessage> call(const Method& method, const Arguments& arguments,
                             std::uint64_t timeoutMicroseconds, SdBusError& error) const;
+
+  struct Signal {
+    const char* sender;  // a bus name; ignored on a peer connection, which has none
+    const char* path;
+    const char* interface;
+    const char* member;
+  };
+  // Hands each matching signal to handler while the subscription lives. Signals that arrive
+  // during call() are kept and handed over by dispatchUntil().
+  Result<SignalSubscription> subscribe(const Signal& signal,
+                                       SignalSubscription::Handler handler) const;
+  // Dispatches incoming messages until done() holds; an error when the deadline passes first
+  // or the connection breaks.
+  Status dispatchUntil(const std::function<bool()>& done,
+                       std::chrono::steady_clock::time_point deadline) const;
 };
 
 // The system bus (DBUS_SYSTEM_BUS_ADDRESS or the standard socket).

@@ -25,7 +25,12 @@ const SdBusApi* SdBusApi::get() {
               library.resolve(loaded.skip, "sd_bus_message_skip") &&
               library.resolve(loaded.messageUnref, "sd_bus_message_unref") &&
               library.resolve(loaded.call, "sd_bus_call") &&
-              library.resolve(loaded.errorFree, "sd_bus_error_free");
+              library.resolve(loaded.errorFree, "sd_bus_error_free") &&
+              library.resolve(loaded.isBusClient, "sd_bus_is_bus_client") &&
+              library.resolve(loaded.matchSignal, "sd_bus_match_signal") &&
+              library.resolve(loaded.slotUnref, "sd_bus_slot_unref") &&
+              library.resolve(loaded.process, "sd_bus_process") &&
+              library.resolve(loaded.wait, "sd_bus_wait");
     return ok ? &loaded : nullptr;
   }();
   return api;
@@ -37,6 +42,10 @@ void SdBusCloser::operator()(sd_bus* bus) const {
 
 void SdBusMessageCloser::operator()(sd_bus_message* message) const {
   if (const SdBusApi* api = SdBusApi::get()) api->messageUnref(message);
+}
+
+void SdBusSlotCloser::operator()(sd_bus_slot* slot) const {
+  if (const SdBusApi* api = SdBusApi::get()) api->slotUnref(slot);
 }
 
 SdBusError::~SdBusError() {

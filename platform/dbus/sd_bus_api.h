@@ -28,6 +28,11 @@ struct SdBusApi {
   decltype(&::sd_bus_message_unref) messageUnref = nullptr;
   decltype(&::sd_bus_call) call = nullptr;
   decltype(&::sd_bus_error_free) errorFree = nullptr;
+  decltype(&::sd_bus_is_bus_client) isBusClient = nullptr;
+  decltype(&::sd_bus_match_signal) matchSignal = nullptr;
+  decltype(&::sd_bus_slot_unref) slotUnref = nullptr;
+  decltype(&::sd_bus_process) process = nullptr;
+  decltype(&::sd_bus_wait) wait = nullptr;
 
   // The loaded calls, or null when libsystemd is missing.
   static const SdBusApi* get();
@@ -39,7 +44,11 @@ struct SdBusCloser {
 struct SdBusMessageCloser {
   void operator()(sd_bus_message* message) const;
 };
+struct SdBusSlotCloser {
+  void operator()(sd_bus_slot* slot) const;
+};
 using SdBus = std::unique_ptr<sd_bus, SdBusCloser>;
+using SdBusSlot = std::unique_ptr<sd_bus_slot, SdBusSlotCloser>;
 using SdBusMessage = std::unique_ptr<sd_bus_message, SdBusMessageCloser>;
 
 // An sd_bus_error freed when it goes out of scope.

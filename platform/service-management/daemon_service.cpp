@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdint>
 #include <string_view>
 
@@ -10,7 +11,11 @@
 namespace shelvo::platform {
 namespace {
 
-constexpr std::uint64_t kCallTimeoutMicroseconds = 25'000'000;
+// Reload answers only when the reload is done, which takes long on a large system; a bound
+// it fits, so that a change that took effect is not reported as failed.
+constexpr std::chrono::seconds kCallTimeout{60};
+constexpr std::uint64_t kCallTimeoutMicroseconds =
+    std::chrono::duration_cast<std::chrono::microseconds>(kCallTimeout).count();
 constexpr const char* kDestination = "org.freedesktop.systemd1";
 constexpr const char* kPath = "/org/freedesktop/systemd1";
 constexpr const char* kManager = "org.freedesktop.systemd1.Manager";
@@ -42,6 +47,84 @@ std::optional<ServiceError> callManager(const BusConnection& connection, const c
     return failure("org.freedesktop.DBus.Error.Failed", reply.error().message);
   }
   if (replyOut != nullptr) *replyOut = std::move(*reply);
+  return std::nullopt;
+}
+
+// The timer's ActiveState; a unit that is not loaded is inactive.
+Result<std::string> activeState(const BusConnection& connection, const std::string& unit) {
+  SdBusMessage reply;
+  auto error = callManager(
+      connection, "GetUnit",
+      [&](const SdBusApi* api, sd_bus_message* call) {
+        return api->append(call, "s", unit.c_str());
+      },
+      &reply);
+  if (error) {
+    if (error->fullDescription.starts_with("org.freedesktop.systemd1.NoSuchUnit"))
+      return std::string("inactive");
+    return Error{error->fullDescription};
+  }
+  const SdBusApi* api = connection.api;
+  const char* path = nullptr;
+  if (api->read(reply.get(), "o", &path) < 0 || path == nullptr) return Error{"bad GetUnit reply"};
+  SdBusError busError;
+  auto property = connection.call(
+      {kDestination, path, "org.freedesktop.DBus.Properties", "Get"},
+      [](const SdBusApi* a, sd_bus_message* call) {
+        return a->append(call, "ss", "org.freedesktop.systemd1.Unit", "ActiveState");
+      },
+      kCallTimeoutMicroseconds, busError);
+  if (!property) return property.error();
+  const char* state = nullptr;
+  if (api->enterContainer(property->get(), 'v', "s") < 0 ||
+      api->read(property->get(), "s", &state) < 0 || state == nullptr) {
+    return Error{"bad ActiveState reply"};
+  }
+  return std::string(state);
+}
+
+// Starts the unit and waits for its job to end: StartUnit only queues the job, and a timer
+// whose job failed will never fire.
+std::optional<ServiceError> startAndAwait(const BusConnection& connection,
+                                          const std::string& unit) {
+  std::string job;
+  std::optional<std::string> result;
+  auto subscription = connection.subscribe(
+      {kDestination, kPath, kManager, "JobRemoved"}, [&](sd_bus_message* signal) {
+        std::uint32_t id = 0;
+        const char* path = nullptr;
+        const char* name = nullptr;
+        const char* outcome = nullptr;
+        if (connection.api->read(signal, "uoss", &id, &path, &name, &outcome) < 0) return;
+        if (path != nullptr && outcome != nullptr && path == job) result = outcome;
+      });
+  if (!subscription) {
+    return failure("org.freedesktop.DBus.Error.Failed", subscription.error().message);
+  }
+  SdBusMessage reply;
+  if (auto error = callManager(
+          connection, "StartUnit",
+          [&](const SdBusApi* api, sd_bus_message* call) {
+            return api->append(call, "ss", unit.c_str(), "replace");
+          },
+          &reply)) {
+    return error;
+  }
+  const char* path = nullptr;
+  if (connection.api->read(reply.get(), "o", &path) < 0 || path == nullptr) {
+    return failure("org.freedesktop.DBus.Error.InvalidArgs", "bad StartUnit reply");
+  }
+  job = path;
+  auto waited = connection.dispatchUntil([&] { return result.has_value(); },
+                                         std::chrono::steady_clock::now() + kCallTimeout);
+  if (!waited) {
+    return failure("org.freedesktop.DBus.Error.Timeout",
+                   "The start job of " + unit + " did not end: " + waited.error().message);
+  }
+  if (*result != "done") {
+    return failure("org.freedesktop.systemd1.JobFailed",
+                   "Job for " + unit + " failed with result '" + *result + "'.");
+  }
   return std::nullopt;
 }
 
@@ -80,7 +163,14 @@ ServiceStatus DaemonService::status() const {
   const char* state = nullptr;
   if (api->read(reply.get(), "s", &state) < 0 || state == nullptr) return ServiceStatus::Unknown;
   std::string_view text(state);
-  if (text == "enabled" || text == "enabled-runtime") return ServiceStatus::Enabled;
+  if (text == "enabled" || text == "enabled-runtime") {
+    // Enabled means the schedule will fire: a timer enabled but not running stays silent
+    // until the next boot.
+    auto active = activeState(*connection, unitName_);
+    if (!active) return ServiceStatus::Unknown;
+    return *active == "active" || *active == "activating" ? ServiceStatus::Enabled
+                                                          : ServiceStatus::NotRegistered;
+  }
   if (text == "disabled") return ServiceStatus::NotRegistered;
   if (text == "masked" || text == "masked-runtime") return ServiceStatus::RequiresApproval;
   return ServiceStatus::Unknown;
@@ -98,21 +188,22 @@ std::optional<ServiceError> DaemonService::registerService() const {
     return error;
   }
   if (auto error = callManager(*connection, "Reload", nullptr)) return error;
-  return callManager(*connection, "StartUnit", [&](const SdBusApi* api, sd_bus_message* call) {
-    return api->append(call, "ss", unitName_.c_str(), "replace");
-  });
+  return startAndAwait(*connection, unitName_);
 }
 
 std::optional<ServiceError> DaemonService::unregisterService() const {
   auto connection = connectToSystemd(root_);
   if (!connection)
     return failure("org.freedesktop.DBus.Error.NoServer", connection.error().message);
-  if (auto error = callManager(*connection, "DisableUnitFiles",
-                               [&](const SdBusApi* api, sd_bus_message* call) {
-                                 int rc = appendUnitList(api, call, unitName_);
-                                 return rc < 0 ? rc : api->append(call, "b", 0);
-                               })) {
-    return error;
+  // An enablement made with --runtime lives beside the persistent one; both must go.
+  for (int runtime : {0, 1}) {
+    if (auto error = callManager(*connection, "DisableUnitFiles",
+                                 [&](const SdBusApi* api, sd_bus_message* call) {
+                                   int rc = appendUnitList(api, call, unitName_);
+                                   return rc < 0 ? rc : api->append(call, "b", runtime);
+                                 })) {
+      return error;
+    }
   }
   if (auto error =
           callManager(*connection, "StopUnit", [&](const SdBusApi* api, sd_bus_message* call) {

@@ -29,11 +29,12 @@ class DaemonService {
   DaemonService(const std::string& plistName, RootPrefix root);
 
   const std::string& unitName() const { return unitName_; }
-  // GetUnitFileState: enabled 1, disabled 0, masked 2 (an admin blocked it), no unit file 3.
+  // GetUnitFileState: enabled 1 while the timer also runs, enabled but stopped or disabled 0,
+  // masked 2 (an admin blocked it), no unit file 3.
   ServiceStatus status() const;
-  // EnableUnitFiles, Reload, StartUnit.
+  // EnableUnitFiles, Reload, StartUnit, then the start job's result.
   std::optional<ServiceError> registerService() const;
-  // DisableUnitFiles, StopUnit, Reload.
+  // DisableUnitFiles (persistent, then runtime), StopUnit, Reload.
   std::optional<ServiceError> unregisterService() const;
 
  private:

@@ -1,5 +1,6 @@
 // --schedule-enable, --schedule-disable and --schedule-status against a systemd stand-in on a
-// private bus, and the shipped units checked by systemd-analyze.
+// private bus, for what a real manager cannot show, and the shipped units checked by
+// systemd-analyze.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -17,13 +18,27 @@ class ScheduleTest : public ::testing::Test {
  protected:
   void SetUp() override { agent.storeAuthorization(); }
 
-  // Starts systemd's stand-in answering GetUnitFileState with state, failing one method if asked.
-  void systemd(const std::string& state, std::vector<std::string> failure = {}) {
+  struct Manager {
+    Manager(std::string file, std::string active = "inactive", std::string job = "done",
+            std::vector<std::string> fail = {})  // NOLINT: rows are written as braced lists
+        : fileState(std::move(file)),
+          activeState(std::move(active)),
+          jobResult(std::move(job)),
+          failure(std::move(fail)) {}
+    std::string fileState;
+    std::string activeState;
+    std::string jobResult;
+    std::vector<std::string> failure;  // method, error name, message
+  };
+  // Starts systemd's stand-in in the given state.
+  void systemd(const Manager& state) {
     manager.reset();  // the last stand-in must give up the name first
     calls = scratch / ("calls-" + std::to_string(++started));
     std::string ready = (scratch / ("ready-" + std::to_string(started))).string();
-    std::vector<std::string> arguments{kFakeSystemdBinary, ready, calls.string(), state};
-    arguments.insert(arguments.end(), failure.begin(), failure.end());
+    std::vector<std::string> arguments{kFakeSystemdBinary, ready,
+                                       calls.string(),     state.fileState,
+                                       state.activeState,  state.jobResult};
+    arguments.insert(arguments.end(), state.failure.begin(), state.failure.end());
     manager = std::make_unique<BackgroundProcess>(
         arguments, std::map<std::string, std::string>{{"DBUS_SYSTEM_BUS_ADDRESS", bus.address()}});
     awaitFileLine(ready);
@@ -44,53 +59,77 @@ class ScheduleTest : public ::testing::Test {
   std::unique_ptr<BackgroundProcess> manager;
 };
 
+const std::string kStateCall = "GetUnitFileState ostrel.shelvo.agent.timer";
+const std::string kActiveCall = "GetUnit ostrel.shelvo.agent.timer";
+const std::vector<std::string> kRegistration{"EnableUnitFiles ostrel.shelvo.agent.timer 0 0",
+                                             "Reload",
+                                             "StartUnit ostrel.shelvo.agent.timer replace"};
+
+std::vector<std::string> join(std::vector<std::string> first,
+                              const std::vector<std::string>& then) {
+  first.insert(first.end(), then.begin(), then.end());
+  return first;
+}
+
+// What a real manager cannot be made to do: fail a chosen call, a job ending with an unusual
+// result, a unit that appears between two calls, states it never reports for a timer.
 TEST_F(ScheduleTest, EnableRegistersOnlyWhatIsNotRegistered) {
   struct Row {
-    std::string state;
-    std::vector<std::string> failure;
+    Manager state;
     std::string out;
     std::vector<std::string> calls;
   };
-  const std::vector<std::string> registration{
-      "GetUnitFileState ostrel.shelvo.agent.timer", "EnableUnitFiles ostrel.shelvo.agent.timer 0 0",
-      "Reload", "StartUnit ostrel.shelvo.agent.timer replace"};
   const Row rows[] = {
-      {"disabled",
-       {},
+      {{"disabled"},
        "Update schedule is not enabled, trying to enable...\nUpdate schedule is successfully "
        "enabled\n",
-       registration},
-      {"enabled",
-       {},
-       "Update schedule is already enabled\n",
-       {"GetUnitFileState ostrel.shelvo.agent.timer"}},
-      {"masked",
-       {},
+       join({kStateCall}, kRegistration)},
+      {{"enabled", "active"}, "Update schedule is already enabled\n", {kStateCall, kActiveCall}},
+      {{"enabled", "inactive"},
+       "Update schedule is not enabled, trying to enable...\nUpdate schedule is successfully "
+       "enabled\n",
+       join({kStateCall, kActiveCall}, kRegistration)},
+      {{"masked"},
        "Update schedule requires user approval\n"
        "To allow it, unmask the timer: systemctl unmask ostrel.shelvo.agent.timer\n",
-       {"GetUnitFileState ostrel.shelvo.agent.timer"}},
-      {"notfound",
-       {},
+       {kStateCall}},
+      {{"notfound"},
        "Update schedule not found\nUpdate schedule is successfully enabled\n",
-       registration},
-      {"notfound",
-       {"EnableUnitFiles", "org.freedesktop.systemd1.NoSuchUnit",
-        "Unit file ostrel.shelvo.agent.timer does not exist."},
+       join({kStateCall}, kRegistration)},
+      {{"notfound",
+        "inactive",
+        "done",
+        {"EnableUnitFiles", "org.freedesktop.systemd1.NoSuchUnit",
+         "Unit file ostrel.shelvo.agent.timer does not exist."}},
        "Update schedule not found\nError enabling update schedule\n"
        "org.freedesktop.systemd1.NoSuchUnit: Unit file ostrel.shelvo.agent.timer does not exist.\n",
-       {"GetUnitFileState ostrel.shelvo.agent.timer",
-        "EnableUnitFiles ostrel.shelvo.agent.timer 0 0"}},
-      {"static",
-       {},
+       {kStateCall, "EnableUnitFiles ostrel.shelvo.agent.timer 0 0"}},
+      {{"disabled",
+        "inactive",
+        "done",
+        {"Reload", "org.freedesktop.DBus.Error.AccessDenied", "Access denied"}},
+       "Update schedule is not enabled, trying to enable...\nError enabling update schedule\n"
+       "org.freedesktop.DBus.Error.AccessDenied: Access denied\n",
+       {kStateCall, "EnableUnitFiles ostrel.shelvo.agent.timer 0 0", "Reload"}},
+      {{"disabled", "inactive", "timeout"},
+       "Update schedule is not enabled, trying to enable...\nError enabling update schedule\n"
+       "org.freedesktop.systemd1.JobFailed: Job for ostrel.shelvo.agent.timer failed with "
+       "result 'timeout'.\n",
+       join({kStateCall}, kRegistration)},
+      {{"static"}, "Unknown error while enabling update schedule\n", {kStateCall}},
+      {{"enabled",
+        "active",
+        "done",
+        {"GetUnit", "org.freedesktop.DBus.Error.AccessDenied", "Access denied"}},
        "Unknown error while enabling update schedule\n",
-       {"GetUnitFileState ostrel.shelvo.agent.timer"}},
+       {kStateCall, kActiveCall}},
   };
   for (const auto& row : rows) {
-    systemd(row.state, row.failure);
+    systemd(row.state);
     auto result = agent.run({"--schedule-enable"});
-    EXPECT_EQ(result.exitStatus, 0) << row.state;
-    EXPECT_EQ(result.out, row.out) << row.state;
-    EXPECT_EQ(madeCalls(), row.calls) << row.state;
+    EXPECT_EQ(result.exitStatus, 0) << row.state.fileState;
+    EXPECT_EQ(result.out, row.out) << row.state.fileState;
+    EXPECT_EQ(madeCalls(), row.calls) << row.state.fileState;
   }
   EXPECT_TRUE(agent.logged("error", "Update schedule not found"));
   bool categorized = false;
@@ -102,40 +141,64 @@ TEST_F(ScheduleTest, EnableRegistersOnlyWhatIsNotRegistered) {
   EXPECT_TRUE(categorized);
 }
 
-TEST_F(ScheduleTest, DisableUnregistersWhateverTheState) {
-  systemd("disabled");
+TEST_F(ScheduleTest, DisableRemovesBothEnablementsWhateverTheState) {
+  const std::vector<std::string> unregistration{"DisableUnitFiles ostrel.shelvo.agent.timer 0",
+                                                "DisableUnitFiles ostrel.shelvo.agent.timer 1",
+                                                "StopUnit ostrel.shelvo.agent.timer replace",
+                                                "Reload"};
+  systemd({"disabled"});
   auto result = agent.run({"--schedule-disable"});
   EXPECT_EQ(result.exitStatus, 0);
   EXPECT_EQ(result.out, "Update schedule is successfully disabled\n");
-  EXPECT_EQ(madeCalls(),
-            (std::vector<std::string>{"DisableUnitFiles ostrel.shelvo.agent.timer 0",
-                                      "StopUnit ostrel.shelvo.agent.timer replace", "Reload"}));
-  systemd("notfound", {"DisableUnitFiles", "org.freedesktop.systemd1.NoSuchUnit",
-                       "Unit file ostrel.shelvo.agent.timer does not exist."});
+  EXPECT_EQ(madeCalls(), unregistration);
+  systemd({"notfound",
+           "inactive",
+           "done",
+           {"DisableUnitFiles", "org.freedesktop.systemd1.NoSuchUnit",
+            "Unit file ostrel.shelvo.agent.timer does not exist."}});
   auto failed = agent.run({"--schedule-disable"});
   EXPECT_EQ(failed.exitStatus, 0);
   EXPECT_EQ(
       failed.out,
       "Error disabling update schedule: Unit file ostrel.shelvo.agent.timer does not exist.\n");
+  systemd({"enabled",
+           "active",
+           "done",
+           {"StopUnit", "org.freedesktop.DBus.Error.AccessDenied", "Access denied"}});
+  EXPECT_EQ(agent.run({"--schedule-disable"}).out,
+            "Error disabling update schedule: Access denied\n");
+  EXPECT_EQ(madeCalls(),
+            (std::vector<std::string>(unregistration.begin(), unregistration.begin() + 3)));
 }
 
 TEST_F(ScheduleTest, StatusPrintsTheStateAndTheInterval) {
   struct Row {
-    std::string state;
+    Manager state;
     std::optional<std::string> interval;
     std::string out;
   };
+  const std::string off =
+      "Update schedule is disabled. Set 'UpdateInterval' to a value more than 0 to enable\n";
   const Row rows[] = {
-      {"disabled", {}, "Update schedule is disabled. Run 'shelvo --schedule-enable' to enable\n"},
-      {"enabled", "7", "Update schedule is enabled\nUpdate interval in days: 7\n"},
-      {"enabled", "0",
-       "Update schedule is disabled. Set 'UpdateInterval' to a value more than 0 to enable\n"},
-      {"enabled",
-       {},
-       "Update schedule is disabled. Set 'UpdateInterval' to a value more than 0 to enable\n"},
-      {"masked", {}, "Update Schedule requires user approval in System Settings\n"},
-      {"notfound", {}, "Update schedule not found\n"},
-      {"linked", {}, "Update schedule is unknown\n"},
+      {{"disabled"}, {}, "Update schedule is disabled. Run 'shelvo --schedule-enable' to enable\n"},
+      {{"enabled", "active"}, "7", "Update schedule is enabled\nUpdate interval in days: 7\n"},
+      {{"enabled", "activating"}, "1", "Update schedule is enabled\nUpdate interval in days: 1\n"},
+      {{"enabled-runtime", "active"},
+       "2",
+       "Update schedule is enabled\nUpdate interval in days: 2\n"},
+      {{"enabled", "active"}, "0", off},
+      {{"enabled", "active"}, "-3", off},
+      {{"enabled", "active"}, {}, off},
+      {{"enabled", "inactive"},
+       "7",
+       "Update schedule is disabled. Run 'shelvo --schedule-enable' to enable\n"},
+      {{"enabled", "failed"},
+       "7",
+       "Update schedule is disabled. Run 'shelvo --schedule-enable' to enable\n"},
+      {{"masked"}, {}, "Update Schedule requires user approval in System Settings\n"},
+      {{"masked-runtime"}, {}, "Update Schedule requires user approval in System Settings\n"},
+      {{"notfound"}, {}, "Update schedule not found\n"},
+      {{"linked"}, {}, "Update schedule is unknown\n"},
   };
   for (const auto& row : rows) {
     AgentHarness fresh;
@@ -146,7 +209,7 @@ TEST_F(ScheduleTest, StatusPrintsTheStateAndTheInterval) {
     fresh.environment["DBUS_SYSTEM_BUS_ADDRESS"] = bus.address();
     auto result = fresh.run({"--schedule-status"});
     EXPECT_EQ(result.exitStatus, 0);
-    EXPECT_EQ(result.out, row.out) << row.state;
+    EXPECT_EQ(result.out, row.out) << row.state.fileState << " " << row.state.activeState;
     EXPECT_TRUE(fresh.logEntries().empty()) << "the status command only prints";
   }
 }
