@@ -3,7 +3,7 @@ BUILD ?= build
 BUILD_SANITIZED ?= build-sanitized
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build demo test test-sanitized fuzz bench format clean
+.PHONY: all deps build demo test test-system test-sanitized fuzz bench format clean
 
 all: build
 
@@ -22,6 +22,10 @@ demo: deps
 
 test: build
 	ctest --test-dir $(BUILD) -j $(JOBS) --output-on-failure
+
+# The package installed, used and purged in a booted Debian 12 container (tests/system).
+test-system: build
+	./tests/system/run-system-test $(BUILD)
 
 test-sanitized: deps
 	cmake -S . -B $(BUILD_SANITIZED) -DCMAKE_BUILD_TYPE=Debug -DSHELVO_SANITIZE=ON -DSHELVO_WERROR=ON \
