@@ -39,12 +39,6 @@ struct CryptoApi {
 
 }  // namespace
 
-AesGcmOpened openAesGcmCombined(std::string_view key, std::string_view combined) {
-  if (combined.size() < kAesGcmNonceSize + kAesGcmTagSize) return {};
-  return openAesGcm(key, combined.substr(0, kAesGcmNonceSize),
-                    std::string(combined.substr(kAesGcmNonceSize)));
-}
-
 AesGcmOpened openAesGcm(std::string_view key, std::string_view nonce,
                         std::string ciphertextAndTag) {
   AesGcmOpened result;

@@ -16,12 +16,9 @@ struct AesGcmOpened {
 inline constexpr std::size_t kAesGcmNonceSize = 12;
 inline constexpr std::size_t kAesGcmTagSize = 16;
 
-// Opens an AES-256-GCM sealed box in its combined form: 12-byte nonce, ciphertext, 16-byte tag,
-// no additional data. key must be 32 bytes. OpenSSL's libcrypto is loaded on first use.
-AesGcmOpened openAesGcmCombined(std::string_view key, std::string_view combined);
-
-// The same box given as its nonce and the rest (ciphertext and tag), which is opened in place:
-// a large answer is never copied.
+// Opens an AES-256-GCM sealed box (12-byte nonce; ciphertext and 16-byte tag, no additional
+// data), in place: a large answer is never copied. key must be 32 bytes. OpenSSL's libcrypto is
+// loaded on first use.
 AesGcmOpened openAesGcm(std::string_view key, std::string_view nonce, std::string ciphertextAndTag);
 
 }  // namespace shelvo::platform

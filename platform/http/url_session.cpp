@@ -120,10 +120,6 @@ URLSessionConfiguration URLSessionConfiguration::fromEnvironment() {
   if (const char* ca = std::getenv("SHELVO_CA_FILE"); ca != nullptr && *ca != '\0') {
     configuration.caFile = ca;
   }
-  if (const char* timeout = std::getenv("SHELVO_TEST_REQUEST_TIMEOUT"); timeout != nullptr) {
-    long seconds = std::strtol(timeout, nullptr, 10);
-    if (seconds > 0) configuration.timeoutOverride = std::chrono::seconds(seconds);
-  }
   configuration.networkPolicy = std::make_shared<NetworkManagerPolicy>();
   return configuration;
 }

@@ -46,11 +46,11 @@ struct DownloadTaskResult {
 struct URLSessionConfiguration {
   // PEM file of the authorities trusted for servers, instead of the system store.
   std::optional<std::string> caFile;
-  // Replaces every request's timeout interval (a seam for tests of slow servers).
+  // Replaces every request's timeout interval.
   std::optional<std::chrono::seconds> timeoutOverride;
   std::shared_ptr<NetworkPolicy> networkPolicy;
 
-  // SHELVO_CA_FILE and SHELVO_TEST_REQUEST_TIMEOUT; the NetworkManager policy.
+  // SHELVO_CA_FILE; the NetworkManager policy.
   static URLSessionConfiguration fromEnvironment();
 };
 

@@ -9,27 +9,8 @@
 
 #include "platform/ipc/frame.h"
 #include "platform/ipc/helper_messages.h"
-#include "platform/system/root_prefix.h"
 
 namespace shelvo::platform {
-namespace {
-
-bool receiveAll(int fd, char* buffer, std::size_t length) {
-  while (length > 0) {
-    ssize_t n = ::recv(fd, buffer, length, 0);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    buffer += n;
-    length -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-}  // namespace
-
-std::filesystem::path HelperClient::defaultSocket() {
-  return RootPrefix::fromEnvironment().resolve("/run/ostrel.shelvo.helper.sock");
-}
 
 Result<HelperClient> HelperClient::connect(const std::filesystem::path& path) {
   sockaddr_un address{};
@@ -44,36 +25,25 @@ Result<HelperClient> HelperClient::connect(const std::filesystem::path& path) {
   return HelperClient(std::move(socket));
 }
 
-bool HelperClient::sendRaw(std::string_view bytes) {
-  while (!bytes.empty()) {
-    ssize_t sent = ::send(socket_.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
-    if (sent < 0 && errno == EINTR) continue;
-    if (sent <= 0) return false;
-    bytes.remove_prefix(static_cast<std::size_t>(sent));
-  }
-  return true;
-}
-
 Result<std::int64_t> HelperClient::sendScript(const std::string& command) {
   std::int64_t id = nextId_++;
   ScriptRequest request{id, std::string(kExecuteScriptMethod), command};
-  if (!sendRaw(encodeFrame(encodeRequest(request))))
+  if (!sendAll(socket_.get(), encodeFrame(encodeRequest(request))))
     return Error{"the helper closed the connection"};
   return id;
 }
 
 Result<std::int32_t> HelperClient::awaitReply(std::int64_t id) {
-  unsigned char header[4];
-  if (!receiveAll(socket_.get(), reinterpret_cast<char*>(header), sizeof header)) {
-    return Error{"the helper ended the connection without a reply"};
-  }
-  auto length = frameLength(header);
-  if (!length) return Error{"the helper sent a bad frame"};
-  std::string payload(*length, '\0');
-  if (!receiveAll(socket_.get(), payload.data(), payload.size())) {
-    return Error{"the helper ended the connection without a reply"};
-  }
-  auto reply = decodeReply(payload);
+  auto payload = readFrame([&](char* buffer, std::size_t length) -> Result<std::size_t> {
+    ssize_t n = -1;
+    do {
+      n = ::recv(socket_.get(), buffer, length, 0);
+    } while (n < 0 && errno == EINTR);
+    if (n <= 0) return Error{"the helper ended the connection without a reply"};
+    return static_cast<std::size_t>(n);
+  });
+  if (!payload) return payload.error();
+  auto reply = decodeReply(*payload);
   if (!reply) return reply.error();
   if (reply->id != id) return Error{"a reply to another request"};
   return reply->reply;

@@ -13,7 +13,6 @@ namespace shelvo::platform {
 // scripts, get their exit statuses.
 class HelperClient {
  public:
-  static std::filesystem::path defaultSocket();  // $SHELVO_ROOT/run/ostrel.shelvo.helper.sock
   static Result<HelperClient> connect(const std::filesystem::path& socket);
   // Takes over a connection made earlier, for example by this process before it executed.
   static HelperClient adopt(UniqueFd socket) { return HelperClient(std::move(socket)); }
@@ -24,9 +23,8 @@ class HelperClient {
   // Sends a request without waiting for its reply; returns its id.
   Result<std::int64_t> sendScript(const std::string& command);
   Result<std::int32_t> awaitReply(std::int64_t id);
-  // Sends raw bytes, for tests of malformed traffic.
-  bool sendRaw(std::string_view bytes);
   void close() { socket_.reset(); }
+  // The connection, for a caller that needs to poll it or write to it itself.
   int fd() const { return socket_.get(); }
 
  private:

@@ -102,40 +102,13 @@ Result<std::size_t> PeerSocket::receiveSome(char* buffer, std::size_t length,
 }
 
 Result<std::string> PeerSocket::receiveFrame(pid_t expectedSender) {
-  unsigned char header[4];
-  std::size_t filled = 0;
-  while (filled < sizeof header) {
-    auto received = receiveSome(reinterpret_cast<char*>(header) + filled, sizeof header - filled,
-                                expectedSender);
-    if (!received) return received.error();
-    filled += *received;
-  }
-  auto length = frameLength(header);
-  if (!length) return Error{"a frame of a length outside 1 to 64 MiB"};
-  // The buffer grows as bytes arrive: an announced length costs nothing until it is sent.
-  constexpr std::size_t kReadSlice = 64 * 1024;
-  std::string payload;
-  while (payload.size() < *length) {
-    std::size_t filledBefore = payload.size();
-    std::size_t want = std::min<std::size_t>(*length - filledBefore, kReadSlice);
-    payload.resize(filledBefore + want);
-    auto received = receiveSome(payload.data() + filledBefore, want, expectedSender);
-    if (!received) return received.error();
-    payload.resize(filledBefore + *received);
-  }
-  return payload;
+  return readFrame([&](char* buffer, std::size_t length) {
+    return receiveSome(buffer, length, expectedSender);
+  });
 }
 
 bool PeerSocket::sendFrame(std::string_view payload) {
-  std::string frame = encodeFrame(payload);
-  std::string_view rest = frame;
-  while (!rest.empty()) {
-    ssize_t sent = ::send(socket_.get(), rest.data(), rest.size(), MSG_NOSIGNAL);
-    if (sent < 0 && errno == EINTR) continue;
-    if (sent <= 0) return false;
-    rest.remove_prefix(static_cast<std::size_t>(sent));
-  }
-  return true;
+  return sendAll(socket_.get(), encodeFrame(payload));
 }
 
 }  // namespace shelvo::platform

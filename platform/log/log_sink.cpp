@@ -116,22 +116,4 @@ void FileSink::write(const LogEntry& entry) {
   writeAll(file_.get(), line);
 }
 
-void CaptureSink::write(const LogEntry& entry) {
-  std::lock_guard lock(mutex_);
-  records_.push_back({entry.level, std::string(entry.subsystem), std::string(entry.category),
-                      std::string(entry.message)});
-}
-
-std::vector<CaptureSink::Record> CaptureSink::records() const {
-  std::lock_guard lock(mutex_);
-  return records_;
-}
-
-std::vector<std::string> CaptureSink::messages() const {
-  std::lock_guard lock(mutex_);
-  std::vector<std::string> messages;
-  for (const auto& record : records_) messages.push_back(record.message);
-  return messages;
-}
-
 }  // namespace shelvo::platform

@@ -51,22 +51,4 @@ class NullSink final : public LogSink {
   void write(const LogEntry&) override {}
 };
 
-// Keeps entries in memory, for unit tests.
-class CaptureSink final : public LogSink {
- public:
-  struct Record {
-    LogLevel level;
-    std::string subsystem;
-    std::string category;
-    std::string message;
-  };
-  void write(const LogEntry& entry) override;
-  std::vector<Record> records() const;
-  std::vector<std::string> messages() const;
-
- private:
-  mutable std::mutex mutex_;
-  std::vector<Record> records_;
-};
-
 }  // namespace shelvo::platform

@@ -31,15 +31,4 @@ void StandardError::printLine(std::string_view line) {
   writeAll(STDERR_FILENO, text);
 }
 
-void CapturedConsole::printLine(std::string_view line) {
-  std::lock_guard lock(mutex_);
-  text_.append(line);
-  text_.push_back('\n');
-}
-
-std::string CapturedConsole::text() const {
-  std::lock_guard lock(mutex_);
-  return text_;
-}
-
 }  // namespace shelvo::platform

@@ -33,15 +33,4 @@ class NoConsole final : public Console {
   void printLine(std::string_view) override {}
 };
 
-// Keeps the lines in memory, for tests.
-class CapturedConsole final : public Console {
- public:
-  void printLine(std::string_view line) override;
-  std::string text() const;
-
- private:
-  mutable std::mutex mutex_;
-  std::string text_;
-};
-
 }  // namespace shelvo::platform

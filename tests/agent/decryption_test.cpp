@@ -1,3 +1,4 @@
+#include "tests/support/capture.h"
 #include "agent/service/decryption_manager.h"
 
 #include <gtest/gtest.h>
@@ -23,7 +24,7 @@ class DecryptionTest : public ::testing::Test {
   }
   std::string key{DecryptionKeys::keyText};
   std::string nonce = "0123456789ab";
-  std::shared_ptr<platform::CaptureSink> sink = std::make_shared<platform::CaptureSink>();
+  std::shared_ptr<test::CaptureSink> sink = std::make_shared<test::CaptureSink>();
 };
 
 TEST_F(DecryptionTest, OpensWhatTheServiceSeals) {
@@ -53,7 +54,7 @@ TEST_F(DecryptionTest, EachFailureHasItsOwnMessage) {
        "Failed to decode obtained install information: Error while decrypting data"},
   };
   for (const auto& [body, message] : rows) {
-    sink = std::make_shared<platform::CaptureSink>();
+    sink = std::make_shared<test::CaptureSink>();
     EXPECT_FALSE(open(body)) << message;
     EXPECT_EQ(errors(), std::vector<std::string>{message});
   }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "tests/support/capture.h"
 #include "agent/shelvo_agent_controller.h"
 #include "tests/support/test_agent_platform.h"
 
@@ -40,10 +41,10 @@ class DispatchTest : public ::testing::Test {
   }
 
   test::TempDir root;
-  std::shared_ptr<platform::CaptureSink> sink = std::make_shared<platform::CaptureSink>();
-  std::shared_ptr<platform::CapturedConsole> console =
-      std::make_shared<platform::CapturedConsole>();
-  std::shared_ptr<platform::CapturedConsole> errors = std::make_shared<platform::CapturedConsole>();
+  std::shared_ptr<test::CaptureSink> sink = std::make_shared<test::CaptureSink>();
+  std::shared_ptr<test::CapturedConsole> console =
+      std::make_shared<test::CapturedConsole>();
+  std::shared_ptr<test::CapturedConsole> errors = std::make_shared<test::CapturedConsole>();
   std::shared_ptr<CountingSleeper> sleeper = std::make_shared<CountingSleeper>();
   platform::OperatingSystemVersion osVersion{13, 0, 0};
 };
@@ -71,7 +72,7 @@ TEST_F(DispatchTest, TheCredentialIsAwaitedThirtyOneTimesTenSecondsApartThenStat
 
 TEST_F(DispatchTest, TheWaitNoticeComesBeforeTheFirstPause) {
   struct CheckingSleeper final : platform::Sleeper {
-    std::shared_ptr<platform::CapturedConsole> errors;
+    std::shared_ptr<test::CapturedConsole> errors;
     bool noticeFirst = false;
     int sleeps = 0;
     void sleepFor(std::chrono::seconds) override {
@@ -126,7 +127,7 @@ TEST_F(DispatchTest, AnEmptyCredentialCountsAsPresent) {
 TEST_F(DispatchTest, OnlyTheExactNameRootPassesTheRootCheck) {
   storeAuthorization();
   for (const char* name : {"Root", "ROOT", "root ", "nobody", ""}) {
-    console = std::make_shared<platform::CapturedConsole>();
+    console = std::make_shared<test::CapturedConsole>();
     EXPECT_EQ(dispatch({"--install", "com.example.app"}, name), 1) << name;
     EXPECT_EQ(console->text(), "This application must be run as root. Try the sudo command.\n");
   }
@@ -137,7 +138,7 @@ TEST_F(DispatchTest, TheMacOSGateRefusesScheduleCommandsBelow13WithStatus0) {
   storeAuthorization();
   osVersion = {12, 7, 1};
   for (const char* command : {"--schedule-enable", "--schedule-disable", "--schedule-status"}) {
-    console = std::make_shared<platform::CapturedConsole>();
+    console = std::make_shared<test::CapturedConsole>();
     EXPECT_EQ(dispatch({command}, "nobody"), 0) << command;
     EXPECT_EQ(console->text(), "Only supported on macOS 13 or later\n") << "gate before root check";
   }
@@ -150,7 +151,7 @@ TEST_F(DispatchTest, NotifyOptionsAreReportedAndBodyErrorsEndTheCommand) {
   storeAuthorization();
   EXPECT_EQ(dispatch({"--notify", "--title"}), 13);
   EXPECT_EQ(console->text(), "Missing --body BODY_HERE\n");
-  console = std::make_shared<platform::CapturedConsole>();
+  console = std::make_shared<test::CapturedConsole>();
   EXPECT_EQ(dispatch({"-n", "--title", "T", "--body"}), 12);
   EXPECT_EQ(console->text(), "Missing argument after --body, please specify the body\n");
 }

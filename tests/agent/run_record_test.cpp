@@ -1,4 +1,5 @@
 // Run records and the metrics built from them, without the agent around them.
+#include "tests/support/capture.h"
 #include "agent/records/run_record.h"
 
 #include <gtest/gtest.h>
@@ -35,7 +36,7 @@ TEST(RunRecords, RoundTripAndKeepTheLastHundred) {
 }
 
 TEST(RunRecords, TheRecorderKeepsTheTailAndNeverTheSecret) {
-  auto sink = std::make_shared<platform::CapturedConsole>();
+  auto sink = std::make_shared<test::CapturedConsole>();
   OutputRecorder recorder(sink);
   recorder.setSecret("s3cret");
   for (int i = 0; i < 60; ++i) recorder.printLine("line " + std::to_string(i));

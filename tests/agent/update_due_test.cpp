@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 
+#include "tests/support/capture.h"
 #include "agent/shelvo_agent_controller.h"
 #include "tests/support/test_agent_platform.h"
 
@@ -42,9 +43,9 @@ class UpdateDueTest : public ::testing::Test {
   }
 
   test::TempDir root;
-  std::shared_ptr<platform::CaptureSink> sink = std::make_shared<platform::CaptureSink>();
-  std::shared_ptr<platform::CapturedConsole> console =
-      std::make_shared<platform::CapturedConsole>();
+  std::shared_ptr<test::CaptureSink> sink = std::make_shared<test::CaptureSink>();
+  std::shared_ptr<test::CapturedConsole> console =
+      std::make_shared<test::CapturedConsole>();
 };
 
 TEST_F(UpdateDueTest, TheRunIsDueFromTheThresholdHourOn) {
@@ -100,7 +101,7 @@ TEST_F(UpdateDueTest, AScheduledRunIsSwitchedOffOnlyByZero) {
   EXPECT_EQ(console->text(), "Checking for application updates...\n");
   EXPECT_EQ(sink->records().back().message, "Update schedule is disabled. Skipping updates...");
   set("ostrel.shelvo", "UpdateInterval", -3);
-  console = std::make_shared<platform::CapturedConsole>();
+  console = std::make_shared<test::CapturedConsole>();
   EXPECT_EQ(run(true), kDue);
   EXPECT_NE(console->text().find("Using default update interval in days: 1\n"), std::string::npos);
 }

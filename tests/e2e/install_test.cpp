@@ -1,14 +1,11 @@
 // shelvo --install against the demo app service and a few servers with special answers.
 #include <gtest/gtest.h>
 
-#include <thread>
-
 #include "agent/configuration.h"
 #include "agent/service/decryption_manager.h"
 #include "platform/http/url_session.h"
 #include "tests/e2e/agent_harness.h"
 #include "tests/support/https_server.h"
-#include "tests/support/trickling_server.h"
 #include "tools/demo-service/sealing.h"
 
 namespace shelvo::test {
@@ -132,24 +129,6 @@ TEST_F(InstallTest, ABodySealedWithAnotherKeyEndsWith45) {
       "error", "Failed to decode obtained install information: Error while decrypting data"));
 }
 
-TEST_F(InstallTest, AServerThatStallsTimesOut) {
-  HttpsServer server(specialCa.string());
-  server.routes().Get(".*", [](const httplib::Request&, httplib::Response& response) {
-    std::this_thread::sleep_for(std::chrono::seconds(4));
-    response.set_content("late", "text/plain");
-  });
-  useServer(server);
-  agent.environment["SHELVO_TEST_REQUEST_TIMEOUT"] = "1";
-  auto install = agent.run({"--install", "com.example.app"});
-  EXPECT_EQ(install.exitStatus, 20);
-  EXPECT_EQ(install.out, "Failed to get install information: The request timed out.\n");
-
-  agent.writePreference("ostrel.shelvo", "UpdateInterval", "-int", {"1"});
-  auto update = agent.run({"--update"});
-  EXPECT_EQ(update.exitStatus, 21);
-  EXPECT_NE(update.out.find("Failed to get update information: 0\n"), std::string::npos);
-}
-
 TEST_F(InstallTest, AnUntrustedServerCertificateIsRefused) {
   HttpsServer other(specialCa.string());  // a CA that did not issue the demo service's certificate
   agent.environment["SHELVO_CA_FILE"] = specialCa.string();
@@ -195,40 +174,6 @@ TEST_F(InstallTest, TheBundleIdentifierIsSentAsItStands) {
       << requests[0]["target"];
   EXPECT_TRUE(requests[1]["target"].get<std::string>().starts_with("/apps/./y?notification="))
       << requests[1]["target"];
-}
-
-TEST_F(InstallTest, TheTimeoutIsAnIdleTimeoutNotATotal) {
-  // One byte every 2 s, longer than the 5 s timeout in all: never idle for 5 s, so it succeeds,
-  // though it averages less than a byte a second.
-  std::string sealed = demo::sealText("echo trickled", DecryptionKeys::keyText);
-  using std::chrono::milliseconds;
-  TricklingHttpsServer slow(specialCa.string(), {{milliseconds(0), sealed.substr(0, 1)},
-                                                 {milliseconds(2000), sealed.substr(1, 1)},
-                                                 {milliseconds(2000), sealed.substr(2, 1)},
-                                                 {milliseconds(2000), sealed.substr(3)}});
-  agent.environment["SHELVO_SERVICE_URL"] = slow.url();
-  agent.environment["SHELVO_CA_FILE"] = specialCa.string();
-  agent.environment["SHELVO_TEST_REQUEST_TIMEOUT"] = "5";
-  auto result = agent.run({"--install", "com.example.app"});
-  EXPECT_EQ(result.exitStatus, 0) << result.out;
-  EXPECT_EQ(result.out, "trickled\n");
-}
-
-TEST_F(InstallTest, AServerThatFallsSilentMidAnswerTimesOut) {
-  using std::chrono::milliseconds;
-  TricklingHttpsServer silent(specialCa.string(),
-                              {{milliseconds(0), "A"}, {milliseconds(4000), "AAA"}});
-  agent.environment["SHELVO_SERVICE_URL"] = silent.url();
-  agent.environment["SHELVO_CA_FILE"] = specialCa.string();
-  agent.environment["SHELVO_TEST_REQUEST_TIMEOUT"] = "1";
-  auto install = agent.run({"--install", "com.example.app"});
-  EXPECT_EQ(install.exitStatus, 20);
-  EXPECT_EQ(install.out, "Failed to get install information: The request timed out.\n");
-}
-
-TEST(RequestTimeout, IsSixtySecondsUnlessATestShortensIt) {
-  EXPECT_EQ(kRequestTimeout, std::chrono::seconds(60));
-  EXPECT_EQ(platform::URLRequest{}.timeoutInterval, std::chrono::seconds(60));
 }
 
 }  // namespace

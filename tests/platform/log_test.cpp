@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "tests/support/capture.h"
 #include "platform/log/log_format.h"
 #include "platform/log/logger.h"
 #include "platform/system/files.h"
@@ -35,7 +36,7 @@ TEST(LogFormat, PrivateArgumentsAreRedactedUnlessRevealed) {
 }
 
 TEST(Logger, CarriesSubsystemCategoryAndLevelAndKeepsMessagesByteExact) {
-  auto sink = std::make_shared<CaptureSink>();
+  auto sink = std::make_shared<test::CaptureSink>();
   Logger logger(LogConfig{sink, false}, "ostrel.shelvo", "Agent");
   logger.debug("one");
   logger.log("%{public}s", {"two\nlines\n"});

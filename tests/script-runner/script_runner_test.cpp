@@ -1,4 +1,5 @@
 #include "shared/script-runner/script_runner.h"
+#include "tests/support/capture.h"
 
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -17,8 +18,8 @@
 namespace shelvo {
 namespace {
 
-using platform::CapturedConsole;
-using platform::CaptureSink;
+using test::CapturedConsole;
+using test::CaptureSink;
 
 class ScriptRunnerTest : public ::testing::Test {
  protected:
@@ -137,14 +138,17 @@ TEST_F(ScriptRunnerTest, ALargeScriptRunsAndNeverAppearsInAnyCommandLine) {
   std::string script = "# " + marker + "\n: '" + std::string(2 * 1024 * 1024, 'x') + "'\n";
   script += "sleep 0.5; echo done";
   std::atomic<bool> finished = false;
-  std::thread run([&] {
+  std::jthread run([&] {
     runner().runScript(script, "Installing app...");
     finished = true;
   });
   bool seen = false;
   while (!finished) {
-    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-      std::ifstream cmdline(entry.path() / "cmdline", std::ios::binary);
+    // Processes come and go while /proc is listed: a vanished entry ends this pass, not the test.
+    std::error_code error;
+    for (std::filesystem::directory_iterator entry("/proc", error), end; !error && entry != end;
+         entry.increment(error)) {
+      std::ifstream cmdline(entry->path() / "cmdline", std::ios::binary);
       std::string text((std::istreambuf_iterator<char>(cmdline)), {});
       if (text.find(marker) != std::string::npos) seen = true;
     }

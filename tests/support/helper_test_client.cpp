@@ -60,7 +60,7 @@ std::vector<HelperClient> openMore(const std::string& socket, int count, std::st
   for (int i = 0; i < count; ++i) {
     auto extra = HelperClient::connect(socket);
     if (!extra) break;
-    if (!prefix.empty() && !extra->sendRaw(prefix)) break;
+    if (!prefix.empty() && !shelvo::platform::sendAll(extra->fd(), prefix)) break;
     held.push_back(std::move(*extra));
   }
   return held;
@@ -131,14 +131,15 @@ int main(int argc, char** argv) {
       return 1;
     } else if (action == "oversize") {
       const unsigned char header[4] = {0x04, 0x00, 0x00, 0x01};  // 64 MiB + 1
-      connected().sendRaw(std::string_view(reinterpret_cast<const char*>(header), 4));
+      shelvo::platform::sendAll(connected().fd(),
+                                std::string_view(reinterpret_cast<const char*>(header), 4));
       printReply(connected().awaitReply(1));
     } else if (action == "badtype") {
-      connected().sendRaw(requestWithNumericCommand());
+      shelvo::platform::sendAll(connected().fd(), requestWithNumericCommand());
       printReply(connected().awaitReply(1));
     } else if (action.starts_with("deep:")) {
       auto payload = shelvo::test::deepBinaryPlist(std::stoul(action.substr(5)));
-      connected().sendRaw(shelvo::platform::encodeFrame(payload));
+      shelvo::platform::sendAll(connected().fd(), shelvo::platform::encodeFrame(payload));
       printReply(connected().awaitReply(1));
     } else if (action.starts_with("idle:")) {
       connected();

@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 
+#include "tests/support/capture.h"
 #include "agent/agent_platform.h"
 #include "tests/support/temp_dir.h"
 
@@ -16,8 +17,8 @@ struct ProcessEnded {
 // An agent platform for unit tests: a scratch root, captured log and console, macOS 13, and a
 // process end that throws ProcessEnded.
 inline AgentPlatform makeTestAgentPlatform(const TempDir& root,
-                                           std::shared_ptr<platform::CaptureSink> sink,
-                                           std::shared_ptr<platform::CapturedConsole> console,
+                                           std::shared_ptr<test::CaptureSink> sink,
+                                           std::shared_ptr<test::CapturedConsole> console,
                                            const std::string& userName = "root",
                                            const std::string& home = "/root") {
   AgentPlatform platform;
