@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "agent/agent_platform.h"
-#include "agent/records/run_record.h"
+#include "shared/records/run_record.h"
 #include "platform/bundle/bundle.h"
 #include "platform/defaults/preferences.h"
 #include "platform/http/url_session.h"

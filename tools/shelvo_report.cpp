@@ -5,7 +5,7 @@
 #include <iostream>
 #include <string>
 
-#include "agent/records/run_record.h"
+#include "shared/records/run_record.h"
 #include "platform/log/log_format.h"
 #include "platform/system/root_prefix.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "agent/records/run_record.h"
+#include "shared/records/run_record.h"
 #include "platform/result.h"
 
 namespace shelvo {

@@ -5,14 +5,9 @@
 #include <string_view>
 
 #include "platform/log/logger.h"
+#include "shared/sealing/decryption_keys.h"
 
 namespace shelvo {
-
-// The key the app service seals its answers with.
-class DecryptionKeys {
- public:
-  static constexpr std::string_view keyText = "Vd8Kp2Lq.Wz5Rt.Jm4Xb7@Nc3Hs6Gy9F";
-};
 
 // Opens a service answer: Base64 text of an AES-256-GCM sealed box (nonce, ciphertext, tag)
 // whose plaintext is the script as UTF-8. Every failure is logged and yields nothing.

@@ -54,22 +54,31 @@ Result<ListenerSocket> ListenerSocket::fromSocketActivation() {
 }
 
 Result<ListenerSocket> ListenerSocket::bind(const std::filesystem::path& path) {
+  // Bound and listening under a name of its own first, then renamed into place: a client that
+  // finds the socket can connect at once, never between bind and listen.
+  std::filesystem::path staging = path;
+  staging += '.';
+  staging += std::to_string(::getpid());
+  staging += ".new";
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
-  if (path.string().size() >= sizeof address.sun_path)
+  if (staging.string().size() >= sizeof address.sun_path)
     return Error{"socket path too long: " + path.string()};
-  std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+  std::strncpy(address.sun_path, staging.c_str(), sizeof address.sun_path - 1);
   if (auto made = makeFolders(path.parent_path(), 0755); !made) return made.error();
   UniqueFd socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
   if (!socket) return errnoError("cannot create socket");
   passCredentials(socket.get());
-  ::unlink(path.c_str());
+  ::unlink(staging.c_str());
   if (::bind(socket.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
     return errnoError("cannot bind " + path.string());
   }
-  ::chmod(path.c_str(), 0666);
-  if (::listen(socket.get(), SOMAXCONN) != 0)
-    return errnoError("cannot listen on " + path.string());
+  ::chmod(staging.c_str(), 0666);
+  if (::listen(socket.get(), SOMAXCONN) != 0 || ::rename(staging.c_str(), path.c_str()) != 0) {
+    auto error = errnoError("cannot listen on " + path.string());
+    ::unlink(staging.c_str());
+    return error;
+  }
   return ListenerSocket(std::move(socket));
 }
 

@@ -1,6 +1,6 @@
 // Run records and the metrics built from them, without the agent around them.
 #include "tests/support/capture.h"
-#include "agent/records/run_record.h"
+#include "shared/records/run_record.h"
 
 #include <gtest/gtest.h>
 

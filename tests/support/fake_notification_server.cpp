@@ -63,7 +63,10 @@ int notify(sd_bus_message* message, void*, sd_bus_error*) {
     } else {
       sd_bus_message_skip(message, "v");
     }
-    line += (first ? "" : ",") + json(key) + ":" + value;
+    line += first ? "" : ",";
+    line += json(key);
+    line += ":";
+    line += value;
     first = false;
     sd_bus_message_exit_container(message);
   }

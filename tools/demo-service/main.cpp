@@ -6,7 +6,7 @@
 #include <iostream>
 #include <thread>
 
-#include "agent/service/decryption_manager.h"
+#include "shared/sealing/decryption_keys.h"
 #include "tools/demo-service/app_service.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "agent/records/run_record.h"
+#include "shared/records/run_record.h"
 
 #include <unistd.h>
 
