@@ -3,11 +3,9 @@
 #include "platform/log/journal_stream.h"
 #include "platform/log/log_sink.h"
 
-#include "platform/system/process_exit.h"
-
 namespace shelvo {
 
-AgentPlatform AgentPlatform::fromEnvironment() {
+AgentPlatform AgentPlatform::fromEnvironment(std::shared_ptr<platform::Env> env) {
   AgentPlatform platform;
   platform.root = platform::RootPrefix::fromEnvironment();
   platform.log = platform::LogConfig::fromEnvironment("shelvo");
@@ -16,13 +14,12 @@ AgentPlatform AgentPlatform::fromEnvironment() {
   platform.echoLoggedLines =
       !(platform::standardOutputIsJournal() &&
         dynamic_cast<const platform::JournalSink*>(platform.log.sink.get()) != nullptr);
-  platform.sleeper = std::make_shared<platform::RealSleeper>();
   platform.user = platform::effectiveUserAccount();
   platform.operatingSystemVersion = platform::runningOperatingSystemVersion();
   platform.mainBundle = platform::Bundle::mainBundle();
   platform.urlSession = platform::URLSessionConfiguration::fromEnvironment();
-  platform.now = [] { return std::chrono::system_clock::now(); };
-  platform.endProcess = [](int status) { platform::endProcess(status); };
+  platform.serviceURL = env->variable("SHELVO_SERVICE_URL");
+  platform.env = std::move(env);
   return platform;
 }
 

@@ -7,18 +7,19 @@
 #include <string>
 
 #include "platform/bundle/bundle.h"
+#include "platform/env/env.h"
 #include "platform/http/url_session.h"
 #include "platform/log/logger.h"
 #include "platform/system/console.h"
 #include "platform/system/os_version.h"
 #include "platform/system/root_prefix.h"
-#include "platform/system/sleeper.h"
 #include "platform/system/user.h"
 
 namespace shelvo {
 
 // Everything the agent takes from the system it runs on, gathered at process entry. Tests build
-// one by hand to run the agent against a scratch root, a captured console or a fake clock.
+// one by hand to run the agent against a scratch root, a captured console or an Env of their
+// own.
 struct AgentPlatform {
   platform::RootPrefix root{"/"};
   platform::LogConfig log;
@@ -28,17 +29,17 @@ struct AgentPlatform {
   // False when standard output is the journal the log also goes to (a systemd service): a line
   // that is logged is then not printed too, so the journal holds each line once.
   bool echoLoggedLines = true;
-  std::shared_ptr<platform::Sleeper> sleeper;
   platform::UserAccount user;
   platform::OperatingSystemVersion operatingSystemVersion;
   std::optional<platform::Bundle> mainBundle;
   std::string zshPath = "/bin/zsh";
   platform::URLSessionConfiguration urlSession;
-  std::function<std::chrono::system_clock::time_point()> now;
-  // Ends the process; never returns.
-  std::function<void(int)> endProcess;
+  // SHELVO_SERVICE_URL, when set.
+  std::optional<std::string> serviceURL;
+  // The operating system: files, time, the end of the process, services.
+  std::shared_ptr<platform::Env> env;
 
-  static AgentPlatform fromEnvironment();
+  static AgentPlatform fromEnvironment(std::shared_ptr<platform::Env> env);
 };
 
 }  // namespace shelvo

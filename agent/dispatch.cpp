@@ -120,7 +120,7 @@ std::optional<std::string> ShelvoAgentController::awaitAuthorization() {
     }
     printAndLog(platform::LogLevel::Default,
                 "Authorization not found yet, waiting max 5 minutes...");
-    platform_.sleeper->sleepFor(kAuthorizationRetryDelay);
+    platform_.env->sleepFor(kAuthorizationRetryDelay);
   }
   auto authorization = readAuthorization();
   if (!authorization) {

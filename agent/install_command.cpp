@@ -12,11 +12,10 @@ void ShelvoAgentController::installApp(const std::string& bundleIdentifier, bool
   bool pontiq = std::find(arguments.begin(), arguments.end(), "--pontiq") != arguments.end();
   std::string script = requestInstallInformation(bundleIdentifier, notification, dock, progress,
                                                  updateAction, pontiq, authorization);
-  try {
-    runScript(script, "Installing app...");
-  } catch (const ScriptLaunchError& error) {
-    agentLogger.error("Error installing %{public}s: %s", {bundleIdentifier, error.what()});
-    echo("Error installing " + bundleIdentifier + ": " + error.what());
+  if (auto ran = runScript(script, "Installing app..."); !ran) {
+    const std::string& why = ran.error().message;
+    agentLogger.error("Error installing %{public}s: %s", {bundleIdentifier, why});
+    echo("Error installing " + bundleIdentifier + ": " + why);
     exit(23);
   }
 }

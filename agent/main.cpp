@@ -6,7 +6,8 @@
 int main(int argc, char** argv) {
   // A closed standard output must not end an install half way.
   std::signal(SIGPIPE, SIG_IGN);
-  static shelvo::ShelvoAgentController controller(shelvo::AgentPlatform::fromEnvironment(),
-                                                  std::vector<std::string>(argv, argv + argc));
+  static shelvo::ShelvoAgentController controller(
+      shelvo::AgentPlatform::fromEnvironment(std::make_shared<shelvo::platform::PosixEnv>()),
+      std::vector<std::string>(argv, argv + argc));
   controller.dispatchCommandLine();
 }

@@ -73,9 +73,13 @@ std::string ShelvoAgentController::agentBuild() const {
   return "Unknown";
 }
 
-void ShelvoAgentController::runScript(std::string_view script, std::string_view progressMessage) {
-  std::int32_t status = scriptRunner_.runScript(script, progressMessage);
-  if (runRecord_) runRecord_->scriptStatus = status;
+platform::Status ShelvoAgentController::runScript(std::string_view script,
+                                                  std::string_view progressMessage) {
+  auto outcome = scriptRunner_.runScript(script, progressMessage);
+  if (!outcome) return outcome.error();
+  if (!outcome->ran()) exit(outcome->refusalStatus());
+  if (runRecord_) runRecord_->scriptStatus = outcome->exitStatus;
+  return platform::success();
 }
 
 void ShelvoAgentController::beginRun(const std::string& command,
@@ -95,15 +99,15 @@ void ShelvoAgentController::beginRun(const std::string& command,
   runRecord_ = RunRecord{};
   runRecord_->command = command;
   runRecord_->bundleIdentifier = std::move(bundleIdentifier);
-  runRecord_->started = platform_.now();
+  runRecord_->started = platform_.env->now();
 }
 
 void ShelvoAgentController::finishRun(int status) {
-  runRecord_->ended = platform_.now();
+  runRecord_->ended = platform_.env->now();
   runRecord_->agentStatus = status;
   scriptOutput_->copyInto(*runRecord_);
   auto folder = runRecordFolder(platform_.root.resolve("/"));
-  if (auto stored = storeRunRecord(*runRecord_, folder); !stored) {
+  if (auto stored = storeRunRecord(*platform_.env, *runRecord_, folder); !stored) {
     agentLogger.error("Cannot store the run record: %{public}s", {stored.error().message});
   }
   runRecord_.reset();
@@ -111,7 +115,7 @@ void ShelvoAgentController::finishRun(int status) {
 }
 
 void ShelvoAgentController::publishFleetMetrics() {
-  if (auto published = publishMetrics(platform_.root.resolve("/")); !published) {
+  if (auto published = publishMetrics(*platform_.env, platform_.root.resolve("/")); !published) {
     agentLogger.error("Cannot write the metrics file: %{public}s", {published.error().message});
   }
 }
@@ -131,7 +135,7 @@ void ShelvoAgentController::printAndLog(platform::LogLevel level, std::string_vi
 
 void ShelvoAgentController::exit(int status) {
   if (runRecord_) finishRun(status);
-  platform_.endProcess(status);
+  platform_.env->endProcess(status);
   std::abort();  // endProcess never returns
 }
 

@@ -7,13 +7,13 @@
 #include <vector>
 
 #include "agent/agent_platform.h"
-#include "shared/records/run_record.h"
 #include "platform/bundle/bundle.h"
 #include "platform/defaults/preferences.h"
 #include "platform/http/url_session.h"
 #include "platform/log/logger.h"
 #include "platform/notifications/notification_center.h"
 #include "platform/system/run_lock.h"
+#include "shared/records/run_record.h"
 #include "shared/script-runner/script_runner.h"
 
 namespace shelvo {
@@ -46,7 +46,9 @@ class ShelvoAgentController {
   void printUpdateScheduleStatus();
   void checkForUpdates();
 
-  void runScript(std::string_view script, std::string_view progressMessage);
+  // Runs a script from the service; a script zsh refuses ends the process with 50 or 51. An
+  // error when the script's process could not be started.
+  platform::Status runScript(std::string_view script, std::string_view progressMessage);
 
   // Service requests: each blocks until the answer is classified and returns the opened
   // script; every failure ends the process from the completion handler.

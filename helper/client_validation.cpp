@@ -1,11 +1,10 @@
 #include "helper/client_validation.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 
 #include "platform/codesign/hardened_runtime.h"
 #include "platform/codesign/security_status.h"
+#include "platform/env/env.h"
 
 namespace shelvo {
 namespace {
@@ -19,9 +18,9 @@ std::string statusText(int status) {
 
 // The executable and its signature must be files only root can change, or another user could
 // swap them between this check and the next exec.
-platform::Status checkProtectedCode(const std::filesystem::path& executable) {
+platform::Status checkProtectedCode(const platform::Path& executable) {
   if (auto file = platform::checkProtectedFile(executable); !file) return file;
-  std::filesystem::path signature = executable;
+  platform::Path signature = executable;
   signature += ".sig";
   auto protectedSignature = platform::checkProtectedFile(signature);
   // A missing signature is reported by the signature check, as an unsigned client.
@@ -75,7 +74,7 @@ std::optional<AdmittedClient> admitClient(const platform::PeerSocket& connection
     logger.error(kRefusal, {files.error().message});
     return std::nullopt;
   }
-  std::filesystem::path signatureFile = code.path;
+  platform::Path signatureFile = code.path;
   signatureFile += ".sig";
   platform::SigningInformation signing;
   status = platform::verifyCodeSignature(code.executable.get(), signatureFile, anchors, signing);
@@ -92,9 +91,9 @@ std::optional<AdmittedClient> admitClient(const platform::PeerSocket& connection
     return std::nullopt;
   }
   // The file checked, not whatever the process runs by now.
-  struct stat checked {};
-  if (::fstat(code.executable.get(), &checked) != 0) return std::nullopt;
-  return AdmittedClient{peer, platform::ExecutableIdentity{checked.st_dev, checked.st_ino}};
+  auto identity = platform::fileIdentity(code.executable.get());
+  if (!identity) return std::nullopt;
+  return AdmittedClient{peer, *identity};
 }
 
 }  // namespace shelvo

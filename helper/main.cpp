@@ -1,8 +1,8 @@
 #include <csignal>
 
 #include "helper/shelvo_helper.h"
+#include "platform/env/env.h"
 #include "platform/system/descriptor_limit.h"
-#include "platform/system/process_exit.h"
 
 // The property lists the helper carries, in sections of its own (readelf -p .shelvo.info_plist).
 asm(".pushsection .shelvo.launchd_plist, \"a\"\n"
@@ -17,6 +17,7 @@ asm(".pushsection .shelvo.launchd_plist, \"a\"\n"
     ".popsection\n");
 
 int main() {
+  shelvo::platform::PosixEnv env;
   // A client that goes away must never end the helper through a write.
   std::signal(SIGPIPE, SIG_IGN);
   shelvo::platform::raiseDescriptorLimit();
@@ -30,10 +31,9 @@ int main() {
         shelvo::platform::ListenerSocket::bind(root.resolve("/run/ostrel.shelvo.helper.sock"));
   if (!listener) {
     logger.error("%{public}s", {listener.error().message});
-    shelvo::platform::endProcess(1);
+    env.endProcess(1);
   }
   static shelvo::ShelvoHelper helper(std::move(*listener), logger, root);
   helper.resume();
-  helper.runUntilQuit();
-  shelvo::platform::endProcess(0);
+  env.endProcess(helper.runUntilQuit());
 }

@@ -36,13 +36,15 @@ void ShelvoHelper::resume() {
   std::thread([this] { listen(); }).detach();
 }
 
-void ShelvoHelper::runUntilQuit() {
+int ShelvoHelper::runUntilQuit() {
   auto slice = std::chrono::duration_cast<std::chrono::milliseconds>(shouldQuitCheckInterval);
   std::unique_lock lock(mutex_);
   while (!shouldQuit_) quitSignal_.wait_for(lock, slice);
+  return exitStatus_;
 }
 
-void ShelvoHelper::quit() {
+void ShelvoHelper::quit(int status) {
+  if (!shouldQuit_) exitStatus_ = status;
   shouldQuit_ = true;
   quitSignal_.notify_all();
 }
@@ -184,10 +186,15 @@ void ShelvoHelper::connectionInvalidated(const std::shared_ptr<Connection>& conn
 
 void ShelvoHelper::executeScriptWithCommand(const std::string& command,
                                             const std::function<void(std::int32_t)>& completion) {
-  try {
-    runner_.runScript(command, completion);
-  } catch (const ScriptLaunchError& error) {
-    logger_.error("Error: %{public}s", {error.what()});
+  auto outcome = runner_.runScript(command);
+  if (!outcome) {
+    logger_.error("Error: %{public}s", {outcome.error().message});
+  } else if (!outcome->ran()) {
+    // A script zsh refuses ends the helper, and its client gets no reply.
+    std::lock_guard lock(mutex_);
+    quit(outcome->refusalStatus());
+  } else {
+    completion(outcome->exitStatus);
   }
 }
 

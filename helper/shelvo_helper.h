@@ -31,7 +31,8 @@ class ShelvoHelper {
   // Starts accepting connections on a thread of its own.
   void resume();
   // Blocks the caller in slices of shouldQuitCheckInterval until the helper is to end.
-  void runUntilQuit();
+  // Waits until the helper is done; returns the status it ends with.
+  int runUntilQuit();
 
   void executeScriptWithCommand(const std::string& command,
                                 const std::function<void(std::int32_t)>& completion);
@@ -50,7 +51,8 @@ class ShelvoHelper {
   void refused(const std::shared_ptr<Connection>& connection);
   void connectionInvalidated(const std::shared_ptr<Connection>& connection);
   void quitIfNobodyIsLeft();
-  void quit();
+  // Called with mutex_ held.
+  void quit(int status = 0);
 
   platform::ListenerSocket listener_;
   platform::Logger logger_;
@@ -63,6 +65,7 @@ class ShelvoHelper {
   std::vector<std::shared_ptr<Connection>> connections_;  // admitted
   std::size_t admissions_ = 0;                            // being checked
   std::atomic<bool> shouldQuit_{false};
+  int exitStatus_ = 0;
 };
 
 }  // namespace shelvo

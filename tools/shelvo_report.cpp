@@ -5,9 +5,9 @@
 #include <iostream>
 #include <string>
 
-#include "shared/records/run_record.h"
 #include "platform/log/log_format.h"
 #include "platform/system/root_prefix.h"
+#include "shared/records/run_record.h"
 
 namespace {
 
@@ -39,7 +39,8 @@ int main(int argc, char** argv) {
     }
   }
   auto root = shelvo::platform::RootPrefix::fromEnvironment();
-  auto records = shelvo::loadRunRecords(shelvo::runRecordFolder(root.resolve("/")));
+  auto records = shelvo::loadRunRecords(shelvo::platform::PosixEnv(),
+                                        shelvo::runRecordFolder(root.resolve("/")));
   if (records.size() > last) records.erase(records.begin(), records.end() - last);
   if (json) {
     std::cout << "[";

@@ -1,4 +1,3 @@
-#include <sys/stat.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -37,8 +36,8 @@ std::string pathExtension(std::string_view url) {
 enum DeliveryStatus : int { kDelivered = 0, kNoServer = 1, kNotDelivered = 2 };
 
 // In the child: the user's own session bus, then the server on it.
-int deliverOnUsersBus(const std::filesystem::path& bus,
-                      const platform::NotificationContent* content, const std::string& identifier) {
+int deliverOnUsersBus(const platform::Path& bus, const platform::NotificationContent* content,
+                      const std::string& identifier) {
   ::setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + bus.string()).c_str(), 1);
   platform::NotificationCenter center;
   if (center.authorizationStatus() != platform::NotificationAuthorization::Authorized)
@@ -60,16 +59,16 @@ void ShelvoAgentController::postNotification(const std::string& title,
   }
   // The settings are asked first and answered before anything is shown, so a denied
   // authorisation never races the rest.
-  platform::NotificationCenter center;
-  if (center.authorizationStatus() == platform::NotificationAuthorization::Authorized) {
+  auto center = platform_.env->notificationCenter();
+  if (center->authorizationStatus() == platform::NotificationAuthorization::Authorized) {
     notifierLogger.debug("Notification authorization are already granted");
   } else {
     notifierLogger.error("Notification authorization denied");
     exit(0);
   }
   auto content = notificationContent(title, subtitle, body, icon);
-  center.add(platform::makeUUIDString(), content);
-  platform_.sleeper->sleepFor(kDeliveryPause);
+  center->add(platform::makeUUIDString(), content);
+  platform_.env->sleepFor(kDeliveryPause);
 }
 
 void ShelvoAgentController::postToDesktopSessions(const std::string& title,
@@ -109,7 +108,7 @@ void ShelvoAgentController::postToDesktopSessions(const std::string& title,
       notifierLogger.error("Failed to post the notification to session %{public}s", {session.id});
     }
   }
-  platform_.sleeper->sleepFor(kDeliveryPause);
+  platform_.env->sleepFor(kDeliveryPause);
 }
 
 platform::NotificationContent ShelvoAgentController::notificationContent(
@@ -138,23 +137,21 @@ void ShelvoAgentController::attachIcon(const std::string& iconURL,
   std::binary_semaphore downloaded{0};
   platform::URLRequest request;
   request.url = iconURL;
-  platform::URLSession(platform_.urlSession)
-      .downloadTask(std::move(request), [&](platform::DownloadTaskResult result) {
+  platform_.env->downloadTask(
+      platform_.urlSession, std::move(request), [&](platform::DownloadTaskResult result) {
         if (result.error) {
           notifierLogger.error("Failed to download icon from URL");
           notifierLogger.error("%s", {result.error->localizedDescription});
         }
         if (result.location) {
           std::string uniqueName = platform::globallyUniqueString();
-          std::filesystem::path destination =
-              std::filesystem::temp_directory_path() / (uniqueName + "." + extension);
-          std::error_code moveError;
-          std::filesystem::rename(*result.location, destination, moveError);
+          platform::Path destination =
+              platform_.env->temporaryFolder() / (uniqueName + "." + extension);
+          auto moved = platform_.env->renameFile(*result.location, destination);
           // The desktop user's notification server reads the file.
-          if (!moveError) ::chmod(destination.c_str(), 0644);
-          auto attachment = moveError
-                                ? platform::Result<platform::NotificationAttachment>(
-                                      platform::Error{moveError.message()})
+          if (moved) moved = platform_.env->setMode(destination, 0644);
+          auto attachment = !moved
+                                ? platform::Result<platform::NotificationAttachment>(moved.error())
                                 : platform::makeNotificationAttachment(uniqueName, destination);
           if (attachment) {
             content.attachments = {*attachment};

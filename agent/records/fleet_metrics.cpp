@@ -1,21 +1,17 @@
 #include "agent/records/fleet_metrics.h"
 
-#include <sys/stat.h>
-
 #include <charconv>
 #include <map>
-
-#include "platform/system/files.h"
 
 namespace shelvo {
 namespace {
 
-std::filesystem::path stateFolder(const std::filesystem::path& root) {
+platform::Path stateFolder(const platform::Path& root) {
   return root / "var/lib/shelvo";
 }
 
-std::optional<long> storedNumber(const std::filesystem::path& file) {
-  auto text = platform::readFile(file, 64);
+std::optional<long> storedNumber(const platform::Env& env, const platform::Path& file) {
+  auto text = env.readFile(file, 64);
   if (!text) return std::nullopt;
   long value = 0;
   auto [end, error] = std::from_chars(text->data(), text->data() + text->size(), value);
@@ -23,10 +19,11 @@ std::optional<long> storedNumber(const std::filesystem::path& file) {
   return value;
 }
 
-platform::Status storeNumber(const std::filesystem::path& root, const char* name, long value) {
+platform::Status storeNumber(platform::Env& env, const platform::Path& root, const char* name,
+                             long value) {
   auto folder = stateFolder(root);
-  if (auto made = platform::makeFolders(folder, 0755); !made) return made;
-  return platform::replaceFileAtomically(folder / name, std::to_string(value) + "\n", 0644);
+  if (auto made = env.makeFolders(folder, 0755); !made) return made;
+  return env.replaceFile(folder / name, std::to_string(value) + "\n", 0644);
 }
 
 void gauge(std::string& out, const char* name, const char* help) {
@@ -72,30 +69,29 @@ std::string renderMetrics(const FleetState& state) {
   return out;
 }
 
-FleetState loadFleetState(const std::filesystem::path& root) {
+FleetState loadFleetState(const platform::Env& env, const platform::Path& root) {
   FleetState state;
-  state.runs = loadRunRecords(runRecordFolder(root));
-  state.updatesAvailable = storedNumber(stateFolder(root) / "updates-available");
-  if (auto enabled = storedNumber(stateFolder(root) / "schedule-enabled"))
+  state.runs = loadRunRecords(env, runRecordFolder(root));
+  state.updatesAvailable = storedNumber(env, stateFolder(root) / "updates-available");
+  if (auto enabled = storedNumber(env, stateFolder(root) / "schedule-enabled"))
     state.scheduleEnabled = *enabled != 0;
   return state;
 }
 
-platform::Status storeUpdatesAvailable(const std::filesystem::path& root, long count) {
-  return storeNumber(root, "updates-available", count);
+platform::Status storeUpdatesAvailable(platform::Env& env, const platform::Path& root, long count) {
+  return storeNumber(env, root, "updates-available", count);
 }
 
-platform::Status storeScheduleEnabled(const std::filesystem::path& root, bool enabled) {
-  return storeNumber(root, "schedule-enabled", enabled ? 1 : 0);
+platform::Status storeScheduleEnabled(platform::Env& env, const platform::Path& root,
+                                      bool enabled) {
+  return storeNumber(env, root, "schedule-enabled", enabled ? 1 : 0);
 }
 
-platform::Status publishMetrics(const std::filesystem::path& root) {
+platform::Status publishMetrics(platform::Env& env, const platform::Path& root) {
   auto folder = root / "var/lib/prometheus/node-exporter";
-  struct stat info {};
-  if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return platform::success();
+  if (!env.isFolder(folder)) return platform::success();
   // The collector reads *.prom; the temporary file beside it has another name until renamed.
-  return platform::replaceFileAtomically(folder / "shelvo.prom",
-                                         renderMetrics(loadFleetState(root)), 0644);
+  return env.replaceFile(folder / "shelvo.prom", renderMetrics(loadFleetState(env, root)), 0644);
 }
 
 }  // namespace shelvo

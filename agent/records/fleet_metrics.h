@@ -1,12 +1,11 @@
 #pragma once
 
-#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "shared/records/run_record.h"
 #include "platform/result.h"
+#include "shared/records/run_record.h"
 
 namespace shelvo {
 
@@ -22,12 +21,12 @@ struct FleetState {
 std::string renderMetrics(const FleetState& state);
 
 // The state kept between runs under $SHELVO_ROOT/var/lib/shelvo, and the runs recorded there.
-FleetState loadFleetState(const std::filesystem::path& root);
-platform::Status storeUpdatesAvailable(const std::filesystem::path& root, long count);
-platform::Status storeScheduleEnabled(const std::filesystem::path& root, bool enabled);
+FleetState loadFleetState(const platform::Env& env, const platform::Path& root);
+platform::Status storeUpdatesAvailable(platform::Env& env, const platform::Path& root, long count);
+platform::Status storeScheduleEnabled(platform::Env& env, const platform::Path& root, bool enabled);
 
 // Rewrites shelvo.prom for node_exporter's textfile collector, atomically, when its folder
 // ($SHELVO_ROOT/var/lib/prometheus/node-exporter) exists; otherwise does nothing.
-platform::Status publishMetrics(const std::filesystem::path& root);
+platform::Status publishMetrics(platform::Env& env, const platform::Path& root);
 
 }  // namespace shelvo

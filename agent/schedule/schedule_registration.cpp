@@ -24,13 +24,13 @@ void ShelvoAgentController::openSystemSettingsLoginItems(const std::string& unit
 void ShelvoAgentController::noteScheduleState(bool enabled) {
   // Only root keeps fleet state; a user's status query changes nothing.
   if (platform_.user.name != "root") return;
-  storeScheduleEnabled(platform_.root.resolve("/"), enabled);
+  storeScheduleEnabled(*platform_.env, platform_.root.resolve("/"), enabled);
   publishFleetMetrics();
 }
 
 void ShelvoAgentController::enableUpdateSchedule() {
-  platform::DaemonService service(deamonPlist, platform_.root);
-  switch (service.status()) {
+  auto service = platform_.env->scheduledService(deamonPlist, platform_.root);
+  switch (service->status()) {
     case ServiceStatus::NotRegistered:
       reportSchedule(LogLevel::Default, "Update schedule is not enabled, trying to enable...");
       break;
@@ -40,7 +40,7 @@ void ShelvoAgentController::enableUpdateSchedule() {
       exit(0);
     case ServiceStatus::RequiresApproval:
       reportSchedule(LogLevel::Default, "Update schedule requires user approval");
-      openSystemSettingsLoginItems(service.unitName());
+      openSystemSettingsLoginItems(service->unitName());
       exit(0);
     case ServiceStatus::NotFound:
       reportSchedule(LogLevel::Error, "Update schedule not found");
@@ -49,7 +49,7 @@ void ShelvoAgentController::enableUpdateSchedule() {
       reportSchedule(LogLevel::Error, "Unknown error while enabling update schedule");
       exit(0);
   }
-  if (auto error = service.registerService()) {
+  if (auto error = service->registerService()) {
     launchDaemonLogger.error("Error enabling update schedule");
     launchDaemonLogger.error("%{public}@", {error->fullDescription});
     echo("Error enabling update schedule");
@@ -62,8 +62,8 @@ void ShelvoAgentController::enableUpdateSchedule() {
 }
 
 void ShelvoAgentController::disableUpdateSchedule() {
-  platform::DaemonService service(deamonPlist, platform_.root);
-  if (auto error = service.unregisterService()) {
+  auto service = platform_.env->scheduledService(deamonPlist, platform_.root);
+  if (auto error = service->unregisterService()) {
     launchDaemonLogger.error("Error disabling update schedule: %{public}s",
                              {error->localizedDescription});
     print("Error disabling update schedule: " + error->localizedDescription);
@@ -75,8 +75,8 @@ void ShelvoAgentController::disableUpdateSchedule() {
 }
 
 void ShelvoAgentController::printUpdateScheduleStatus() {
-  platform::DaemonService service(deamonPlist, platform_.root);
-  switch (service.status()) {
+  auto service = platform_.env->scheduledService(deamonPlist, platform_.root);
+  switch (service->status()) {
     case ServiceStatus::NotRegistered:
       print("Update schedule is disabled. Run 'shelvo --schedule-enable' to enable");
       noteScheduleState(false);

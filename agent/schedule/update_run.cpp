@@ -1,5 +1,4 @@
 #include <cmath>
-#include <ctime>
 #include <limits>
 
 #include "agent/configuration.h"
@@ -9,13 +8,8 @@ namespace shelvo {
 namespace {
 
 // "yyyy-MM-dd HH:mm:ss Z" in the local time zone.
-std::string displayDate(std::int64_t secondsSince1970) {
-  std::time_t time = static_cast<std::time_t>(secondsSince1970);
-  std::tm local{};
-  if (::localtime_r(&time, &local) == nullptr) return std::to_string(secondsSince1970);
-  char text[64];
-  std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S %z", &local);
-  return std::string(text, length);
+std::string displayDate(const platform::Env& env, std::int64_t secondsSince1970) {
+  return env.localTimeText(secondsSince1970, "%Y-%m-%d %H:%M:%S %z");
 }
 
 // Whole hours from the last update to now, truncated toward zero; negative for a last update
@@ -59,12 +53,12 @@ void ShelvoAgentController::runUpdates(bool notification, bool progress, bool sc
   if (never) {
     report(platform::LogLevel::Default, "Last Updated: Never");
   } else {
-    std::string shown = displayDate(lastUpdated);
+    std::string shown = displayDate(*platform_.env, lastUpdated);
     agentLogger.log("Last Updated: %{public}s", {shown});
     echo("Last Updated: " + shown);
   }
 
-  std::int64_t hours = hoursSince(lastUpdated, platform_.now());
+  std::int64_t hours = hoursSince(lastUpdated, platform_.env->now());
   agentLogger.debug("Hours since last update: %ld", {hours});
   echo("Hours since last update: " + std::to_string(hours));
 
@@ -92,11 +86,9 @@ void ShelvoAgentController::runUpdates(bool notification, bool progress, bool sc
   }
   report(platform::LogLevel::Debug, "Downloading update information...");
   std::string script = requestUpdateInformation(notification, progress, authorization);
-  try {
-    runScript(script, "Updating apps...");
-  } catch (const ScriptLaunchError& error) {
-    agentLogger.error("Error running updates: %s", {error.what()});
-    echo(std::string("Error running updates: ") + error.what());
+  if (auto ran = runScript(script, "Updating apps..."); !ran) {
+    agentLogger.error("Error running updates: %s", {ran.error().message});
+    echo("Error running updates: " + ran.error().message);
     exit(23);
   }
   report(platform::LogLevel::Default, "Updates completed!");

@@ -31,7 +31,7 @@ std::string ShelvoAgentController::requestInstallInformation(const std::string& 
                                                              bool progress, bool updateAction,
                                                              bool pontiq,
                                                              const std::string& authorization) {
-  auto endpoint = ShelvoAPIEndpoints::appsEndpoint();
+  auto endpoint = ShelvoAPIEndpoints::appsEndpoint(platform_.serviceURL);
   std::optional<std::string> url;
   if (endpoint) {
     std::string text = *endpoint + "/" + bundleIdentifier +
@@ -53,7 +53,7 @@ std::string ShelvoAgentController::requestInstallInformation(const std::string& 
 
 std::string ShelvoAgentController::requestUpdateInformation(bool notification, bool progress,
                                                             const std::string& authorization) {
-  auto endpoint = ShelvoAPIEndpoints::updateEndpoint();
+  auto endpoint = ShelvoAPIEndpoints::updateEndpoint(platform_.serviceURL);
   if (!endpoint) failToFormURL();
   bool allowRestrictedNetworks =
       defaultsShelvo && (defaultsShelvo->boolForKey(kAllowUpdatesContrainedNetworksKey) ||
@@ -72,7 +72,7 @@ std::string ShelvoAgentController::requestUpdateInformation(bool notification, b
 
 void ShelvoAgentController::failToFormURL() {
   agentLogger.error("Error while encoding download URL");
-  if (!ShelvoAPIEndpoints::baseURL()) {
+  if (!ShelvoAPIEndpoints::baseURL(platform_.serviceURL)) {
     // The operator's own setting: said on both outputs, with how to mend it.
     platform_.errorConsole->printLine(ShelvoAPIEndpoints::kUnusableBaseURLHint);
     print("Error while encoding download URL");
@@ -86,10 +86,9 @@ void ShelvoAgentController::failToFormURL() {
 std::string ShelvoAgentController::awaitAnswer(platform::URLRequest request, Receiver receiver) {
   auto box = std::make_shared<ResultBox>();
   box->url = request.url;
-  platform::URLSession session(platform_.urlSession);
-  session.dataTask(std::move(request), [this, box, receiver](platform::DataTaskResult result) {
-    (this->*receiver)(result, *box);
-  });
+  platform_.env->dataTask(
+      platform_.urlSession, std::move(request),
+      [this, box, receiver](platform::DataTaskResult result) { (this->*receiver)(result, *box); });
   box->signal.acquire();
   return std::move(box->text);
 }

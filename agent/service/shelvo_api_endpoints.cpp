@@ -35,23 +35,25 @@ bool ShelvoAPIEndpoints::isAbsoluteHttpsURL(std::string_view text) {
   return !authority.empty() && authority.front() != ':';
 }
 
-std::optional<std::string> ShelvoAPIEndpoints::baseURL() {
-  const char* configured = std::getenv("SHELVO_SERVICE_URL");
+std::optional<std::string> ShelvoAPIEndpoints::baseURL(
+    const std::optional<std::string>& configured) {
   std::string base =
-      configured != nullptr && *configured != '\0' ? configured : SHELVO_DEFAULT_SERVICE_URL;
+      configured && !configured->empty() ? *configured : std::string(SHELVO_DEFAULT_SERVICE_URL);
   if (!isAbsoluteHttpsURL(base) || !platform::parsesAsURL(base)) return std::nullopt;
   while (base.back() == '/') base.pop_back();  // "https://host/" + "/apps" must not double up
   return base;
 }
 
-std::optional<std::string> ShelvoAPIEndpoints::appsEndpoint() {
-  auto base = baseURL();
+std::optional<std::string> ShelvoAPIEndpoints::appsEndpoint(
+    const std::optional<std::string>& configured) {
+  auto base = baseURL(configured);
   if (!base) return std::nullopt;
   return *base + "/apps";
 }
 
-std::optional<std::string> ShelvoAPIEndpoints::updateEndpoint() {
-  auto base = baseURL();
+std::optional<std::string> ShelvoAPIEndpoints::updateEndpoint(
+    const std::optional<std::string>& configured) {
+  auto base = baseURL(configured);
   if (!base) return std::nullopt;
   return *base + "/apps/update";
 }

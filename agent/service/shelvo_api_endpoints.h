@@ -6,13 +6,13 @@
 
 namespace shelvo {
 
-// The app service's URLs, built on its base URL: SHELVO_SERVICE_URL, or the one set at build
-// time. Absent when the base is not an absolute https:// URL.
+// The app service's URLs, built on its base URL: the configured one (SHELVO_SERVICE_URL), or
+// the one set at build time. Absent when the base is not an absolute https:// URL.
 class ShelvoAPIEndpoints {
  public:
-  static std::optional<std::string> baseURL();
-  static std::optional<std::string> appsEndpoint();
-  static std::optional<std::string> updateEndpoint();
+  static std::optional<std::string> baseURL(const std::optional<std::string>& configured);
+  static std::optional<std::string> appsEndpoint(const std::optional<std::string>& configured);
+  static std::optional<std::string> updateEndpoint(const std::optional<std::string>& configured);
 
   // What the operator is told when the base URL is unusable.
   static constexpr const char* kUnusableBaseURLHint =

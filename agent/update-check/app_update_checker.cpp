@@ -24,9 +24,8 @@ std::optional<platform::Preferences> openShelvoSuite(const AgentPlatform& platfo
 
 // Apps on other volumes and inside home folders are not reported. The location is judged below
 // the root prefix, so a scratch root in a home folder does not hide everything.
-bool isInIgnoredLocation(const std::filesystem::path& bundlePath,
-                         const platform::RootPrefix& root) {
-  std::filesystem::path location = bundlePath.lexically_relative(root.root());
+bool isInIgnoredLocation(const platform::Path& bundlePath, const platform::RootPrefix& root) {
+  platform::Path location = bundlePath.lexically_relative(root.root());
   if (location.empty() || *location.begin() == "..") location = bundlePath;
   for (const auto& component : location) {
     if (component == "Volumes" || component == "Users") return true;
@@ -42,13 +41,13 @@ AppUpdateChecker::AppUpdateChecker(const AgentPlatform& platform)
       platform_(platform) {}
 
 void AppUpdateChecker::exit(int status) {
-  platform_.endProcess(status);
-  std::abort();  // endProcess never returns
+  platform_.env->endProcess(status);
+  std::abort();  // a virtual call's [[noreturn]] is not seen through
 }
 
 void AppUpdateChecker::fetchAppList() {
   logger.log("Checking app updates...");
-  auto endpoint = ShelvoAPIEndpoints::appsEndpoint();
+  auto endpoint = ShelvoAPIEndpoints::appsEndpoint(platform_.serviceURL);
   if (!endpoint) {
     // Without a usable service URL there is no list to judge by: say so rather than report
     // "no updates" and overwrite the stored result.
@@ -60,27 +59,27 @@ void AppUpdateChecker::fetchAppList() {
   platform::URLRequest request;
   request.url = *endpoint;
   std::binary_semaphore done{0};
-  platform::URLSession(platform_.urlSession)
-      .dataTask(
-          std::move(request), [this, &done, url = *endpoint](platform::DataTaskResult result) {
-            if (result.error) {
-              const std::string& description = result.error->localizedDescription;
-              platform_.errorConsole->printLine("shelvo: the request to " + url + " failed");
-              logger.error("Failed to get install information: %{public}s", {description});
-              echo("Failed to get install information: " + description);
-              exit(1);
-            }
-            long status = result.response ? result.response->statusCode : 0;
-            if (status != 200) {
-              logger.error("Error getting Shelvo App list. HTTP Error: %{public}ld", {status});
-              echo("Error getting Shelvo App list. HTTP Error: " + std::to_string(status));
-              exit(1);
-            }
-            if (result.data) {
-              if (auto items = decodeShelvoItems(*result.data)) allShelvoItems = std::move(*items);
-            }
-            done.release();
-          });
+  platform_.env->dataTask(
+      platform_.urlSession, std::move(request),
+      [this, &done, url = *endpoint](platform::DataTaskResult result) {
+        if (result.error) {
+          const std::string& description = result.error->localizedDescription;
+          platform_.errorConsole->printLine("shelvo: the request to " + url + " failed");
+          logger.error("Failed to get install information: %{public}s", {description});
+          echo("Failed to get install information: " + description);
+          exit(1);
+        }
+        long status = result.response ? result.response->statusCode : 0;
+        if (status != 200) {
+          logger.error("Error getting Shelvo App list. HTTP Error: %{public}ld", {status});
+          echo("Error getting Shelvo App list. HTTP Error: " + std::to_string(status));
+          exit(1);
+        }
+        if (result.data) {
+          if (auto items = decodeShelvoItems(*result.data)) allShelvoItems = std::move(*items);
+        }
+        done.release();
+      });
   done.acquire();
 }
 
@@ -134,8 +133,7 @@ void AppUpdateChecker::detectUpdates() {
       }
     }
     bool sourceIsMAS = false;
-    std::error_code ignored;
-    if (std::filesystem::exists(platform::appStoreReceiptPath(*bundle), ignored)) {
+    if (platform_.env->exists(platform::appStoreReceiptPath(*bundle))) {
       logger.debug("Install source for %{public}s is Mac App Store or VPP", {identifier});
       sourceIsMAS = true;
       updateAvailable = false;

@@ -9,7 +9,7 @@ void ShelvoAgentController::checkForUpdates() {
   checker.fetchAppList();
   checker.detectUpdates();
   if (platform_.user.name == "root") {
-    storeUpdatesAvailable(platform_.root.resolve("/"),
+    storeUpdatesAvailable(*platform_.env, platform_.root.resolve("/"),
                           static_cast<long>(checker.updatesAvailable.size()));
     publishFleetMetrics();
   }

@@ -41,6 +41,12 @@ int copyGuestCode(pid_t pid, int pidfd, GuestCode& code) {
   return errSecSuccess;
 }
 
+std::optional<ExecutableIdentity> fileIdentity(int fd) {
+  struct stat checked {};
+  if (::fstat(fd, &checked) != 0) return std::nullopt;
+  return ExecutableIdentity{checked.st_dev, checked.st_ino};
+}
+
 std::optional<ExecutableIdentity> executableIdentity(pid_t pid) {
   struct stat info {};
   if (::stat(("/proc/" + std::to_string(pid) + "/exe").c_str(), &info) != 0) return std::nullopt;

@@ -29,6 +29,8 @@ struct ExecutableIdentity {
   bool operator==(const ExecutableIdentity&) const = default;
 };
 std::optional<ExecutableIdentity> executableIdentity(pid_t pid);
+// The identity of an open file.
+std::optional<ExecutableIdentity> fileIdentity(int fd);
 
 // Checks the signature of a file on disk and then, when given, the requirement; a security
 // status.

@@ -28,14 +28,22 @@ struct NotificationContent {
 
 enum class NotificationAuthorization { Authorized, Denied };
 
+// Where notifications go.
+class NotificationPoster {
+ public:
+  virtual ~NotificationPoster() = default;
+  virtual NotificationAuthorization authorizationStatus() = 0;
+  virtual Status add(const std::string& identifier, const NotificationContent& content) = 0;
+};
+
 // The desktop's notification server (org.freedesktop.Notifications) on the caller's session
 // bus. A server that answers means authorised; no bus or no server means denied.
-class NotificationCenter {
+class NotificationCenter final : public NotificationPoster {
  public:
-  NotificationAuthorization authorizationStatus();
+  NotificationAuthorization authorizationStatus() override;
   // Delivers at once: the title is the summary, the subtitle the first line of the body, the
   // attachment the image-path hint.
-  Status add(const std::string& identifier, const NotificationContent& content);
+  Status add(const std::string& identifier, const NotificationContent& content) override;
 
  private:
   std::optional<BusConnection> connection_;

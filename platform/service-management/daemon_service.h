@@ -21,21 +21,31 @@ struct ServiceError {
   std::string fullDescription;       // "name: message"
 };
 
+// A scheduled daemon's registration with the system's service management.
+class ScheduledService {
+ public:
+  virtual ~ScheduledService() = default;
+  virtual const std::string& unitName() const = 0;
+  virtual ServiceStatus status() const = 0;
+  virtual std::optional<ServiceError> registerService() const = 0;
+  virtual std::optional<ServiceError> unregisterService() const = 0;
+};
+
 // A scheduled daemon as a systemd timer: a daemon property list "NAME.plist" is the timer unit
 // "NAME.timer". systemd is reached on its private socket under the root prefix, else on the
 // system bus.
-class DaemonService {
+class DaemonService final : public ScheduledService {
  public:
   DaemonService(const std::string& plistName, RootPrefix root);
 
-  const std::string& unitName() const { return unitName_; }
+  const std::string& unitName() const override { return unitName_; }
   // GetUnitFileState: enabled 1 while the timer also runs, enabled but stopped or disabled 0,
   // masked 2 (an admin blocked it), no unit file 3.
-  ServiceStatus status() const;
+  ServiceStatus status() const override;
   // EnableUnitFiles, Reload, StartUnit, then the start job's result.
-  std::optional<ServiceError> registerService() const;
+  std::optional<ServiceError> registerService() const override;
   // DisableUnitFiles (persistent, then runtime), StopUnit, Reload.
-  std::optional<ServiceError> unregisterService() const;
+  std::optional<ServiceError> unregisterService() const override;
 
  private:
   std::string unitName_;

@@ -36,12 +36,10 @@ std::string fileName(const RunRecord& record) {
 }
 
 // The record files of the folder, oldest first.
-std::vector<std::filesystem::path> recordFiles(const std::filesystem::path& folder) {
-  std::vector<std::filesystem::path> files;
-  std::error_code error;
-  for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
-       it.increment(error)) {
-    if (it->path().extension() == ".json") files.push_back(it->path());
+std::vector<platform::Path> recordFiles(const platform::Env& env, const platform::Path& folder) {
+  std::vector<platform::Path> files;
+  for (auto& entry : env.listFolder(folder)) {
+    if (entry.extension() == ".json") files.push_back(std::move(entry));
   }
   std::sort(files.begin(), files.end());
   return files;
@@ -102,26 +100,24 @@ std::optional<RunRecord> decodeRunRecord(std::string_view text) {
   return record;
 }
 
-std::filesystem::path runRecordFolder(const std::filesystem::path& root) {
+platform::Path runRecordFolder(const platform::Path& root) {
   return root / "var/lib/shelvo/runs";
 }
 
-platform::Status storeRunRecord(const RunRecord& record, const std::filesystem::path& folder,
-                                std::size_t keep) {
-  if (auto made = platform::makeFolders(folder, 0755); !made) return made;
-  auto written =
-      platform::replaceFileAtomically(folder / fileName(record), encodeRunRecord(record), 0644);
+platform::Status storeRunRecord(platform::Env& env, const RunRecord& record,
+                                const platform::Path& folder, std::size_t keep) {
+  if (auto made = env.makeFolders(folder, 0755); !made) return made;
+  auto written = env.replaceFile(folder / fileName(record), encodeRunRecord(record), 0644);
   if (!written) return written;
-  auto files = recordFiles(folder);
-  std::error_code error;
-  for (std::size_t i = 0; i + keep < files.size(); ++i) std::filesystem::remove(files[i], error);
+  auto files = recordFiles(env, folder);
+  for (std::size_t i = 0; i + keep < files.size(); ++i) env.removeFile(files[i]);
   return platform::success();
 }
 
-std::vector<RunRecord> loadRunRecords(const std::filesystem::path& folder) {
+std::vector<RunRecord> loadRunRecords(const platform::Env& env, const platform::Path& folder) {
   std::vector<RunRecord> records;
-  for (const auto& file : recordFiles(folder)) {
-    auto text = platform::readFile(file, kMaxRecordFile);
+  for (const auto& file : recordFiles(env, folder)) {
+    auto text = env.readFile(file, kMaxRecordFile);
     if (!text) continue;
     if (auto record = decodeRunRecord(*text)) records.push_back(std::move(*record));
   }

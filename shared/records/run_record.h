@@ -3,13 +3,13 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
-#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/env/env.h"
 #include "platform/result.h"
 #include "platform/system/console.h"
 
@@ -38,13 +38,13 @@ std::string encodeRunRecord(const RunRecord& record);
 std::optional<RunRecord> decodeRunRecord(std::string_view json);
 
 // $SHELVO_ROOT/var/lib/shelvo/runs
-std::filesystem::path runRecordFolder(const std::filesystem::path& root);
+platform::Path runRecordFolder(const platform::Path& root);
 
 // Writes the record atomically as <started>-<pid>.json and removes the oldest beyond keep.
-platform::Status storeRunRecord(const RunRecord& record, const std::filesystem::path& folder,
-                                std::size_t keep = 100);
+platform::Status storeRunRecord(platform::Env& env, const RunRecord& record,
+                                const platform::Path& folder, std::size_t keep = 100);
 // The stored records, oldest first; unreadable files are left out.
-std::vector<RunRecord> loadRunRecords(const std::filesystem::path& folder);
+std::vector<RunRecord> loadRunRecords(const platform::Env& env, const platform::Path& folder);
 
 // Passes script output on and keeps its byte count and last lines for the run record.
 class OutputRecorder final : public platform::Console {

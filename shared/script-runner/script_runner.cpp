@@ -1,6 +1,5 @@
 #include "shared/script-runner/script_runner.h"
 
-#include "platform/system/process_exit.h"
 #include "shared/script-runner/script_process.h"
 
 namespace shelvo {
@@ -9,53 +8,46 @@ ScriptRunner::ScriptRunner(platform::Logger logger, std::shared_ptr<platform::Co
                            std::string zshPath)
     : logger_(std::move(logger)), console_(std::move(console)), zshPath_(std::move(zshPath)) {}
 
-std::int32_t ScriptRunner::runScript(std::string_view script,
-                                     std::string_view progressMessage) const {
+platform::Result<ScriptOutcome> ScriptRunner::runScript(std::string_view script,
+                                                        std::string_view progressMessage) const {
   logger_.log("%s", {progressMessage});
-  return runValidated(script);
+  return runScript(script);
 }
 
-void ScriptRunner::runScript(std::string_view script,
-                             const std::function<void(std::int32_t)>& completion) const {
-  completion(runValidated(script));
+ScriptOutcome::Kind ScriptRunner::validateScript(int scriptFile) const {
+  auto status = checkScriptSyntax(zshPath_, scriptFile);
+  if (!status) {
+    logger_.error("Error while validating installation information, exiting");
+    return ScriptOutcome::Kind::CheckNotStarted;
+  }
+  if (*status != 0) {
+    logger_.error("Installation information was invalid, exiting");
+    return ScriptOutcome::Kind::InvalidSyntax;
+  }
+  logger_.debug("Installation information is valid");
+  return ScriptOutcome::Kind::Ran;
 }
 
-platform::UniqueFd ScriptRunner::scriptFileOrExit(std::string_view script) const {
+platform::Result<ScriptOutcome> ScriptRunner::runScript(std::string_view script) const {
+  // One sealed copy of the script serves the check and the run.
   auto scriptFile = makeScriptFile(script);
   if (!scriptFile) {
     // Without the file the check cannot start.
     logger_.error("Error while validating installation information, exiting");
-    platform::endProcess(51);
+    return ScriptOutcome{ScriptOutcome::Kind::CheckNotStarted};
   }
-  return std::move(*scriptFile);
-}
-
-void ScriptRunner::validateScript(int scriptFile) const {
-  auto status = checkScriptSyntax(zshPath_, scriptFile);
-  if (!status) {
-    logger_.error("Error while validating installation information, exiting");
-    platform::endProcess(51);
+  if (auto verdict = validateScript(scriptFile->get()); verdict != ScriptOutcome::Kind::Ran) {
+    return ScriptOutcome{verdict};
   }
-  if (*status != 0) {
-    logger_.error("Installation information was invalid, exiting");
-    platform::endProcess(50);
-  }
-  logger_.debug("Installation information is valid");
-}
-
-std::int32_t ScriptRunner::runValidated(std::string_view script) const {
-  // One sealed copy of the script serves the check and the run.
-  platform::UniqueFd scriptFile = scriptFileOrExit(script);
-  validateScript(scriptFile.get());
   // The handler owns copies of the logger and console: it may outlive this call while a
   // background child of the script still writes to the pipe.
-  auto status = executeScript(zshPath_, scriptFile.get(),
+  auto status = executeScript(zshPath_, scriptFile->get(),
                               [logger = logger_, console = console_](std::string_view chunk) {
                                 logger.log("%{public}s", {chunk});
                                 console->printLine(chunk);
                               });
-  if (!status) throw ScriptLaunchError(status.error().message);
-  return *status;
+  if (!status) return status.error();
+  return ScriptOutcome{ScriptOutcome::Kind::Ran, *status};
 }
 
 }  // namespace shelvo

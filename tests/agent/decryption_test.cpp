@@ -1,5 +1,5 @@
-#include "tests/support/capture.h"
 #include "agent/service/decryption_manager.h"
+#include "tests/support/capture.h"
 
 #include <gtest/gtest.h>
 

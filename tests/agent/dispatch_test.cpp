@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "tests/support/capture.h"
 #include "agent/shelvo_agent_controller.h"
+#include "tests/support/capture.h"
 #include "tests/support/test_agent_platform.h"
 
 namespace shelvo {
@@ -9,17 +9,10 @@ namespace {
 
 using test::ProcessEnded;
 
-class CountingSleeper final : public platform::Sleeper {
- public:
-  void sleepFor(std::chrono::seconds duration) override { slept.push_back(duration); }
-  std::vector<std::chrono::seconds> slept;
-};
-
 class DispatchTest : public ::testing::Test {
  protected:
   AgentPlatform platform(const std::string& userName = "root") {
-    AgentPlatform p = test::makeTestAgentPlatform(root, sink, console, userName, "/var/root");
-    p.sleeper = sleeper;
+    AgentPlatform p = test::makeTestAgentPlatform(root, sink, console, userName, "/var/root", env);
     p.operatingSystemVersion = osVersion;
     p.errorConsole = errors;
     return p;
@@ -42,10 +35,9 @@ class DispatchTest : public ::testing::Test {
 
   test::TempDir root;
   std::shared_ptr<test::CaptureSink> sink = std::make_shared<test::CaptureSink>();
-  std::shared_ptr<test::CapturedConsole> console =
-      std::make_shared<test::CapturedConsole>();
+  std::shared_ptr<test::CapturedConsole> console = std::make_shared<test::CapturedConsole>();
   std::shared_ptr<test::CapturedConsole> errors = std::make_shared<test::CapturedConsole>();
-  std::shared_ptr<CountingSleeper> sleeper = std::make_shared<CountingSleeper>();
+  std::shared_ptr<test::TestEnv> env = std::make_shared<test::TestEnv>();
   platform::OperatingSystemVersion osVersion{13, 0, 0};
 };
 
@@ -56,7 +48,7 @@ TEST_F(DispatchTest, TheCredentialIsAwaitedThirtyOneTimesTenSecondsApartThenStat
     expected += "Authorization not found yet, waiting max 5 minutes...\n";
   expected += "Error: Authorization not found!\n";
   EXPECT_EQ(console->text(), expected) << "the usage text is never shown";
-  EXPECT_EQ(sleeper->slept, std::vector<std::chrono::seconds>(31, std::chrono::seconds(10)));
+  EXPECT_EQ(env->slept, std::vector<std::chrono::milliseconds>(31, std::chrono::seconds(10)));
   auto records = sink->records();
   ASSERT_EQ(records.size(), 32u);
   EXPECT_EQ(records.front().level, platform::LogLevel::Default);
@@ -71,40 +63,25 @@ TEST_F(DispatchTest, TheCredentialIsAwaitedThirtyOneTimesTenSecondsApartThenStat
 }
 
 TEST_F(DispatchTest, TheWaitNoticeComesBeforeTheFirstPause) {
-  struct CheckingSleeper final : platform::Sleeper {
-    std::shared_ptr<test::CapturedConsole> errors;
-    bool noticeFirst = false;
-    int sleeps = 0;
-    void sleepFor(std::chrono::seconds) override {
-      if (sleeps++ == 0)
-        noticeFirst = errors->text().find("waiting up to 5 minutes") != std::string::npos;
-    }
+  bool noticeFirst = false;
+  env->onSleep = [&] {
+    if (env->slept.size() == 1)
+      noticeFirst = errors->text().find("waiting up to 5 minutes") != std::string::npos;
   };
-  auto checking = std::make_shared<CheckingSleeper>();
-  checking->errors = errors;
-  sleeper = nullptr;
-  AgentPlatform p = platform();
-  p.sleeper = checking;
-  ShelvoAgentController controller(std::move(p), {"shelvo", "--version"});
+  ShelvoAgentController controller(platform(), {"shelvo", "--version"});
   try {
     controller.dispatchCommandLine();
   } catch (const ProcessEnded&) {
   }
-  EXPECT_TRUE(checking->noticeFirst);
+  EXPECT_TRUE(noticeFirst);
 }
 
 TEST_F(DispatchTest, ACredentialThatAppearsDuringTheWaitEndsIt) {
-  struct StoringSleeper final : platform::Sleeper {
-    std::function<void()> onSleep;
-    void sleepFor(std::chrono::seconds) override { onSleep(); }
-  };
-  auto storing = std::make_shared<StoringSleeper>();
   int sleeps = 0;
-  storing->onSleep = [&] {
+  env->onSleep = [&] {
     if (++sleeps == 3) storeAuthorization();
   };
   AgentPlatform p = platform();
-  p.sleeper = storing;
   ShelvoAgentController controller(std::move(p), {"shelvo", "--version"});
   try {
     controller.dispatchCommandLine();
@@ -121,7 +98,7 @@ TEST_F(DispatchTest, AnEmptyCredentialCountsAsPresent) {
   auto stored = suite.setObject("authorization", platform::makeString(""));
   ASSERT_TRUE(stored) << stored.error().message;
   EXPECT_EQ(dispatch({"--version"}), 0);
-  EXPECT_TRUE(sleeper->slept.empty());
+  EXPECT_TRUE(env->slept.empty());
 }
 
 TEST_F(DispatchTest, OnlyTheExactNameRootPassesTheRootCheck) {

@@ -1,6 +1,6 @@
 // Run records and the metrics built from them, without the agent around them.
-#include "tests/support/capture.h"
 #include "shared/records/run_record.h"
+#include "tests/support/capture.h"
 
 #include <gtest/gtest.h>
 
@@ -25,9 +25,10 @@ RunRecord recordAt(int second, const std::string& command = "install") {
 }
 
 TEST(RunRecords, RoundTripAndKeepTheLastHundred) {
+  platform::PosixEnv env;
   test::TempDir folder;
-  for (int i = 0; i < 150; ++i) ASSERT_TRUE(storeRunRecord(recordAt(i), folder.path()));
-  auto records = loadRunRecords(folder.path());
+  for (int i = 0; i < 150; ++i) ASSERT_TRUE(storeRunRecord(env, recordAt(i), folder.path()));
+  auto records = loadRunRecords(env, folder.path());
   ASSERT_EQ(records.size(), 100u);
   EXPECT_EQ(records.front().started, recordAt(50).started) << "the oldest 50 went";
   EXPECT_EQ(records.back().ended, recordAt(149).ended);

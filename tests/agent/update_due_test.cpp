@@ -4,8 +4,8 @@
 
 #include <cstdlib>
 
-#include "tests/support/capture.h"
 #include "agent/shelvo_agent_controller.h"
+#include "tests/support/capture.h"
 #include "tests/support/test_agent_platform.h"
 
 namespace shelvo {
@@ -20,19 +20,19 @@ constexpr int kSkipped = 0;
 class UpdateDueTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ::setenv("SHELVO_SERVICE_URL", "http://not-https.example", 1);
     ::setenv("TZ", "UTC", 1);
     ::tzset();
   }
-  void TearDown() override { ::unsetenv("SHELVO_SERVICE_URL"); }
 
   void set(const std::string& domain, const std::string& key, std::int64_t value) {
     platform::Preferences suite(domain, platform::RootPrefix(root.path()), {"root", "/root"});
     ASSERT_TRUE(suite.setObject(key, platform::makeInteger(value)));
   }
   int run(bool scheduled) {
-    AgentPlatform p = test::makeTestAgentPlatform(root, sink, console);
-    p.now = [] { return std::chrono::system_clock::time_point(std::chrono::seconds(kNow)); };
+    auto env = std::make_shared<test::TestEnv>();
+    env->fixedNow = std::chrono::system_clock::time_point(std::chrono::seconds(kNow));
+    AgentPlatform p = test::makeTestAgentPlatform(root, sink, console, "root", "/root", env);
+    p.serviceURL = "http://not-https.example";
     ShelvoAgentController controller(std::move(p), {"shelvo", "--update"});
     try {
       controller.runUpdates(true, false, scheduled, "token");
@@ -44,8 +44,7 @@ class UpdateDueTest : public ::testing::Test {
 
   test::TempDir root;
   std::shared_ptr<test::CaptureSink> sink = std::make_shared<test::CaptureSink>();
-  std::shared_ptr<test::CapturedConsole> console =
-      std::make_shared<test::CapturedConsole>();
+  std::shared_ptr<test::CapturedConsole> console = std::make_shared<test::CapturedConsole>();
 };
 
 TEST_F(UpdateDueTest, TheRunIsDueFromTheThresholdHourOn) {

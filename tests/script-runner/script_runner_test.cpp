@@ -43,30 +43,26 @@ class ScriptRunnerTest : public ::testing::Test {
   std::shared_ptr<CapturedConsole> console = std::make_shared<CapturedConsole>();
 };
 
-TEST_F(ScriptRunnerTest, ASyntaxErrorEndsTheProcessWith50AndNothingRuns) {
+TEST_F(ScriptRunnerTest, ASyntaxErrorIsRefusedWith50AndNothingRuns) {
   test::TempDir dir;
   auto marker = dir / "ran";
-  auto logFile = (dir / "log").string();
-  EXPECT_EXIT(
-      {
-        ScriptRunner fileLogged(
-            platform::Logger({platform::FileSink::open(logFile), false}, "ostrel.shelvo", "Agent"),
-            console);
-        fileLogged.runScript("touch " + marker.string() + "\nif true; then\n", "Installing app...");
-      },
-      ::testing::ExitedWithCode(50), "");
+  auto outcome =
+      runner().runScript("touch " + marker.string() + "\nif true; then\n", "Installing app...");
+  ASSERT_TRUE(outcome);
+  EXPECT_EQ(outcome->kind, ScriptOutcome::Kind::InvalidSyntax);
+  EXPECT_EQ(outcome->refusalStatus(), 50);
   EXPECT_FALSE(std::filesystem::exists(marker));
-  std::string log = test::readTextFile(logFile);
-  auto progress = log.find("\"message\":\"<private>\"");  // the progress message, "%s"
-  auto invalid = log.find("Installation information was invalid, exiting");
-  ASSERT_NE(progress, std::string::npos) << log;
-  ASSERT_NE(invalid, std::string::npos) << log;
-  EXPECT_LT(progress, invalid) << "the progress message comes before the check";
+  auto messages = sink->messages();
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_EQ(messages[0], "<private>") << "the progress message, \"%s\", comes before the check";
+  EXPECT_EQ(messages[1], "Installation information was invalid, exiting");
 }
 
-TEST_F(ScriptRunnerTest, ACheckThatCannotStartEndsTheProcessWith51) {
-  EXPECT_EXIT(runner("/nonexistent/zsh").runScript("echo hi", "Installing app..."),
-              ::testing::ExitedWithCode(51), "");
+TEST_F(ScriptRunnerTest, ACheckThatCannotStartIsRefusedWith51) {
+  auto outcome = runner("/nonexistent/zsh").runScript("echo hi", "Installing app...");
+  ASSERT_TRUE(outcome);
+  EXPECT_EQ(outcome->kind, ScriptOutcome::Kind::CheckNotStarted);
+  EXPECT_EQ(outcome->refusalStatus(), 51);
 }
 
 TEST_F(ScriptRunnerTest, SyntaxVerdictsMatchZshsParser) {
@@ -117,11 +113,11 @@ TEST_F(ScriptRunnerTest, ACharacterSplitBetweenReadsIsCarriedAndInvalidChunksAre
 
 TEST_F(ScriptRunnerTest, TheHelperCopyReportsTheExitStatus) {
   std::vector<std::int32_t> statuses;
-  auto collect = [&](std::int32_t status) { statuses.push_back(status); };
-  runner().runScript("exit 3", collect);
-  runner().runScript("echo fine", collect);
-  runner().runScript("kill -TERM $$", collect);
-  runner().runScript("return 5", collect);
+  for (const char* script : {"exit 3", "echo fine", "kill -TERM $$", "return 5"}) {
+    auto outcome = runner().runScript(script);
+    ASSERT_TRUE(outcome && outcome->ran()) << script;
+    statuses.push_back(outcome->exitStatus);
+  }
   EXPECT_EQ(statuses, (std::vector<std::int32_t>{3, 0, SIGTERM, 5}));
 }
 
@@ -191,12 +187,14 @@ TEST_F(ScriptRunnerTest, ScriptsRunInParallelKeepTheirOwnOutputAndStatus) {
   auto outFirst = std::make_shared<CapturedConsole>();
   auto outSecond = std::make_shared<CapturedConsole>();
   std::thread a([&] {
-    ScriptRunner(platform::Logger({sink, false}, "s", "c"), outFirst)
-        .runScript("sleep 0.2; echo one; exit 1", [&](std::int32_t s) { first = s; });
+    first = ScriptRunner(platform::Logger({sink, false}, "s", "c"), outFirst)
+                .runScript("sleep 0.2; echo one; exit 1")
+                ->exitStatus;
   });
   std::thread b([&] {
-    ScriptRunner(platform::Logger({sink, false}, "s", "c"), outSecond)
-        .runScript("echo two; exit 2", [&](std::int32_t s) { second = s; });
+    second = ScriptRunner(platform::Logger({sink, false}, "s", "c"), outSecond)
+                 .runScript("echo two; exit 2")
+                 ->exitStatus;
   });
   a.join();
   b.join();

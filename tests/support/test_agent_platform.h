@@ -1,26 +1,51 @@
 #pragma once
 
+#include <chrono>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
-#include "tests/support/capture.h"
 #include "agent/agent_platform.h"
+#include "platform/env/env.h"
+#include "tests/support/capture.h"
 #include "tests/support/temp_dir.h"
 
 namespace shelvo::test {
 
-// What the injected process end throws, so a unit test sees the status the agent ended with.
+// What the test Env's process end throws, so a unit test sees the status the agent ended with.
 struct ProcessEnded {
   int status;
 };
 
-// An agent platform for unit tests: a scratch root, captured log and console, macOS 13, and a
-// process end that throws ProcessEnded.
-inline AgentPlatform makeTestAgentPlatform(const TempDir& root,
-                                           std::shared_ptr<test::CaptureSink> sink,
-                                           std::shared_ptr<test::CapturedConsole> console,
+// The real operating system, except that the process end throws ProcessEnded, waiting returns
+// at once (recording what was asked) and the clock can be fixed.
+class TestEnv : public platform::EnvWrapper {
+ public:
+  TestEnv() : EnvWrapper(std::make_shared<platform::PosixEnv>()) {}
+
+  [[noreturn]] void endProcess(int status) override { throw ProcessEnded{status}; }
+  std::chrono::system_clock::time_point now() const override {
+    return fixedNow ? *fixedNow : EnvWrapper::now();
+  }
+  void sleepFor(std::chrono::milliseconds duration) override {
+    slept.push_back(duration);
+    if (onSleep) onSleep();
+  }
+
+  std::optional<std::chrono::system_clock::time_point> fixedNow;
+  std::vector<std::chrono::milliseconds> slept;
+  std::function<void()> onSleep;
+};
+
+// An agent platform for unit tests: a scratch root, captured log and console, macOS 13, and the
+// Env given (a TestEnv unless a test needs to override more).
+inline AgentPlatform makeTestAgentPlatform(const TempDir& root, std::shared_ptr<CaptureSink> sink,
+                                           std::shared_ptr<CapturedConsole> console,
                                            const std::string& userName = "root",
-                                           const std::string& home = "/root") {
+                                           const std::string& home = "/root",
+                                           std::shared_ptr<platform::Env> env = nullptr) {
   AgentPlatform platform;
   platform.root = platform::RootPrefix(root.path());
   platform.log = {std::move(sink), false};
@@ -28,7 +53,7 @@ inline AgentPlatform makeTestAgentPlatform(const TempDir& root,
   platform.errorConsole = std::move(console);
   platform.user = {userName, home};
   platform.operatingSystemVersion = {13, 0, 0};
-  platform.endProcess = [](int status) { throw ProcessEnded{status}; };
+  platform.env = env ? std::move(env) : std::make_shared<TestEnv>();
   return platform;
 }
 

@@ -1,0 +1,133 @@
+#include "platform/env/env.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <thread>
+
+#include "platform/system/files.h"
+#include "platform/system/process_exit.h"
+
+extern char** environ;
+
+namespace shelvo::platform {
+namespace {
+
+Status failed(const std::string& what, const Path& path) {
+  int error = errno;
+  return Error{what + " " + path.string() + ": " + std::strerror(error), error};
+}
+
+}  // namespace
+
+PosixEnv::PosixEnv() {
+  for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+    std::string_view text(*entry);
+    auto equals = text.find('=');
+    if (equals == std::string_view::npos) continue;
+    variables_.emplace(std::string(text.substr(0, equals)), std::string(text.substr(equals + 1)));
+  }
+}
+
+std::optional<std::string> PosixEnv::variable(const std::string& name) const {
+  auto found = variables_.find(name);
+  if (found == variables_.end()) return std::nullopt;
+  return found->second;
+}
+
+Result<std::string> PosixEnv::readFile(const Path& path, std::size_t maxBytes) const {
+  return platform::readFile(path, maxBytes);
+}
+
+Status PosixEnv::replaceFile(const Path& path, std::string_view bytes, unsigned mode) {
+  return replaceFileAtomically(path, bytes, mode);
+}
+
+Status PosixEnv::makeFolders(const Path& folder, unsigned mode) {
+  return platform::makeFolders(folder, mode);
+}
+
+bool PosixEnv::exists(const Path& path) const {
+  struct ::stat info {};
+  return ::stat(path.c_str(), &info) == 0;
+}
+
+bool PosixEnv::isFolder(const Path& path) const {
+  struct ::stat info {};
+  return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+std::vector<Path> PosixEnv::listFolder(const Path& folder) const {
+  std::vector<Path> entries;
+  std::error_code error;
+  for (std::filesystem::directory_iterator entry(folder, error), end; !error && entry != end;
+       entry.increment(error)) {
+    entries.push_back(entry->path());
+  }
+  return entries;
+}
+
+Status PosixEnv::removeFile(const Path& path) {
+  if (::unlink(path.c_str()) != 0 && errno != ENOENT) return failed("cannot remove", path);
+  return success();
+}
+
+Status PosixEnv::renameFile(const Path& from, const Path& to) {
+  if (::rename(from.c_str(), to.c_str()) != 0) return failed("cannot move", from);
+  return success();
+}
+
+Status PosixEnv::setMode(const Path& path, unsigned mode) {
+  if (::chmod(path.c_str(), static_cast<mode_t>(mode)) != 0) return failed("cannot change", path);
+  return success();
+}
+
+Path PosixEnv::temporaryFolder() const {
+  auto configured = variable("TMPDIR");
+  return configured && !configured->empty() ? Path(*configured) : Path("/tmp");
+}
+
+std::chrono::system_clock::time_point PosixEnv::now() const {
+  return std::chrono::system_clock::now();
+}
+
+std::string PosixEnv::localTimeText(std::int64_t secondsSince1970, const char* format) const {
+  auto seconds = static_cast<std::time_t>(secondsSince1970);
+  std::tm local{};
+  if (::localtime_r(&seconds, &local) == nullptr) return std::to_string(seconds);
+  char text[128];
+  std::size_t length = std::strftime(text, sizeof text, format, &local);
+  return std::string(text, length);
+}
+
+void PosixEnv::sleepFor(std::chrono::milliseconds duration) {
+  std::this_thread::sleep_for(duration);
+}
+
+void PosixEnv::endProcess(int status) {
+  platform::endProcess(status);
+}
+
+void PosixEnv::dataTask(const URLSessionConfiguration& configuration, URLRequest request,
+                        std::function<void(DataTaskResult)> completion) {
+  URLSession(configuration).dataTask(std::move(request), std::move(completion));
+}
+
+void PosixEnv::downloadTask(const URLSessionConfiguration& configuration, URLRequest request,
+                            std::function<void(DownloadTaskResult)> completion) {
+  URLSession(configuration).downloadTask(std::move(request), std::move(completion));
+}
+
+std::unique_ptr<ScheduledService> PosixEnv::scheduledService(const std::string& plistName,
+                                                             const RootPrefix& root) {
+  return std::make_unique<DaemonService>(plistName, root);
+}
+
+std::unique_ptr<NotificationPoster> PosixEnv::notificationCenter() {
+  return std::make_unique<NotificationCenter>();
+}
+
+}  // namespace shelvo::platform

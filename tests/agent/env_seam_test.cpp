@@ -1,0 +1,199 @@
+// The agent's error paths for HTTP, service management and notifications, driven through the
+// Env seam: each test overrides the one call it is about, without servers or buses.
+#include <gtest/gtest.h>
+
+#include "agent/shelvo_agent_controller.h"
+#include "tests/support/capture.h"
+#include "tests/support/test_agent_platform.h"
+
+namespace shelvo {
+namespace {
+
+using test::ProcessEnded;
+
+// Answers every request with the given result, at once.
+class AnsweringEnv final : public test::TestEnv {
+ public:
+  explicit AnsweringEnv(platform::DataTaskResult answer) : answer_(std::move(answer)) {}
+  void dataTask(const platform::URLSessionConfiguration&, platform::URLRequest request,
+                std::function<void(platform::DataTaskResult)> completion) override {
+    requested.push_back(request.url);
+    completion(answer_);
+  }
+  std::vector<std::string> requested;
+
+ private:
+  platform::DataTaskResult answer_;
+};
+
+class StubSchedule final : public platform::ScheduledService {
+ public:
+  StubSchedule(platform::ServiceStatus status, std::optional<platform::ServiceError> failure)
+      : status_(status), failure_(std::move(failure)) {}
+  const std::string& unitName() const override { return unit_; }
+  platform::ServiceStatus status() const override { return status_; }
+  std::optional<platform::ServiceError> registerService() const override { return failure_; }
+  std::optional<platform::ServiceError> unregisterService() const override { return failure_; }
+
+ private:
+  std::string unit_ = "ostrel.shelvo.agent.timer";
+  platform::ServiceStatus status_;
+  std::optional<platform::ServiceError> failure_;
+};
+
+class ScheduleEnv final : public test::TestEnv {
+ public:
+  std::unique_ptr<platform::ScheduledService> scheduledService(
+      const std::string&, const platform::RootPrefix&) override {
+    return std::make_unique<StubSchedule>(status, failure);
+  }
+  platform::ServiceStatus status = platform::ServiceStatus::NotRegistered;
+  std::optional<platform::ServiceError> failure;
+};
+
+class StubNotifications final : public platform::NotificationPoster {
+ public:
+  StubNotifications(bool authorized, std::vector<std::string>& posted)
+      : authorized_(authorized), posted_(posted) {}
+  platform::NotificationAuthorization authorizationStatus() override {
+    return authorized_ ? platform::NotificationAuthorization::Authorized
+                       : platform::NotificationAuthorization::Denied;
+  }
+  platform::Status add(const std::string&, const platform::NotificationContent& content) override {
+    posted_.push_back(content.title + "|" + content.body);
+    return platform::success();
+  }
+
+ private:
+  bool authorized_;
+  std::vector<std::string>& posted_;
+};
+
+class NotificationEnv final : public test::TestEnv {
+ public:
+  std::unique_ptr<platform::NotificationPoster> notificationCenter() override {
+    return std::make_unique<StubNotifications>(authorized, posted);
+  }
+  bool authorized = true;
+  std::vector<std::string> posted;
+};
+
+class EnvSeamTest : public ::testing::Test {
+ protected:
+  // Runs one operation of a controller built on env; the status the process ended with.
+  template <typename Operation>
+  int run(std::shared_ptr<platform::Env> env, Operation operation,
+          const std::string& user = "root") {
+    AgentPlatform platform =
+        test::makeTestAgentPlatform(root, sink, console, user, "/home/" + user, std::move(env));
+    platform.serviceURL = "https://apps.example";
+    ShelvoAgentController controller(std::move(platform), {"shelvo"});
+    try {
+      operation(controller);
+    } catch (const ProcessEnded& ended) {
+      return ended.status;
+    }
+    return -1;
+  }
+
+  test::TempDir root;
+  std::shared_ptr<test::CaptureSink> sink = std::make_shared<test::CaptureSink>();
+  std::shared_ptr<test::CapturedConsole> console = std::make_shared<test::CapturedConsole>();
+};
+
+TEST_F(EnvSeamTest, TransportAndHttpFailuresOfTheInstallRequest) {
+  struct Row {
+    platform::DataTaskResult answer;
+    int status;
+    std::string out;
+  };
+  platform::DataTaskResult timedOut;
+  timedOut.error = platform::makeURLError(platform::kURLErrorTimedOut, "apps.example");
+  platform::DataTaskResult serverError;
+  serverError.response = platform::HTTPResponse{500};
+  platform::DataTaskResult noResponse;
+  platform::DataTaskResult emptyBody;
+  emptyBody.response = platform::HTTPResponse{200};
+  const Row rows[] = {
+      {timedOut, 20,
+       "shelvo: the request to https://apps.example/apps/com.example.app?notification=true&"
+       "dock=false&progress=false failed\n"  // the hint, on standard error in the program
+       "Failed to get install information: The request timed out.\n"},
+      {serverError, 21, "Failed to get install information: 500\n"},
+      {noResponse, 21, ""},
+      {emptyBody, 22, "Failed to get install information: Unknown error\n"},
+  };
+  for (const auto& row : rows) {
+    console = std::make_shared<test::CapturedConsole>();
+    auto env = std::make_shared<AnsweringEnv>(row.answer);
+    int status = run(env, [](ShelvoAgentController& controller) {
+      controller.requestInstallInformation("com.example.app", true, false, false, false, false,
+                                           "token");
+    });
+    EXPECT_EQ(status, row.status) << row.out;
+    EXPECT_EQ(console->text(), row.out);
+    ASSERT_EQ(env->requested.size(), 1u);
+    EXPECT_TRUE(env->requested[0].starts_with("https://apps.example/apps/com.example.app?"));
+  }
+}
+
+TEST_F(EnvSeamTest, ATimedOutUpdateRequestReportsStatusZero) {
+  platform::DataTaskResult timedOut;
+  timedOut.error = platform::makeURLError(platform::kURLErrorTimedOut, "apps.example");
+  int status = run(std::make_shared<AnsweringEnv>(timedOut), [](ShelvoAgentController& c) {
+    c.requestUpdateInformation(true, false, "token");
+  });
+  EXPECT_EQ(status, 21);
+  EXPECT_NE(console->text().find("Failed to get update information: 0\n"), std::string::npos);
+}
+
+TEST_F(EnvSeamTest, AFailedRegistrationIsReportedAndStillEndsWithZero) {
+  auto env = std::make_shared<ScheduleEnv>();
+  env->failure = platform::ServiceError{
+      "Job for ostrel.shelvo.agent.timer failed with result 'dependency'.",
+      "org.freedesktop.systemd1.JobFailed: Job for ostrel.shelvo.agent.timer failed with result "
+      "'dependency'."};
+  EXPECT_EQ(run(env, [](ShelvoAgentController& c) { c.enableUpdateSchedule(); }), 0);
+  EXPECT_EQ(console->text(),
+            "Update schedule is not enabled, trying to enable...\n"
+            "Error enabling update schedule\n"
+            "org.freedesktop.systemd1.JobFailed: Job for ostrel.shelvo.agent.timer failed with "
+            "result 'dependency'.\n");
+  auto records = sink->records();
+  ASSERT_GE(records.size(), 2u);
+  EXPECT_EQ(records.back().level, platform::LogLevel::Error);
+  EXPECT_EQ(records.back().category, "LaunchDaemon");
+
+  console = std::make_shared<test::CapturedConsole>();
+  EXPECT_EQ(run(env, [](ShelvoAgentController& c) { c.disableUpdateSchedule(); }), 0);
+  EXPECT_EQ(console->text(),
+            "Error disabling update schedule: Job for ostrel.shelvo.agent.timer failed with "
+            "result 'dependency'.\n");
+
+  env->status = platform::ServiceStatus::Unknown;
+  console = std::make_shared<test::CapturedConsole>();
+  EXPECT_EQ(run(env, [](ShelvoAgentController& c) { c.enableUpdateSchedule(); }), 0);
+  EXPECT_EQ(console->text(), "Unknown error while enabling update schedule\n");
+}
+
+TEST_F(EnvSeamTest, ADeniedNotificationEndsWithZeroAndPostsNothing) {
+  auto env = std::make_shared<NotificationEnv>();
+  env->authorized = false;
+  EXPECT_EQ(run(
+                env, [](ShelvoAgentController& c) { c.postNotification("Title", {}, "Body", {}); },
+                "someone"),
+            0);
+  EXPECT_TRUE(env->posted.empty());
+  EXPECT_EQ(sink->messages().back(), "Notification authorization denied");
+
+  env->authorized = true;
+  EXPECT_EQ(run(
+                env, [](ShelvoAgentController& c) { c.postNotification("Title", {}, "Body", {}); },
+                "someone"),
+            -1);
+  EXPECT_EQ(env->posted, std::vector<std::string>{"Title|Body"});
+  EXPECT_EQ(env->slept.size(), 1u) << "a pause lets the server take the notification";
+}
+
+}  // namespace
+}  // namespace shelvo
