@@ -5,6 +5,7 @@
 
 #include "agent/service/shelvo_api_endpoints.h"
 #include "agent/shelvo_agent_controller.h"
+#include "platform/http/url_syntax.h"
 #include "platform/notifications/as_user.h"
 #include "platform/notifications/desktop_sessions.h"
 #include "platform/notifications/notification_center.h"
@@ -19,11 +20,7 @@ constexpr std::chrono::seconds kDeliveryPause(1);
 // The extension of the URL's path as the platform gives it: the last path component, trailing
 // slashes and the query and fragment left out, percent-decoded.
 std::string pathExtension(std::string_view url) {
-  if (auto scheme = url.find("://"); scheme != std::string_view::npos) {
-    url.remove_prefix(scheme + 3);
-    url.remove_prefix(std::min(url.size(), url.find('/')));
-  }
-  url = url.substr(0, url.find_first_of("?#"));
+  url = platform::splitURL(url).path;
   while (!url.empty() && url.back() == '/') url.remove_suffix(1);
   std::string_view last = url.substr(url.rfind('/') + 1);
   std::string name = platform::removingPercentEncoding(last).value_or(std::string(last));

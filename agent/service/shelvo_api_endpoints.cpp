@@ -20,19 +20,17 @@ bool isURLCharacter(unsigned char c) {
 }  // namespace
 
 bool ShelvoAPIEndpoints::isAbsoluteHttpsURL(std::string_view text) {
-  // Schemes are case-insensitive: "HTTPS://" is the same scheme.
-  constexpr std::string_view kScheme = "https://";
-  if (text.size() <= kScheme.size()) return false;
-  for (std::size_t i = 0; i < kScheme.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(text[i])) != kScheme[i]) return false;
-  }
   for (unsigned char c : text) {
     if (!isURLCharacter(c)) return false;
   }
-  std::string_view authority = text.substr(kScheme.size());
-  authority = authority.substr(0, authority.find_first_of("/?#"));
-  if (auto at = authority.rfind('@'); at != std::string_view::npos) authority.remove_prefix(at + 1);
-  return !authority.empty() && authority.front() != ':';
+  auto parts = platform::splitURL(text);
+  // Schemes are case-insensitive: "HTTPS://" is the same scheme.
+  constexpr std::string_view kScheme = "https";
+  if (parts.scheme.size() != kScheme.size()) return false;
+  for (std::size_t i = 0; i < kScheme.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(parts.scheme[i])) != kScheme[i]) return false;
+  }
+  return !parts.hostAndPort.empty() && parts.hostAndPort.front() != ':';
 }
 
 std::optional<std::string> ShelvoAPIEndpoints::baseURL(

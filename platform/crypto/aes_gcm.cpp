@@ -21,18 +21,16 @@ struct CryptoApi {
   decltype(&::EVP_DecryptFinal_ex) decryptFinal = nullptr;
 
   static const CryptoApi* get() {
-    static const CryptoApi* const api = []() -> const CryptoApi* {
-      static const DynamicLibrary library("libcrypto.so.3");
-      static CryptoApi loaded;
-      bool ok = library.resolve(loaded.contextNew, "EVP_CIPHER_CTX_new") &&
-                library.resolve(loaded.contextFree, "EVP_CIPHER_CTX_free") &&
-                library.resolve(loaded.aes256Gcm, "EVP_aes_256_gcm") &&
-                library.resolve(loaded.decryptInit, "EVP_DecryptInit_ex") &&
-                library.resolve(loaded.control, "EVP_CIPHER_CTX_ctrl") &&
-                library.resolve(loaded.decryptUpdate, "EVP_DecryptUpdate") &&
-                library.resolve(loaded.decryptFinal, "EVP_DecryptFinal_ex");
-      return ok ? &loaded : nullptr;
-    }();
+    static const CryptoApi* const api = loadTable<CryptoApi>(
+        "libcrypto.so.3", [](const DynamicLibrary& library, CryptoApi& loaded) {
+          return library.resolve(loaded.contextNew, "EVP_CIPHER_CTX_new") &&
+                 library.resolve(loaded.contextFree, "EVP_CIPHER_CTX_free") &&
+                 library.resolve(loaded.aes256Gcm, "EVP_aes_256_gcm") &&
+                 library.resolve(loaded.decryptInit, "EVP_DecryptInit_ex") &&
+                 library.resolve(loaded.control, "EVP_CIPHER_CTX_ctrl") &&
+                 library.resolve(loaded.decryptUpdate, "EVP_DecryptUpdate") &&
+                 library.resolve(loaded.decryptFinal, "EVP_DecryptFinal_ex");
+        });
     return api;
   }
 };

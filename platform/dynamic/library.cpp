@@ -2,6 +2,11 @@
 
 #include <dlfcn.h>
 
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string_view>
+
 namespace shelvo::platform {
 
 DynamicLibrary::DynamicLibrary(const char* soname) {
@@ -10,6 +15,16 @@ DynamicLibrary::DynamicLibrary(const char* soname) {
     const char* message = ::dlerror();
     error_ = message != nullptr ? message : std::string("cannot load ") + soname;
   }
+}
+
+const DynamicLibrary& sharedLibrary(const char* soname) {
+  static std::mutex mutex;
+  static std::map<std::string, std::unique_ptr<DynamicLibrary>, std::less<>> libraries;
+  std::lock_guard lock(mutex);
+  auto found = libraries.find(std::string_view(soname));
+  if (found == libraries.end())
+    found = libraries.emplace(soname, std::make_unique<DynamicLibrary>(soname)).first;
+  return *found->second;
 }
 
 void* DynamicLibrary::symbol(const char* name) const {

@@ -33,4 +33,17 @@ class DynamicLibrary {
   std::string error_;
 };
 
+// The library opened once for the process, shared by every table loaded from it.
+const DynamicLibrary& sharedLibrary(const char* soname);
+
+// A table of functions resolved from one library when first asked for; null when the library
+// or any function is missing. resolveAll fills the table and says whether everything was found.
+template <typename Table, typename ResolveAll>
+const Table* loadTable(const char* soname, ResolveAll resolveAll) {
+  static Table table;  // one per table type, filled once by its caller's static initialiser
+  const DynamicLibrary& library = sharedLibrary(soname);
+  if (!library.loaded() || !resolveAll(library, table)) return nullptr;
+  return &table;
+}
+
 }  // namespace shelvo::platform

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "platform/http/curl_api.h"
+#include "platform/http/url_syntax.h"
 #include "platform/system/files.h"
 #include "platform/system/unique_fd.h"
 
@@ -29,13 +30,7 @@ struct SlistCleanup {
 
 // The host named by an https URL, for error texts.
 std::string hostOf(const std::string& url) {
-  std::string_view rest(url);
-  if (auto scheme = rest.find("://"); scheme != std::string_view::npos)
-    rest.remove_prefix(scheme + 3);
-  rest = rest.substr(0, rest.find_first_of("/?#"));
-  if (auto at = rest.rfind('@'); at != std::string_view::npos) rest.remove_prefix(at + 1);
-  if (!rest.empty() && rest.front() == '[') return std::string(rest.substr(1, rest.find(']') - 1));
-  return std::string(rest.substr(0, rest.find(':')));
+  return std::string(splitURL(url).host);
 }
 
 int urlErrorCodeFor(CURLcode code) {

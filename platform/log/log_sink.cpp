@@ -19,10 +19,8 @@ namespace {
 using SdJournalSendv = int(const struct iovec*, int);
 
 SdJournalSendv* journalSendv() {
-  static SdJournalSendv* const sendv = [] {
-    static const DynamicLibrary library("libsystemd.so.0");
-    return library.function<SdJournalSendv>("sd_journal_sendv");
-  }();
+  static SdJournalSendv* const sendv =
+      sharedLibrary("libsystemd.so.0").function<SdJournalSendv>("sd_journal_sendv");
   return sendv;
 }
 
