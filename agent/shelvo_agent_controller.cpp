@@ -128,6 +128,12 @@ void ShelvoAgentController::echo(std::string_view line) {
   if (platform_.echoLoggedLines) print(line);
 }
 
+void ShelvoAgentController::report(const platform::Logger& logger, platform::LogLevel level,
+                                   std::string_view message) {
+  logger.write(level, "%{public}s", {message});
+  echo(message);
+}
+
 void ShelvoAgentController::printAndLog(platform::LogLevel level, std::string_view line) {
   echo(line);
   agentLogger.write(level, "%s", {line});

@@ -81,19 +81,13 @@ class ShelvoAgentController {
   void requireOperatingSystem13();
   void notifyFromArguments();
 
-  struct ResultBox;
-  using Receiver = void (ShelvoAgentController::*)(const platform::DataTaskResult&, ResultBox&);
-  std::string awaitAnswer(platform::URLRequest request, Receiver receiver);
-  void receiveInstallInformation(const platform::DataTaskResult& result, ResultBox& box);
-  void receiveUpdateInformation(const platform::DataTaskResult& result, ResultBox& box);
-  void handOver(std::string text, ResultBox& box);
+  enum class Answer { Install, Update };
+  // Sends the request, waits for the answer and returns the script it holds; any other answer
+  // is reported and ends the process.
+  std::string awaitAnswer(platform::URLRequest request, Answer answer);
   [[noreturn]] void failToFormURL();
-  // Logs the message, prints it, and ends the process with status.
-  [[noreturn]] void reportAndExit(platform::LogLevel level, std::string_view message, int status);
-  // Logs the message at level, then prints it.
-  void report(platform::LogLevel level, std::string_view message);
-  // The same on the launch daemon logger.
-  void reportSchedule(platform::LogLevel level, std::string_view message);
+  // Logs the message at level on logger, then prints it: how the agent tells the operator.
+  void report(const platform::Logger& logger, platform::LogLevel level, std::string_view message);
   void openSystemSettingsLoginItems(const std::string& unitName);
   // Downloads the icon and attaches it to content; failures are logged and leave no icon.
   void attachIcon(const std::string& iconURL, platform::NotificationContent& content);

@@ -11,11 +11,6 @@ using platform::ServiceStatus;
 
 }  // namespace
 
-void ShelvoAgentController::reportSchedule(LogLevel level, std::string_view message) {
-  launchDaemonLogger.write(level, message, {});
-  echo(message);
-}
-
 void ShelvoAgentController::openSystemSettingsLoginItems(const std::string& unitName) {
   // There is no settings pane to open: tell the admin what lifts the block.
   print("To allow it, unmask the timer: systemctl unmask " + unitName);
@@ -32,21 +27,22 @@ void ShelvoAgentController::enableUpdateSchedule() {
   auto service = platform_.env->scheduledService(deamonPlist, platform_.root);
   switch (service->status()) {
     case ServiceStatus::NotRegistered:
-      reportSchedule(LogLevel::Default, "Update schedule is not enabled, trying to enable...");
+      report(launchDaemonLogger, LogLevel::Default,
+             "Update schedule is not enabled, trying to enable...");
       break;
     case ServiceStatus::Enabled:
-      reportSchedule(LogLevel::Default, "Update schedule is already enabled");
+      report(launchDaemonLogger, LogLevel::Default, "Update schedule is already enabled");
       noteScheduleState(true);
       exit(0);
     case ServiceStatus::RequiresApproval:
-      reportSchedule(LogLevel::Default, "Update schedule requires user approval");
+      report(launchDaemonLogger, LogLevel::Default, "Update schedule requires user approval");
       openSystemSettingsLoginItems(service->unitName());
       exit(0);
     case ServiceStatus::NotFound:
-      reportSchedule(LogLevel::Error, "Update schedule not found");
+      report(launchDaemonLogger, LogLevel::Error, "Update schedule not found");
       break;
     case ServiceStatus::Unknown:
-      reportSchedule(LogLevel::Error, "Unknown error while enabling update schedule");
+      report(launchDaemonLogger, LogLevel::Error, "Unknown error while enabling update schedule");
       exit(0);
   }
   if (auto error = service->registerService()) {
@@ -56,7 +52,7 @@ void ShelvoAgentController::enableUpdateSchedule() {
     print(error->fullDescription);
     exit(0);
   }
-  reportSchedule(LogLevel::Default, "Update schedule is successfully enabled");
+  report(launchDaemonLogger, LogLevel::Default, "Update schedule is successfully enabled");
   noteScheduleState(true);
   exit(0);
 }
@@ -68,7 +64,7 @@ void ShelvoAgentController::disableUpdateSchedule() {
                              {error->localizedDescription});
     print("Error disabling update schedule: " + error->localizedDescription);
   } else {
-    reportSchedule(LogLevel::Default, "Update schedule is successfully disabled");
+    report(launchDaemonLogger, LogLevel::Default, "Update schedule is successfully disabled");
     noteScheduleState(false);
   }
   exit(0);

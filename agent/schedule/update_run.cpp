@@ -23,14 +23,9 @@ std::int64_t hoursSince(std::int64_t lastUpdated, std::chrono::system_clock::tim
 
 }  // namespace
 
-void ShelvoAgentController::report(platform::LogLevel level, std::string_view message) {
-  agentLogger.write(level, message, {});
-  echo(message);
-}
-
 void ShelvoAgentController::runUpdates(bool notification, bool progress, bool scheduled,
                                        const std::string& authorization) {
-  report(platform::LogLevel::Default, "Checking for application updates...");
+  report(agentLogger, platform::LogLevel::Default, "Checking for application updates...");
   std::int64_t updateInterval =
       defaultsShelvo ? defaultsShelvo->integerForKey(kUpdateIntervalKey) : 0;
   if (scheduled && updateInterval == 0) {
@@ -51,25 +46,24 @@ void ShelvoAgentController::runUpdates(bool notification, bool progress, bool sc
     never = true;
   }
   if (never) {
-    report(platform::LogLevel::Default, "Last Updated: Never");
+    report(agentLogger, platform::LogLevel::Default, "Last Updated: Never");
   } else {
     std::string shown = displayDate(*platform_.env, lastUpdated);
-    agentLogger.log("Last Updated: %{public}s", {shown});
-    echo("Last Updated: " + shown);
+    report(agentLogger, platform::LogLevel::Default, "Last Updated: " + shown);
   }
 
   std::int64_t hours = hoursSince(lastUpdated, platform_.env->now());
-  agentLogger.debug("Hours since last update: %ld", {hours});
-  echo("Hours since last update: " + std::to_string(hours));
+  report(agentLogger, platform::LogLevel::Debug,
+         "Hours since last update: " + std::to_string(hours));
 
   std::int64_t intervalDays = updateInterval;
   if (intervalDays < 1) {
     intervalDays = 1;
-    agentLogger.debug("Using default update interval in days: %ld", {intervalDays});
-    echo("Using default update interval in days: " + std::to_string(intervalDays));
+    report(agentLogger, platform::LogLevel::Debug,
+           "Using default update interval in days: " + std::to_string(intervalDays));
   } else {
-    agentLogger.debug("Configured update interval in days: %ld", {intervalDays});
-    echo("Configured update interval in days: " + std::to_string(intervalDays));
+    report(agentLogger, platform::LogLevel::Debug,
+           "Configured update interval in days: " + std::to_string(intervalDays));
   }
   // An interval too large to count in hours can never come due.
   std::int64_t threshold = 0;
@@ -81,17 +75,17 @@ void ShelvoAgentController::runUpdates(bool notification, bool progress, bool sc
   agentLogger.debug("Update interval in hours: %ld", {threshold});
 
   if (hours < threshold) {
-    report(platform::LogLevel::Default, "Skipping updates...");
+    report(agentLogger, platform::LogLevel::Default, "Skipping updates...");
     exit(0);
   }
-  report(platform::LogLevel::Debug, "Downloading update information...");
+  report(agentLogger, platform::LogLevel::Debug, "Downloading update information...");
   std::string script = requestUpdateInformation(notification, progress, authorization);
   if (auto ran = runScript(script, "Updating apps..."); !ran) {
     agentLogger.error("Error running updates: %s", {ran.error().message});
     echo("Error running updates: " + ran.error().message);
     exit(23);
   }
-  report(platform::LogLevel::Default, "Updates completed!");
+  report(agentLogger, platform::LogLevel::Default, "Updates completed!");
 }
 
 }  // namespace shelvo
