@@ -40,12 +40,7 @@ AppUpdateChecker::AppUpdateChecker(const AgentPlatform& platform)
       defaults(openShelvoSuite(platform)),
       platform_(platform) {}
 
-void AppUpdateChecker::exit(int status) {
-  platform_.env->endProcess(status);
-  std::abort();  // a virtual call's [[noreturn]] is not seen through
-}
-
-void AppUpdateChecker::fetchAppList() {
+platform::Status AppUpdateChecker::fetchAppList() {
   logger.log("Checking app updates...");
   auto endpoint = ShelvoAPIEndpoints::appsEndpoint(platform_.serviceURL);
   if (!endpoint) {
@@ -54,33 +49,35 @@ void AppUpdateChecker::fetchAppList() {
     platform_.errorConsole->printLine(ShelvoAPIEndpoints::kUnusableBaseURLHint);
     logger.error("Error while encoding download URL");
     echo("Error while encoding download URL");
-    exit(1);
+    return platform::Error{"Error while encoding download URL"};
   }
   platform::URLRequest request;
   request.url = *endpoint;
   std::binary_semaphore done{0};
-  platform_.env->dataTask(
-      platform_.urlSession, std::move(request),
-      [this, &done, url = *endpoint](platform::DataTaskResult result) {
-        if (result.error) {
-          const std::string& description = result.error->localizedDescription;
-          platform_.errorConsole->printLine("shelvo: the request to " + url + " failed");
-          logger.error("Failed to get install information: %{public}s", {description});
-          echo("Failed to get install information: " + description);
-          exit(1);
-        }
-        long status = result.response ? result.response->statusCode : 0;
-        if (status != 200) {
-          logger.error("Error getting Shelvo App list. HTTP Error: %{public}ld", {status});
-          echo("Error getting Shelvo App list. HTTP Error: " + std::to_string(status));
-          exit(1);
-        }
-        if (result.data) {
-          if (auto items = decodeShelvoItems(*result.data)) allShelvoItems = std::move(*items);
-        }
-        done.release();
-      });
+  platform::DataTaskResult result;
+  platform_.env->dataTask(platform_.urlSession, std::move(request),
+                          [&](platform::DataTaskResult answer) {
+                            result = std::move(answer);
+                            done.release();
+                          });
   done.acquire();
+  if (result.error) {
+    const std::string& description = result.error->localizedDescription;
+    platform_.errorConsole->printLine("shelvo: the request to " + *endpoint + " failed");
+    logger.error("Failed to get install information: %{public}s", {description});
+    echo("Failed to get install information: " + description);
+    return platform::Error{description};
+  }
+  long status = result.response ? result.response->statusCode : 0;
+  if (status != 200) {
+    logger.error("Error getting Shelvo App list. HTTP Error: %{public}ld", {status});
+    echo("Error getting Shelvo App list. HTTP Error: " + std::to_string(status));
+    return platform::Error{"HTTP " + std::to_string(status)};
+  }
+  if (result.data) {
+    if (auto items = decodeShelvoItems(*result.data)) allShelvoItems = std::move(*items);
+  }
+  return platform::success();
 }
 
 std::unordered_map<std::string, const ShelvoItem*> AppUpdateChecker::firstRecords() const {

@@ -19,9 +19,9 @@ class AppUpdateChecker {
  public:
   explicit AppUpdateChecker(const AgentPlatform& platform);
 
-  // Fetches the service's public app list into allShelvoItems. A transport or HTTP failure
-  // ends the process with status 1; a list that does not decode leaves allShelvoItems empty.
-  void fetchAppList();
+  // Fetches the service's public app list into allShelvoItems. A transport or HTTP failure is
+  // logged, printed and returned; a list that does not decode leaves allShelvoItems empty.
+  platform::Status fetchAppList();
   void detectUpdates();
 
   const platform::Logger logger;
@@ -35,7 +35,6 @@ class AppUpdateChecker {
   void echo(std::string_view line) {
     if (platform_.echoLoggedLines) platform_.console->printLine(line);
   }
-  [[noreturn]] void exit(int status);
   // The first record of the service's list for each bundle identifier.
   std::unordered_map<std::string, const ShelvoItem*> firstRecords() const;
   void printSummary(const std::unordered_map<std::string, const ShelvoItem*>& records) const;

@@ -6,7 +6,7 @@ namespace shelvo {
 
 void ShelvoAgentController::checkForUpdates() {
   AppUpdateChecker checker(platform_);
-  checker.fetchAppList();
+  if (!checker.fetchAppList()) exit(1);
   checker.detectUpdates();
   if (platform_.user.name == "root") {
     storeUpdatesAvailable(*platform_.env, platform_.root.resolve("/"),

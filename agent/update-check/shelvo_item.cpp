@@ -9,66 +9,83 @@ namespace {
 
 using nlohmann::json;
 
-// Signals an element that breaks the rules; it ends the decoding of the whole list.
-struct Violation {};
-
 const json* present(const json& object, const char* key) {
   auto found = object.find(key);
   if (found == object.end() || found->is_null()) return nullptr;
   return &*found;
 }
 
-std::optional<std::string> optionalString(const json& object, const char* key) {
-  const json* value = present(object, key);
-  if (value == nullptr) return std::nullopt;
-  if (!value->is_string()) throw Violation{};
-  return value->get<std::string>();
-}
+// Reads the optional fields of one element, noting whether any breaks the rules: one such
+// element ends the decoding of the whole list.
+class FieldReader {
+ public:
+  explicit FieldReader(const json& object) : object_(object) {}
+  bool valid() const { return valid_; }
 
-std::optional<std::int64_t> optionalInteger(const json& object, const char* key) {
-  const json* value = present(object, key);
-  if (value == nullptr) return std::nullopt;
-  if (value->is_number_integer()) {
-    if (value->is_number_unsigned() &&
-        value->get<std::uint64_t>() > static_cast<std::uint64_t>(INT64_MAX)) {
-      throw Violation{};
-    }
-    return value->get<std::int64_t>();
+  std::optional<std::string> string(const char* key) {
+    const json* value = present(object_, key);
+    if (value == nullptr) return std::nullopt;
+    if (!value->is_string()) return violation<std::string>();
+    return value->get<std::string>();
   }
-  // A float that holds a whole number decodes as an integer; a fraction does not.
-  if (value->is_number_float()) {
-    double number = value->get<double>();
-    if (number == static_cast<double>(static_cast<std::int64_t>(number))) {
-      return static_cast<std::int64_t>(number);
+
+  std::optional<std::int64_t> integer(const char* key) {
+    const json* value = present(object_, key);
+    if (value == nullptr) return std::nullopt;
+    if (value->is_number_integer()) {
+      if (value->is_number_unsigned() &&
+          value->get<std::uint64_t>() > static_cast<std::uint64_t>(INT64_MAX)) {
+        return violation<std::int64_t>();
+      }
+      return value->get<std::int64_t>();
     }
+    // A float that holds a whole number decodes as an integer; a fraction does not.
+    if (value->is_number_float()) {
+      double number = value->get<double>();
+      if (number == static_cast<double>(static_cast<std::int64_t>(number))) {
+        return static_cast<std::int64_t>(number);
+      }
+    }
+    return violation<std::int64_t>();
   }
-  throw Violation{};
-}
 
-std::optional<ServiceDate> optionalDate(const json& object, const char* key) {
-  auto text = optionalString(object, key);
-  if (!text) return std::nullopt;
-  auto date = parseServiceDate(*text);
-  if (!date) throw Violation{};
-  return date;
-}
+  std::optional<ServiceDate> date(const char* key) {
+    auto text = string(key);
+    if (!text) return std::nullopt;
+    auto date = parseServiceDate(*text);
+    if (!date) return violation<ServiceDate>();
+    return date;
+  }
 
-ShelvoItem decodeItem(const json& object) {
-  if (!object.is_object()) throw Violation{};
+ private:
+  template <typename T>
+  std::optional<T> violation() {
+    valid_ = false;
+    return std::nullopt;
+  }
+
+  const json& object_;
+  bool valid_ = true;
+};
+
+std::optional<ShelvoItem> decodeItem(const json& object) {
+  if (!object.is_object()) return std::nullopt;
   const json* id = present(object, "bundle_id");
-  if (id == nullptr || !id->is_string()) throw Violation{};
+  if (id == nullptr || !id->is_string()) return std::nullopt;
+  FieldReader fields(object);
   ShelvoItem item;
   item.id = id->get<std::string>();
-  item.name = optionalString(object, "name");
-  item.description = optionalString(object, "description");
-  item.developerID = optionalString(object, "developer_id");
-  item.codeRequirement = optionalString(object, "code_requirement");
-  item.icon = optionalString(object, "icon");
-  item.iconThumbnail = optionalString(object, "icon_thumbnail");
-  item.updateInterval = optionalInteger(object, "update_interval");
-  item.lastKnownVersion = optionalString(object, "version");
-  item.lastKnownVersionDate = optionalDate(object, "version_date");
-  item.dateCreated = optionalDate(object, "date_created");
+  item.name = fields.string("name");
+  item.description = fields.string("description");
+  item.developerID = fields.string("developer_id");
+  item.codeRequirement = fields.string("code_requirement");
+  item.icon = fields.string("icon");
+  item.iconThumbnail = fields.string("icon_thumbnail");
+  item.updateInterval = fields.integer("update_interval");
+  item.lastKnownVersion = fields.string("version");
+  item.lastKnownVersionDate = fields.date("version_date");
+  item.dateCreated = fields.date("date_created");
+  if (!fields.valid()) return std::nullopt;
   return item;
 }
 
@@ -79,10 +96,10 @@ std::optional<std::vector<ShelvoItem>> decodeShelvoItems(std::string_view text) 
   if (document.is_discarded() || !document.is_array()) return std::nullopt;
   std::vector<ShelvoItem> items;
   items.reserve(document.size());
-  try {
-    for (const auto& element : document) items.push_back(decodeItem(element));
-  } catch (const Violation&) {
-    return std::nullopt;
+  for (const auto& element : document) {
+    auto item = decodeItem(element);
+    if (!item) return std::nullopt;
+    items.push_back(std::move(*item));
   }
   return items;
 }
