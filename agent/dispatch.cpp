@@ -54,19 +54,19 @@ void ShelvoAgentController::dispatchCommandLine() {
       print("Error: No Bundle Identifier was specified");
       exit(11);
     }
-    beginRun("install", arguments[2]);
+    fleet_.beginRun("install", arguments[2]);
     installApp(arguments[2], notification, dock, progress, authorization, arguments, updateAction);
     exit(0);
   }
   if (command == "-u" || command == "--update") {
     requireRoot();
-    beginRun("update", std::nullopt);
+    fleet_.beginRun("update", std::nullopt);
     runUpdates(notification, progress, false, authorization);
     exit(0);
   }
   if (command == "--update-schedule") {
     requireRoot();
-    beginRun("update-schedule", std::nullopt);
+    fleet_.beginRun("update-schedule", std::nullopt);
     bool hide = defaultsShelvo && defaultsShelvo->boolForKey(kHideUpdateNotificationsKey);
     runUpdates(!hide, progress, true, authorization);
     exit(0);

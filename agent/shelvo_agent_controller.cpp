@@ -1,11 +1,9 @@
 #include "agent/shelvo_agent_controller.h"
 
-#include <unistd.h>
 
 #include <cstdlib>
 
 #include "agent/configuration.h"
-#include "agent/records/fleet_metrics.h"
 
 namespace shelvo {
 namespace {
@@ -57,7 +55,8 @@ ShelvoAgentController::ShelvoAgentController(AgentPlatform platform,
       arguments_(std::move(arguments)),
       scriptOutput_(std::make_shared<OutputRecorder>(
           platform_.echoLoggedLines ? platform_.console : std::make_shared<platform::NoConsole>())),
-      scriptRunner_(agentLogger, scriptOutput_, platform_.zshPath) {}
+      scriptRunner_(agentLogger, scriptOutput_, platform_.zshPath),
+      fleet_(platform_, agentLogger, scriptOutput_) {}
 
 std::string ShelvoAgentController::agentVersion() const {
   if (bundle) {
@@ -78,46 +77,8 @@ platform::Status ShelvoAgentController::runScript(std::string_view script,
   auto outcome = scriptRunner_.runScript(script, progressMessage);
   if (!outcome) return outcome.error();
   if (!outcome->ran()) exit(outcome->refusalStatus());
-  if (runRecord_) runRecord_->scriptStatus = outcome->exitStatus;
+  if (auto* run = fleet_.currentRun()) run->scriptStatus = outcome->exitStatus;
   return platform::success();
-}
-
-void ShelvoAgentController::beginRun(const std::string& command,
-                                     std::optional<std::string> bundleIdentifier) {
-  std::string holder = "pid " + std::to_string(::getpid()) + ", shelvo --" + command +
-                       (bundleIdentifier ? " " + *bundleIdentifier : "");
-  auto lock = platform::RunLock::acquire(
-      platform_.root.resolve("/run/shelvo/agent.lock"), holder, [&](const std::string& other) {
-        platform_.errorConsole->printLine("shelvo: waiting for the run in progress (" +
-                                          (other.empty() ? "unknown" : other) + ") to end");
-      });
-  if (lock) {
-    runLock_ = std::move(*lock);
-  } else {
-    agentLogger.error("Cannot take the run lock: %{public}s", {lock.error().message});
-  }
-  runRecord_ = RunRecord{};
-  runRecord_->command = command;
-  runRecord_->bundleIdentifier = std::move(bundleIdentifier);
-  runRecord_->started = platform_.env->now();
-}
-
-void ShelvoAgentController::finishRun(int status) {
-  runRecord_->ended = platform_.env->now();
-  runRecord_->agentStatus = status;
-  scriptOutput_->copyInto(*runRecord_);
-  auto folder = runRecordFolder(platform_.root.resolve("/"));
-  if (auto stored = storeRunRecord(*platform_.env, *runRecord_, folder); !stored) {
-    agentLogger.error("Cannot store the run record: %{public}s", {stored.error().message});
-  }
-  runRecord_.reset();
-  publishFleetMetrics();
-}
-
-void ShelvoAgentController::publishFleetMetrics() {
-  if (auto published = publishMetrics(*platform_.env, platform_.root.resolve("/")); !published) {
-    agentLogger.error("Cannot write the metrics file: %{public}s", {published.error().message});
-  }
 }
 
 void ShelvoAgentController::print(std::string_view line) {
@@ -140,7 +101,7 @@ void ShelvoAgentController::printAndLog(platform::LogLevel level, std::string_vi
 }
 
 void ShelvoAgentController::exit(int status) {
-  if (runRecord_) finishRun(status);
+  fleet_.finishRun(status);
   platform_.env->endProcess(status);
   std::abort();  // endProcess never returns
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "agent/agent_platform.h"
+#include "agent/records/fleet_reporting.h"
 #include "platform/bundle/bundle.h"
 #include "platform/defaults/preferences.h"
 #include "platform/http/url_session.h"
@@ -89,31 +90,12 @@ class ShelvoAgentController {
   // Logs the message at level on logger, then prints it: how the agent tells the operator.
   void report(const platform::Logger& logger, platform::LogLevel level, std::string_view message);
   void openSystemSettingsLoginItems(const std::string& unitName);
-  // Downloads the icon and attaches it to content; failures are logged and leave no icon.
-  void attachIcon(const std::string& iconURL, platform::NotificationContent& content);
-  platform::NotificationContent notificationContent(const std::string& title,
-                                                    const std::optional<std::string>& subtitle,
-                                                    const std::string& body,
-                                                    const std::optional<std::string>& icon);
-  // Root's notifications: to every active local graphical session, as its user.
-  void postToDesktopSessions(const std::string& title, const std::optional<std::string>& subtitle,
-                             const std::string& body, const std::optional<std::string>& icon);
-
-  // A run that changes the system (install, update, scheduled update): one at a time, each
-  // recorded for the fleet when the process ends.
-  void beginRun(const std::string& command, std::optional<std::string> bundleIdentifier);
-  void finishRun(int status);
-  // Rewrites the metrics file for node_exporter, when it is collected on this machine.
-  void publishFleetMetrics();
-  // Keeps whether the schedule is enabled, for the metrics.
-  void noteScheduleState(bool enabled);
 
   AgentPlatform platform_;
   std::vector<std::string> arguments_;
   std::shared_ptr<OutputRecorder> scriptOutput_;
   ScriptRunner scriptRunner_;
-  std::optional<platform::RunLock> runLock_;
-  std::optional<RunRecord> runRecord_;
+  FleetReporting fleet_;
 };
 
 }  // namespace shelvo

@@ -1,5 +1,4 @@
 #include "agent/configuration.h"
-#include "agent/records/fleet_metrics.h"
 #include "agent/shelvo_agent_controller.h"
 #include "platform/service-management/daemon_service.h"
 
@@ -16,13 +15,6 @@ void ShelvoAgentController::openSystemSettingsLoginItems(const std::string& unit
   print("To allow it, unmask the timer: systemctl unmask " + unitName);
 }
 
-void ShelvoAgentController::noteScheduleState(bool enabled) {
-  // Only root keeps fleet state; a user's status query changes nothing.
-  if (platform_.user.name != "root") return;
-  storeScheduleEnabled(*platform_.env, platform_.root.resolve("/"), enabled);
-  publishFleetMetrics();
-}
-
 void ShelvoAgentController::enableUpdateSchedule() {
   auto service = platform_.env->scheduledService(deamonPlist, platform_.root);
   switch (service->status()) {
@@ -32,7 +24,7 @@ void ShelvoAgentController::enableUpdateSchedule() {
       break;
     case ServiceStatus::Enabled:
       report(launchDaemonLogger, LogLevel::Default, "Update schedule is already enabled");
-      noteScheduleState(true);
+      fleet_.noteScheduleState(true);
       exit(0);
     case ServiceStatus::RequiresApproval:
       report(launchDaemonLogger, LogLevel::Default, "Update schedule requires user approval");
@@ -53,7 +45,7 @@ void ShelvoAgentController::enableUpdateSchedule() {
     exit(0);
   }
   report(launchDaemonLogger, LogLevel::Default, "Update schedule is successfully enabled");
-  noteScheduleState(true);
+  fleet_.noteScheduleState(true);
   exit(0);
 }
 
@@ -65,7 +57,7 @@ void ShelvoAgentController::disableUpdateSchedule() {
     print("Error disabling update schedule: " + error->localizedDescription);
   } else {
     report(launchDaemonLogger, LogLevel::Default, "Update schedule is successfully disabled");
-    noteScheduleState(false);
+    fleet_.noteScheduleState(false);
   }
   exit(0);
 }
@@ -75,12 +67,12 @@ void ShelvoAgentController::printUpdateScheduleStatus() {
   switch (service->status()) {
     case ServiceStatus::NotRegistered:
       print("Update schedule is disabled. Run 'shelvo --schedule-enable' to enable");
-      noteScheduleState(false);
+      fleet_.noteScheduleState(false);
       return;
     case ServiceStatus::Enabled: {
       std::int64_t interval =
           defaultsShelvo ? defaultsShelvo->integerForKey(kUpdateIntervalKey) : 0;
-      noteScheduleState(interval >= 1);
+      fleet_.noteScheduleState(interval >= 1);
       if (interval >= 1) {
         print("Update schedule is enabled");
         print("Update interval in days: " + std::to_string(interval));

@@ -90,7 +90,8 @@ std::string ShelvoAgentController::awaitAnswer(platform::URLRequest request, Ans
   auto open = [&](std::string_view body) { return decryption.decrypt(body); };
   auto outcome = answer == Answer::Install ? classifyInstallAnswer(arrival->result, url, open)
                                            : classifyUpdateAnswer(arrival->result, url, open);
-  if (runRecord_ && outcome.httpStatus) runRecord_->httpStatus = *outcome.httpStatus;
+  if (auto* run = fleet_.currentRun(); run && outcome.httpStatus)
+    run->httpStatus = *outcome.httpStatus;
   if (!outcome.script) {
     if (outcome.hint) platform_.errorConsole->printLine(*outcome.hint);
     if (!outcome.message.empty()) report(agentLogger, outcome.level, outcome.message);

@@ -1,0 +1,166 @@
+
+#include <cstdio>
+#include <cstdlib>
+#include <semaphore>
+
+#include "agent/notifications/notification_delivery.h"
+#include "agent/service/shelvo_api_endpoints.h"
+#include "platform/http/url_syntax.h"
+#include "platform/notifications/as_user.h"
+#include "platform/notifications/desktop_sessions.h"
+#include "platform/notifications/notification_center.h"
+#include "platform/system/unique_string.h"
+#include "platform/text/percent_encoding.h"
+
+namespace shelvo {
+namespace {
+
+constexpr std::chrono::seconds kDeliveryPause(1);
+
+// The extension of the URL's path as the platform gives it: the last path component, trailing
+// slashes and the query and fragment left out, percent-decoded.
+std::string pathExtension(std::string_view url) {
+  url = platform::splitURL(url).path;
+  while (!url.empty() && url.back() == '/') url.remove_suffix(1);
+  std::string_view last = url.substr(url.rfind('/') + 1);
+  std::string name = platform::removingPercentEncoding(last).value_or(std::string(last));
+  auto dot = name.rfind('.');
+  if (dot == std::string::npos || dot == 0 || dot + 1 == name.size()) return "";
+  return name.substr(dot + 1);
+}
+
+// What a child that has become a session's user reports.
+enum DeliveryStatus : int { kDelivered = 0, kNoServer = 1, kNotDelivered = 2 };
+
+// In the child: the user's own session bus, then the server on it.
+int deliverOnUsersBus(const platform::Path& bus, const platform::NotificationContent* content,
+                      const std::string& identifier) {
+  ::setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + bus.string()).c_str(), 1);
+  platform::NotificationCenter center;
+  if (center.authorizationStatus() != platform::NotificationAuthorization::Authorized)
+    return kNoServer;
+  if (content == nullptr) return kDelivered;
+  return center.add(identifier, *content) ? kDelivered : kNotDelivered;
+}
+
+}  // namespace
+
+NotificationDelivery::NotificationDelivery(const AgentPlatform& platform,
+                                           const platform::Logger& logger)
+    : platform_(platform), logger_(logger) {}
+
+bool NotificationDelivery::post(const std::string& title,
+                                const std::optional<std::string>& subtitle, const std::string& body,
+                                const std::optional<std::string>& icon) {
+  // Root has no desktop: its notifications go to the people logged in at the machine.
+  if (platform_.user.name == "root") return postToDesktopSessions(title, subtitle, body, icon);
+  // The settings are asked first and answered before anything is shown, so a denied
+  // authorisation never races the rest.
+  auto center = platform_.env->notificationCenter();
+  if (center->authorizationStatus() == platform::NotificationAuthorization::Authorized) {
+    logger_.debug("Notification authorization are already granted");
+  } else {
+    logger_.error("Notification authorization denied");
+    return false;
+  }
+  auto content = notificationContent(title, subtitle, body, icon);
+  center->add(platform::makeUUIDString(), content);
+  platform_.env->sleepFor(kDeliveryPause);
+  return true;
+}
+
+bool NotificationDelivery::postToDesktopSessions(const std::string& title,
+                                                 const std::optional<std::string>& subtitle,
+                                                 const std::string& body,
+                                                 const std::optional<std::string>& icon) {
+  auto survey = platform::findDesktopSessions(platform_.root);
+  if (!survey) logger_.debug("No desktop sessions: %{public}s", {survey.error().message});
+  std::vector<platform::DesktopSession> authorised;
+  if (survey) {
+    for (const auto& skipped : survey->skipped)
+      logger_.debug("Not notifying %{public}s", {skipped});
+    // Never as root on a user's bus: a child that has become the user asks its server.
+    for (const auto& session : survey->sessions) {
+      auto status = platform::runAsUser(
+          session.uid, [&] { return deliverOnUsersBus(session.bus, nullptr, ""); });
+      if (status && *status == kDelivered) {
+        authorised.push_back(session);
+      } else {
+        logger_.debug(
+            "Not notifying session %{public}s: %{public}s",
+            {session.id, status ? "no notification server answered" : status.error().message});
+      }
+    }
+  }
+  if (authorised.empty()) {
+    logger_.error("Notification authorization denied");
+    return false;
+  }
+  logger_.debug("Notification authorization are already granted");
+  auto content = notificationContent(title, subtitle, body, icon);
+  std::string identifier = platform::makeUUIDString();
+  for (const auto& session : authorised) {
+    auto status = platform::runAsUser(
+        session.uid, [&] { return deliverOnUsersBus(session.bus, &content, identifier); });
+    if (!status || *status != kDelivered) {
+      logger_.error("Failed to post the notification to session %{public}s", {session.id});
+    }
+  }
+  platform_.env->sleepFor(kDeliveryPause);
+  return true;
+}
+
+platform::NotificationContent NotificationDelivery::notificationContent(
+    const std::string& title, const std::optional<std::string>& subtitle, const std::string& body,
+    const std::optional<std::string>& icon) {
+  platform::NotificationContent content;
+  content.title = title;
+  content.body = body;
+  // An empty subtitle is no subtitle, not an empty first line.
+  if (subtitle && !subtitle->empty()) content.subtitle = *subtitle;
+  if (icon) attachIcon(*icon, content);
+  return content;
+}
+
+void NotificationDelivery::attachIcon(const std::string& iconURL,
+                                      platform::NotificationContent& content) {
+  if (!ShelvoAPIEndpoints::isAbsoluteHttpsURL(iconURL)) {
+    // Not a URL this agent downloads from: posted without an icon.
+    logger_.error("Failed to download icon from URL");
+    logger_.error("%s", {platform::urlErrorDescription(platform::kURLErrorUnsupportedURL, "")});
+    return;
+  }
+  std::string extension = pathExtension(iconURL);
+  if (extension.empty()) extension = "png";
+  std::binary_semaphore downloaded{0};
+  platform::URLRequest request;
+  request.url = iconURL;
+  platform_.env->downloadTask(
+      platform_.urlSession, std::move(request), [&](platform::DownloadTaskResult result) {
+        if (result.error) {
+          logger_.error("Failed to download icon from URL");
+          logger_.error("%s", {result.error->localizedDescription});
+        }
+        if (result.location) {
+          std::string uniqueName = platform::globallyUniqueString();
+          platform::Path destination =
+              platform_.env->temporaryFolder() / (uniqueName + "." + extension);
+          auto moved = platform_.env->renameFile(*result.location, destination);
+          // The desktop user's notification server reads the file.
+          if (moved) moved = platform_.env->setMode(destination, 0644);
+          auto attachment = !moved
+                                ? platform::Result<platform::NotificationAttachment>(moved.error())
+                                : platform::makeNotificationAttachment(uniqueName, destination);
+          if (attachment) {
+            content.attachments = {*attachment};
+          } else {
+            logger_.error("Failed to attach icon to notification");
+            logger_.error("%s", {attachment.error().message});
+          }
+        }
+        downloaded.release();
+      });
+  downloaded.acquire();
+}
+
+}  // namespace shelvo
