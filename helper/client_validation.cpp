@@ -3,7 +3,7 @@
 #include <cerrno>
 
 #include "platform/codesign/hardened_runtime.h"
-#include "platform/codesign/security_status.h"
+#include "emulation/codesign/security_status.h"
 #include "platform/env/env.h"
 
 namespace shelvo {

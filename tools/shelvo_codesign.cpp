@@ -7,7 +7,7 @@
 
 #include "platform/codesign/code_signature.h"
 #include "platform/codesign/guest_code.h"
-#include "platform/codesign/security_status.h"
+#include "emulation/codesign/security_status.h"
 #include "platform/system/root_prefix.h"
 
 namespace {

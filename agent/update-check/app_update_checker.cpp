@@ -9,7 +9,7 @@
 #include "platform/bundle/application_index.h"
 #include "platform/bundle/localization.h"
 #include "platform/http/url_session.h"
-#include "platform/text/numeric_comparison.h"
+#include "emulation/text/numeric_comparison.h"
 
 namespace shelvo {
 namespace {

@@ -12,7 +12,7 @@
 #include <algorithm>
 #include <nlohmann/json.hpp>
 
-#include "platform/codesign/security_status.h"
+#include "emulation/codesign/security_status.h"
 #include "platform/system/files.h"
 #include "platform/system/unique_fd.h"
 

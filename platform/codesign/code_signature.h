@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/codesign/requirement.h"
+#include "emulation/codesign/requirement.h"
 #include "platform/system/root_prefix.h"
 
 namespace shelvo::platform {

@@ -6,7 +6,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include "platform/codesign/security_status.h"
+#include "emulation/codesign/security_status.h"
 
 namespace shelvo::platform {
 namespace {

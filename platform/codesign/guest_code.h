@@ -6,7 +6,7 @@
 #include <optional>
 
 #include "platform/codesign/code_signature.h"
-#include "platform/codesign/requirement.h"
+#include "emulation/codesign/requirement.h"
 #include "platform/system/unique_fd.h"
 
 namespace shelvo::platform {

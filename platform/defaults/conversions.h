@@ -17,8 +17,4 @@ std::int64_t integerFromPlist(plist_t value);
 // Only an array whose every element is a string counts.
 std::optional<std::vector<std::string>> stringArrayFromPlist(plist_t value);
 
-// NSString boolValue and integerValue.
-bool stringBoolValue(std::string_view text);
-std::int64_t stringIntegerValue(std::string_view text);
-
 }  // namespace shelvo::platform

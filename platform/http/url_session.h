@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/http/network_policy.h"
-#include "platform/http/url_error.h"
+#include "emulation/http/url_error.h"
 
 namespace shelvo::platform {
 

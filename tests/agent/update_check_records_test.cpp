@@ -4,7 +4,7 @@
 #include "agent/update-check/installed_app_item.h"
 #include "agent/update-check/service_date.h"
 #include "agent/update-check/shelvo_item.h"
-#include "platform/text/numeric_comparison.h"
+#include "emulation/text/numeric_comparison.h"
 
 namespace shelvo {
 using platform::compareNumerically;

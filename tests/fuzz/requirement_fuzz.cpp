@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "platform/codesign/requirement.h"
+#include "emulation/codesign/requirement.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   auto requirement = shelvo::platform::Requirement::compile(

@@ -1,4 +1,4 @@
-#include "platform/codesign/requirement.h"
+#include "emulation/codesign/requirement.h"
 
 #include <gtest/gtest.h>
 #include <openssl/pem.h>

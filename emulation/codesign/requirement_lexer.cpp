@@ -1,4 +1,4 @@
-#include "platform/codesign/requirement_lexer.h"
+#include "emulation/codesign/requirement_lexer.h"
 
 #include <array>
 #include <cctype>

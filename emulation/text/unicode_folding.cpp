@@ -1,4 +1,4 @@
-#include "platform/text/unicode_folding.h"
+#include "emulation/text/unicode_folding.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "platform/codesign/requirement.h"
+#include "emulation/codesign/requirement.h"
 
 #include <openssl/evp.h>
 #include <openssl/objects.h>
@@ -7,8 +7,8 @@
 #include <charconv>
 #include <functional>
 
-#include "platform/codesign/requirement_lexer.h"
-#include "platform/text/numeric_comparison.h"
+#include "emulation/codesign/requirement_lexer.h"
+#include "emulation/text/numeric_comparison.h"
 
 namespace shelvo::platform {
 

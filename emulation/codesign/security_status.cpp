@@ -1,4 +1,4 @@
-#include "platform/codesign/security_status.h"
+#include "emulation/codesign/security_status.h"
 
 namespace shelvo::platform {
 

@@ -1,9 +1,9 @@
-#include "platform/text/numeric_comparison.h"
+#include "emulation/text/numeric_comparison.h"
 
 #include <cstdint>
 #include <vector>
 
-#include "platform/text/unicode_folding.h"
+#include "emulation/text/unicode_folding.h"
 
 namespace shelvo::platform {
 namespace {

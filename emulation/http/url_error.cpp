@@ -1,4 +1,4 @@
-#include "platform/http/url_error.h"
+#include "emulation/http/url_error.h"
 
 namespace shelvo::platform {
 
