@@ -9,7 +9,11 @@ namespace shelvo::platform {
 // What went wrong, in words fit for an operator.
 struct Error {
   std::string message;
-  int systemError = 0;  // the errno behind it, where there is one
+  int systemError = 0;    // the errno behind it, where there is one
+  std::string name = {};  // the error's name where the system gives one (a D-Bus error name)
+
+  // "name: message", or the message alone.
+  std::string fullDescription() const { return name.empty() ? message : name + ": " + message; }
 };
 
 // A value or the error that prevented it; the platform layer's way of

@@ -37,11 +37,12 @@ void ShelvoAgentController::enableUpdateSchedule() {
       report(launchDaemonLogger, LogLevel::Error, "Unknown error while enabling update schedule");
       exit(0);
   }
-  if (auto error = service->registerService()) {
+  if (auto registered = service->registerService(); !registered) {
+    const std::string description = registered.error().fullDescription();
     launchDaemonLogger.error("Error enabling update schedule");
-    launchDaemonLogger.error("%{public}@", {error->fullDescription});
+    launchDaemonLogger.error("%{public}@", {description});
     echo("Error enabling update schedule");
-    print(error->fullDescription);
+    print(description);
     exit(0);
   }
   report(launchDaemonLogger, LogLevel::Default, "Update schedule is successfully enabled");
@@ -51,10 +52,10 @@ void ShelvoAgentController::enableUpdateSchedule() {
 
 void ShelvoAgentController::disableUpdateSchedule() {
   auto service = platform_.env->scheduledService(deamonPlist, platform_.root);
-  if (auto error = service->unregisterService()) {
-    launchDaemonLogger.error("Error disabling update schedule: %{public}s",
-                             {error->localizedDescription});
-    print("Error disabling update schedule: " + error->localizedDescription);
+  if (auto unregistered = service->unregisterService(); !unregistered) {
+    const std::string& description = unregistered.error().message;
+    launchDaemonLogger.error("Error disabling update schedule: %{public}s", {description});
+    print("Error disabling update schedule: " + description);
   } else {
     report(launchDaemonLogger, LogLevel::Default, "Update schedule is successfully disabled");
     fleet_.noteScheduleState(false);

@@ -29,14 +29,13 @@ Result<BusConnection> connectToSystemd(const RootPrefix& root) {
   return openSystemBus();
 }
 
-ServiceError failure(std::string_view name, std::string_view message) {
-  return ServiceError{std::string(message), std::string(name) + ": " + std::string(message)};
+Error failure(std::string_view name, std::string_view message) {
+  return Error{std::string(message), 0, std::string(name)};
 }
 
 // Calls one manager method; arguments adds the arguments.
-std::optional<ServiceError> callManager(const BusConnection& connection, const char* member,
-                                        const BusConnection::Arguments& arguments,
-                                        SdBusMessage* replyOut = nullptr) {
+Status callManager(const BusConnection& connection, const char* member,
+                   const BusConnection::Arguments& arguments, SdBusMessage* replyOut = nullptr) {
   SdBusError error;
   auto reply = connection.call({kDestination, kPath, kManager, member}, arguments,
                                kCallTimeoutMicroseconds, error);
@@ -47,22 +46,22 @@ std::optional<ServiceError> callManager(const BusConnection& connection, const c
     return failure("org.freedesktop.DBus.Error.Failed", reply.error().message);
   }
   if (replyOut != nullptr) *replyOut = std::move(*reply);
-  return std::nullopt;
+  return success();
 }
 
 // The timer's ActiveState; a unit that is not loaded is inactive.
 Result<std::string> activeState(const BusConnection& connection, const std::string& unit) {
   SdBusMessage reply;
-  auto error = callManager(
+  auto called = callManager(
       connection, "GetUnit",
       [&](const SdBusApi* api, sd_bus_message* call) {
         return api->append(call, "s", unit.c_str());
       },
       &reply);
-  if (error) {
-    if (error->fullDescription.starts_with("org.freedesktop.systemd1.NoSuchUnit"))
+  if (!called) {
+    if (called.error().name == "org.freedesktop.systemd1.NoSuchUnit")
       return std::string("inactive");
-    return Error{error->fullDescription};
+    return called.error();
   }
   const SdBusApi* api = connection.api;
   const char* path = nullptr;
@@ -85,8 +84,7 @@ Result<std::string> activeState(const BusConnection& connection, const std::stri
 
 // Starts the unit and waits for its job to end: StartUnit only queues the job, and a timer
 // whose job failed will never fire.
-std::optional<ServiceError> startAndAwait(const BusConnection& connection,
-                                          const std::string& unit) {
+Status startAndAwait(const BusConnection& connection, const std::string& unit) {
   std::string job;
   std::optional<std::string> result;
   auto subscription = connection.subscribe(
@@ -102,13 +100,14 @@ std::optional<ServiceError> startAndAwait(const BusConnection& connection,
     return failure("org.freedesktop.DBus.Error.Failed", subscription.error().message);
   }
   SdBusMessage reply;
-  if (auto error = callManager(
+  if (auto called = callManager(
           connection, "StartUnit",
           [&](const SdBusApi* api, sd_bus_message* call) {
             return api->append(call, "ss", unit.c_str(), "replace");
           },
-          &reply)) {
-    return error;
+          &reply);
+      !called) {
+    return called;
   }
   const char* path = nullptr;
   if (connection.api->read(reply.get(), "o", &path) < 0 || path == nullptr) {
@@ -125,7 +124,7 @@ std::optional<ServiceError> startAndAwait(const BusConnection& connection,
     return failure("org.freedesktop.systemd1.JobFailed",
                    "Job for " + unit + " failed with result '" + *result + "'.");
   }
-  return std::nullopt;
+  return success();
 }
 
 int appendUnitList(const SdBusApi* api, sd_bus_message* call, const std::string& unit) {
@@ -149,14 +148,14 @@ ServiceStatus DaemonService::status() const {
   if (!connection) return ServiceStatus::Unknown;
   const SdBusApi* api = connection->api;
   SdBusMessage reply;
-  auto error = callManager(
+  auto called = callManager(
       *connection, "GetUnitFileState",
       [&](const SdBusApi* a, sd_bus_message* call) {
         return a->append(call, "s", unitName_.c_str());
       },
       &reply);
-  if (error) {
-    return error->fullDescription.starts_with("org.freedesktop.DBus.Error.FileNotFound")
+  if (!called) {
+    return called.error().name == "org.freedesktop.DBus.Error.FileNotFound"
                ? ServiceStatus::NotFound
                : ServiceStatus::Unknown;
   }
@@ -176,40 +175,43 @@ ServiceStatus DaemonService::status() const {
   return ServiceStatus::Unknown;
 }
 
-std::optional<ServiceError> DaemonService::registerService() const {
+Status DaemonService::registerService() const {
   auto connection = connectToSystemd(root_);
   if (!connection)
     return failure("org.freedesktop.DBus.Error.NoServer", connection.error().message);
-  if (auto error = callManager(*connection, "EnableUnitFiles",
-                               [&](const SdBusApi* api, sd_bus_message* call) {
-                                 int rc = appendUnitList(api, call, unitName_);
-                                 return rc < 0 ? rc : api->append(call, "bb", 0, 0);
-                               })) {
-    return error;
+  if (auto called = callManager(*connection, "EnableUnitFiles",
+                                [&](const SdBusApi* api, sd_bus_message* call) {
+                                  int rc = appendUnitList(api, call, unitName_);
+                                  return rc < 0 ? rc : api->append(call, "bb", 0, 0);
+                                });
+      !called) {
+    return called;
   }
-  if (auto error = callManager(*connection, "Reload", nullptr)) return error;
+  if (auto called = callManager(*connection, "Reload", nullptr); !called) return called;
   return startAndAwait(*connection, unitName_);
 }
 
-std::optional<ServiceError> DaemonService::unregisterService() const {
+Status DaemonService::unregisterService() const {
   auto connection = connectToSystemd(root_);
   if (!connection)
     return failure("org.freedesktop.DBus.Error.NoServer", connection.error().message);
   // An enablement made with --runtime lives beside the persistent one; both must go.
   for (int runtime : {0, 1}) {
-    if (auto error = callManager(*connection, "DisableUnitFiles",
-                                 [&](const SdBusApi* api, sd_bus_message* call) {
-                                   int rc = appendUnitList(api, call, unitName_);
-                                   return rc < 0 ? rc : api->append(call, "b", runtime);
-                                 })) {
-      return error;
+    if (auto called = callManager(*connection, "DisableUnitFiles",
+                                  [&](const SdBusApi* api, sd_bus_message* call) {
+                                    int rc = appendUnitList(api, call, unitName_);
+                                    return rc < 0 ? rc : api->append(call, "b", runtime);
+                                  });
+        !called) {
+      return called;
     }
   }
-  if (auto error =
-          callManager(*connection, "StopUnit", [&](const SdBusApi* api, sd_bus_message* call) {
-            return api->append(call, "ss", unitName_.c_str(), "replace");
-          })) {
-    return error;
+  if (auto called = callManager(*connection, "StopUnit",
+                                [&](const SdBusApi* api, sd_bus_message* call) {
+                                  return api->append(call, "ss", unitName_.c_str(), "replace");
+                                });
+      !called) {
+    return called;
   }
   return callManager(*connection, "Reload", nullptr);
 }

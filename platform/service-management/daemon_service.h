@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/result.h"
 #include "platform/system/root_prefix.h"
 
 namespace shelvo::platform {
@@ -16,19 +17,15 @@ enum class ServiceStatus {
   Unknown = 4
 };
 
-struct ServiceError {
-  std::string localizedDescription;  // the bus error's message
-  std::string fullDescription;       // "name: message"
-};
-
-// A scheduled daemon's registration with the system's service management.
+// A scheduled daemon's registration with the system's service management. A failure's message
+// is the bus error's message and its name the bus error's name.
 class ScheduledService {
  public:
   virtual ~ScheduledService() = default;
   virtual const std::string& unitName() const = 0;
   virtual ServiceStatus status() const = 0;
-  virtual std::optional<ServiceError> registerService() const = 0;
-  virtual std::optional<ServiceError> unregisterService() const = 0;
+  virtual Status registerService() const = 0;
+  virtual Status unregisterService() const = 0;
 };
 
 // A scheduled daemon as a systemd timer: a daemon property list "NAME.plist" is the timer unit
@@ -43,9 +40,9 @@ class DaemonService final : public ScheduledService {
   // masked 2 (an admin blocked it), no unit file 3.
   ServiceStatus status() const override;
   // EnableUnitFiles, Reload, StartUnit, then the start job's result.
-  std::optional<ServiceError> registerService() const override;
+  Status registerService() const override;
   // DisableUnitFiles (persistent, then runtime), StopUnit, Reload.
-  std::optional<ServiceError> unregisterService() const override;
+  Status unregisterService() const override;
 
  private:
   std::string unitName_;

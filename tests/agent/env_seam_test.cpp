@@ -28,17 +28,22 @@ class AnsweringEnv final : public test::TestEnv {
 
 class StubSchedule final : public platform::ScheduledService {
  public:
-  StubSchedule(platform::ServiceStatus status, std::optional<platform::ServiceError> failure)
+  StubSchedule(platform::ServiceStatus status, std::optional<platform::Error> failure)
       : status_(status), failure_(std::move(failure)) {}
   const std::string& unitName() const override { return unit_; }
   platform::ServiceStatus status() const override { return status_; }
-  std::optional<platform::ServiceError> registerService() const override { return failure_; }
-  std::optional<platform::ServiceError> unregisterService() const override { return failure_; }
+  platform::Status registerService() const override { return outcome(); }
+  platform::Status unregisterService() const override { return outcome(); }
 
  private:
   std::string unit_ = "ostrel.shelvo.agent.timer";
+  platform::Status outcome() const {
+    if (failure_) return *failure_;
+    return platform::success();
+  }
+
   platform::ServiceStatus status_;
-  std::optional<platform::ServiceError> failure_;
+  std::optional<platform::Error> failure_;
 };
 
 class ScheduleEnv final : public test::TestEnv {
@@ -48,7 +53,7 @@ class ScheduleEnv final : public test::TestEnv {
     return std::make_unique<StubSchedule>(status, failure);
   }
   platform::ServiceStatus status = platform::ServiceStatus::NotRegistered;
-  std::optional<platform::ServiceError> failure;
+  std::optional<platform::Error> failure;
 };
 
 class StubNotifications final : public platform::NotificationPoster {
@@ -149,10 +154,9 @@ TEST_F(EnvSeamTest, ATimedOutUpdateRequestReportsStatusZero) {
 
 TEST_F(EnvSeamTest, AFailedRegistrationIsReportedAndStillEndsWithZero) {
   auto env = std::make_shared<ScheduleEnv>();
-  env->failure = platform::ServiceError{
-      "Job for ostrel.shelvo.agent.timer failed with result 'dependency'.",
-      "org.freedesktop.systemd1.JobFailed: Job for ostrel.shelvo.agent.timer failed with result "
-      "'dependency'."};
+  env->failure =
+      platform::Error{"Job for ostrel.shelvo.agent.timer failed with result 'dependency'.", 0,
+                      "org.freedesktop.systemd1.JobFailed"};
   EXPECT_EQ(run(env, [](ShelvoAgentController& c) { c.enableUpdateSchedule(); }), 0);
   EXPECT_EQ(console->text(),
             "Update schedule is not enabled, trying to enable...\n"
