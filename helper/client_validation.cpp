@@ -2,8 +2,8 @@
 
 #include <cerrno>
 
-#include "platform/codesign/hardened_runtime.h"
 #include "emulation/codesign/security_status.h"
+#include "platform/codesign/hardened_runtime.h"
 #include "platform/env/env.h"
 
 namespace shelvo {
@@ -60,12 +60,13 @@ std::optional<AdmittedClient> admitClient(const platform::PeerSocket& connection
                                           const platform::PeerCredentials& peer,
                                           const platform::TrustAnchors& anchors,
                                           const platform::Logger& logger) {
-  platform::GuestCode code;
-  int status = platform::copyGuestCode(peer.pid, connection.pidfd(), code);
-  if (status != platform::errSecSuccess) {
-    logger.error("Could not get 'secCode' with the audit token. %{public}s", {statusText(status)});
+  auto guest = platform::copyGuestCode(peer.pid, connection.pidfd());
+  if (!guest) {
+    logger.error("Could not get 'secCode' with the audit token. %{public}s",
+                 {statusText(guest.error().systemError)});
     return std::nullopt;
   }
+  const platform::GuestCode& code = *guest;
   if (auto hardened = platform::checkHardenedProcess(peer.pid, connection.pidfd()); !hardened) {
     logger.error(kRefusal, {hardened.error().message});
     return std::nullopt;
@@ -76,16 +77,17 @@ std::optional<AdmittedClient> admitClient(const platform::PeerSocket& connection
   }
   platform::Path signatureFile = code.path;
   signatureFile += ".sig";
-  platform::SigningInformation signing;
-  status = platform::verifyCodeSignature(code.executable.get(), signatureFile, anchors, signing);
-  if (status == platform::errSecCSBadResource) {
-    logger.error("Could not read the client's signature: %{public}s", {signing.readError});
+  auto verified = platform::verifyCodeSignature(code.executable.get(), signatureFile, anchors);
+  if (!verified) {
+    int status = verified.error().systemError;
+    if (status == platform::errSecCSBadResource) {
+      logger.error("Could not read the client's signature: %{public}s", {verified.error().message});
+    } else {
+      logger.error(kRefusal, {statusText(status)});
+    }
     return std::nullopt;
   }
-  if (status != platform::errSecSuccess) {
-    logger.error(kRefusal, {statusText(status)});
-    return std::nullopt;
-  }
+  const platform::SigningInformation& signing = *verified;
   if (!meetsRequirement(signing, clientRequirement(), logger) ||
       !meetsRequirement(signing, kLongRequirement, logger)) {
     return std::nullopt;

@@ -163,7 +163,7 @@ void ShelvoHelper::serve(const std::shared_ptr<Connection>& connection) {
       std::int64_t id = request->id;
       bool replied = true;
       executeScriptWithCommand(request->command, [&](std::int32_t status) {
-        replied = connection->socket.sendFrame(platform::encodeReply({id, status}));
+        replied = connection->socket.sendFrame(platform::encodeReply({id, status})).ok();
       });
       if (!replied) break;
     }

@@ -9,7 +9,7 @@ namespace shelvo::platform {
 // What went wrong, in words fit for an operator.
 struct Error {
   std::string message;
-  int systemError = 0;    // the errno behind it, where there is one
+  int systemError = 0;    // the errno, or the platform status code, behind it
   std::string name = {};  // the error's name where the system gives one (a D-Bus error name)
 
   // "name: message", or the message alone.

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "emulation/codesign/security_status.h"
 #include "platform/codesign/code_signature.h"
 #include "platform/codesign/guest_code.h"
-#include "emulation/codesign/security_status.h"
 #include "platform/system/root_prefix.h"
 
 namespace {
@@ -67,10 +67,10 @@ int sign(const Options& options) {
   if (options.identifier.empty() || options.key.empty() || options.certificate.empty()) {
     return usageError("sign needs --identifier, --key and --cert");
   }
-  std::string error = shelvo::platform::signExecutable(
+  auto signedCode = shelvo::platform::signExecutable(
       options.executable, options.identifier, options.key, options.certificate, options.chain);
-  if (!error.empty()) {
-    std::cerr << options.executable << ": " << error << "\n";
+  if (!signedCode) {
+    std::cerr << options.executable << ": " << signedCode.error().message << "\n";
     return 1;
   }
   std::cout << options.executable << ": signed as " << options.identifier << "\n";
@@ -90,12 +90,13 @@ int verify(const Options& options) {
     requirement = std::move(*compiled);
   }
   auto anchors = TrustAnchors::load(TrustAnchors::folder(RootPrefix::fromEnvironment()));
-  SigningInformation information;
-  int status = checkStaticCodeValidity(options.executable, nullptr, anchors, information);
-  if (status != errSecSuccess) {
-    std::cerr << options.executable << ": " << securityErrorMessage(status) << "\n";
+  auto checked = checkStaticCodeValidity(options.executable, nullptr, anchors);
+  if (!checked) {
+    std::cerr << options.executable << ": " << securityErrorMessage(checked.error().systemError)
+              << "\n";
     return 1;
   }
+  const SigningInformation& information = *checked;
   std::cout << options.executable << ": valid on disk\n";
   std::cout << "Identifier=" << information.identifier << "\n";
   std::cout << "Anchor=" << (information.anchorTrusted ? "trusted" : "not trusted") << "\n";

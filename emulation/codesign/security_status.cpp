@@ -35,4 +35,8 @@ std::string securityErrorMessage(int status) {
   }
 }
 
+Error securityError(int status) {
+  return Error{securityErrorMessage(status), status};
+}
+
 }  // namespace shelvo::platform

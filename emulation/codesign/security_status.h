@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/result.h"
+
 #include <string>
 
 namespace shelvo::platform {
@@ -23,5 +25,7 @@ enum SecurityStatus : int {
 
 // The platform's message for a status (SecCopyErrorMessageString); empty when it has none.
 std::string securityErrorMessage(int status);
+// A failure with a security status: its text as the message, the status as the code.
+Error securityError(int status);
 
 }  // namespace shelvo::platform

@@ -178,67 +178,68 @@ std::string sha256OfFile(int fd) {
   return text;
 }
 
-int verifyCodeSignature(int executableFd, const std::filesystem::path& signatureFile,
-                        const TrustAnchors& anchors, SigningInformation& information) {
+Result<SigningInformation> verifyCodeSignature(int executableFd,
+                                               const std::filesystem::path& signatureFile,
+                                               const TrustAnchors& anchors) {
   auto signature = readFile(signatureFile, kMaxSignature);
   if (!signature) {
     // Only a missing file means unsigned; anything else is a failure to read it.
-    information.readError = signature.error().message;
     bool missing =
         signature.error().systemError == ENOENT || signature.error().systemError == ENOTDIR;
-    return missing ? errSecCSUnsigned : errSecCSBadResource;
+    if (missing) return securityError(errSecCSUnsigned);
+    return Error{signature.error().message, errSecCSBadResource};
   }
   Bio input = memoryBio(*signature);
   std::unique_ptr<CMS_ContentInfo, CmsFree> cms(d2i_CMS_bio(input.get(), nullptr));
-  if (!cms) return errSecCSSignatureFailed;
+  if (!cms) return securityError(errSecCSSignatureFailed);
   // The signature itself; whom the signer chains to is judged by the requirement.
   Bio content(BIO_new(BIO_s_mem()));
   if (CMS_verify(cms.get(), nullptr, nullptr, nullptr, content.get(),
                  CMS_BINARY | CMS_NO_SIGNER_CERT_VERIFY) != 1) {
     ERR_clear_error();
-    return errSecCSSignatureFailed;
+    return securityError(errSecCSSignatureFailed);
   }
   auto directory = parseCodeDirectory(bioText(content.get()));
-  if (!directory) return errSecCSSignatureFailed;
+  if (!directory) return securityError(errSecCSSignatureFailed);
   std::string actual = sha256OfFile(executableFd);
   if (actual.empty() || actual != directory->executableHash) {
-    return errSecCSSignatureFailed;
+    return securityError(errSecCSSignatureFailed);
   }
   STACK_OF(X509)* signers = CMS_get0_signers(cms.get());
   if (signers == nullptr || sk_X509_num(signers) < 1) {
     sk_X509_free(signers);
-    return errSecCSSignatureFailed;
+    return securityError(errSecCSSignatureFailed);
   }
   X509* signer = sk_X509_value(signers, 0);
   CertificateStack included(CMS_get1_certs(cms.get()));
-  information = SigningInformation{};
+  SigningInformation information;
   information.identifier = directory->identifier;
   buildChain(signer, included.get(), anchors, information);
   sk_X509_free(signers);
   ERR_clear_error();
-  return errSecSuccess;
+  return information;
 }
 
-std::string signExecutable(const std::filesystem::path& executable, const std::string& identifier,
-                           const std::filesystem::path& keyFile,
-                           const std::filesystem::path& certificateFile,
-                           const std::filesystem::path& chainFile) {
+Status signExecutable(const std::filesystem::path& executable, const std::string& identifier,
+                      const std::filesystem::path& keyFile,
+                      const std::filesystem::path& certificateFile,
+                      const std::filesystem::path& chainFile) {
   UniqueFd file(::open(executable.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!file) return "cannot read " + executable.string();
+  if (!file) return Error{"cannot read " + executable.string()};
   std::string hash = sha256OfFile(file.get());
-  if (hash.empty()) return "cannot read " + executable.string();
+  if (hash.empty()) return Error{"cannot read " + executable.string()};
   auto certificates = readCertificates(certificateFile);
-  if (certificates.empty()) return "no certificate in " + certificateFile.string();
+  if (certificates.empty()) return Error{"no certificate in " + certificateFile.string()};
   auto keyText = readFile(keyFile, kMaxSignature);
-  if (!keyText) return "cannot read " + keyFile.string();
+  if (!keyText) return Error{"cannot read " + keyFile.string()};
   Bio keyBio = memoryBio(*keyText);
   std::unique_ptr<EVP_PKEY, KeyFree> key(
       PEM_read_bio_PrivateKey(keyBio.get(), nullptr, nullptr, nullptr));
-  if (!key) return "no private key in " + keyFile.string();
+  if (!key) return Error{"no private key in " + keyFile.string()};
   CertificateStack chain(sk_X509_new_null());
   if (!chainFile.empty()) {
     auto extra = readCertificates(chainFile);
-    if (extra.empty()) return "no certificate in " + chainFile.string();
+    if (extra.empty()) return Error{"no certificate in " + chainFile.string()};
     for (auto& certificate : extra) sk_X509_push(chain.get(), certificate.release());
   }
   nlohmann::json directory = {{"version", 1},
@@ -249,14 +250,14 @@ std::string signExecutable(const std::filesystem::path& executable, const std::s
   Bio contentBio = memoryBio(content);
   std::unique_ptr<CMS_ContentInfo, CmsFree> cms(
       CMS_sign(certificates.front().get(), key.get(), chain.get(), contentBio.get(), CMS_BINARY));
-  if (!cms) return "signing failed (does the key belong to the certificate?)";
+  if (!cms) return Error{"signing failed (does the key belong to the certificate?)"};
   Bio output(BIO_new(BIO_s_mem()));
-  if (i2d_CMS_bio(output.get(), cms.get()) != 1) return "cannot encode the signature";
+  if (i2d_CMS_bio(output.get(), cms.get()) != 1) return Error{"cannot encode the signature"};
   std::filesystem::path signatureFile = executable;
   signatureFile += ".sig";
   auto written = replaceFileAtomically(signatureFile, bioText(output.get()), 0644);
-  if (!written) return written.error().message;
-  return "";
+  if (!written) return written;
+  return success();
 }
 
 }  // namespace shelvo::platform

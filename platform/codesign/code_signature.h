@@ -36,7 +36,6 @@ struct SigningInformation {
   std::string identifier;
   std::vector<X509Certificate> chain;  // leaf first
   bool anchorTrusted = false;
-  std::string readError;  // why the signature file could not be read, when it could not
 
   CodeIdentity identity() const;
 };
@@ -50,18 +49,19 @@ struct CodeDirectory {
 std::optional<CodeDirectory> parseCodeDirectory(std::string_view json);
 
 // Checks the signature file of an executable (the detached CMS SignedData beside it, P.sig)
-// against the bytes read from executableFd, which must be the file that runs. Returns a
-// security status: success, unsigned (no signature file), a bad resource (a signature file that
-// cannot be read: information.readError says why), or an invalid signature.
-int verifyCodeSignature(int executableFd, const std::filesystem::path& signatureFile,
-                        const TrustAnchors& anchors, SigningInformation& information);
+// against the bytes read from executableFd, which must be the file that runs. A failure's code
+// is a security status: unsigned (no signature file), a bad resource (a signature file that
+// cannot be read; the message says why), or an invalid signature.
+Result<SigningInformation> verifyCodeSignature(int executableFd,
+                                               const std::filesystem::path& signatureFile,
+                                               const TrustAnchors& anchors);
 
 // Signs an executable: writes P.sig with the identifier and the executable's SHA-256, signed
-// with key and certificate, the chain's certificates included. Returns an error text or "".
-std::string signExecutable(const std::filesystem::path& executable, const std::string& identifier,
-                           const std::filesystem::path& keyFile,
-                           const std::filesystem::path& certificateFile,
-                           const std::filesystem::path& chainFile);
+// with key and certificate, the chain's certificates included.
+Status signExecutable(const std::filesystem::path& executable, const std::string& identifier,
+                      const std::filesystem::path& keyFile,
+                      const std::filesystem::path& certificateFile,
+                      const std::filesystem::path& chainFile);
 
 // The SHA-256 of everything readable from fd, from its start, in lowercase hex; empty on error.
 std::string sha256OfFile(int fd);

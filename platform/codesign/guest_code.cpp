@@ -21,24 +21,23 @@ bool sameFile(const struct stat& a, const struct stat& b) {
 
 }  // namespace
 
-int copyGuestCode(pid_t pid, int pidfd, GuestCode& code) {
+Result<GuestCode> copyGuestCode(pid_t pid, int pidfd) {
   std::string link = "/proc/" + std::to_string(pid) + "/exe";
   UniqueFd executable(::open(link.c_str(), O_RDONLY | O_CLOEXEC));
   // The pid must still name the process the pidfd pins, or the file may be a newcomer's.
-  if (!executable || !processAlive(pidfd)) return errSecCSGuestInvalid;
+  if (!executable || !processAlive(pidfd)) return securityError(errSecCSGuestInvalid);
   std::error_code error;
   std::filesystem::path path = std::filesystem::read_symlink(link, error);
-  if (error || path.string().ends_with(" (deleted)")) return errSecCSStaticCodeNotFound;
+  if (error || path.string().ends_with(" (deleted)"))
+    return securityError(errSecCSStaticCodeNotFound);
   // The signature beside the path must belong to the file that runs.
   struct stat running {};
   struct stat onDisk {};
   if (::fstat(executable.get(), &running) != 0 || ::stat(path.c_str(), &onDisk) != 0 ||
       !sameFile(running, onDisk)) {
-    return errSecCSStaticCodeNotFound;
+    return securityError(errSecCSStaticCodeNotFound);
   }
-  code.executable = std::move(executable);
-  code.path = std::move(path);
-  return errSecSuccess;
+  return GuestCode{std::move(executable), std::move(path)};
 }
 
 std::optional<ExecutableIdentity> fileIdentity(int fd) {
@@ -53,16 +52,18 @@ std::optional<ExecutableIdentity> executableIdentity(pid_t pid) {
   return ExecutableIdentity{info.st_dev, info.st_ino};
 }
 
-int checkStaticCodeValidity(const std::filesystem::path& executable, const Requirement* requirement,
-                            const TrustAnchors& anchors, SigningInformation& information) {
+Result<SigningInformation> checkStaticCodeValidity(const std::filesystem::path& executable,
+                                                   const Requirement* requirement,
+                                                   const TrustAnchors& anchors) {
   UniqueFd file(::open(executable.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!file) return errSecCSStaticCodeNotFound;
+  if (!file) return securityError(errSecCSStaticCodeNotFound);
   std::filesystem::path signature = executable;
   signature += ".sig";
-  int status = verifyCodeSignature(file.get(), signature, anchors, information);
-  if (status != errSecSuccess || requirement == nullptr) return status;
-  if (requirement->isRequirementSet()) return errSecCSReqUnsupported;
-  return requirement->evaluate(information.identity()) ? errSecSuccess : errSecCSReqFailed;
+  auto information = verifyCodeSignature(file.get(), signature, anchors);
+  if (!information || requirement == nullptr) return information;
+  if (requirement->isRequirementSet()) return securityError(errSecCSReqUnsupported);
+  if (!requirement->evaluate(information->identity())) return securityError(errSecCSReqFailed);
+  return information;
 }
 
 }  // namespace shelvo::platform

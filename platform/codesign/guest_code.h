@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <optional>
 
-#include "platform/codesign/code_signature.h"
 #include "emulation/codesign/requirement.h"
+#include "platform/codesign/code_signature.h"
 #include "platform/system/unique_fd.h"
 
 namespace shelvo::platform {
@@ -19,8 +19,8 @@ struct GuestCode {
 };
 
 // Finds the code of the process; pidfd pins the process, so a pid reused meanwhile is never
-// mistaken for it. Returns a security status.
-int copyGuestCode(pid_t pid, int pidfd, GuestCode& code);
+// mistaken for it. A failure's code is a security status.
+Result<GuestCode> copyGuestCode(pid_t pid, int pidfd);
 
 // The file a process runs (device and inode), to notice that it executed another program.
 struct ExecutableIdentity {
@@ -32,9 +32,10 @@ std::optional<ExecutableIdentity> executableIdentity(pid_t pid);
 // The identity of an open file.
 std::optional<ExecutableIdentity> fileIdentity(int fd);
 
-// Checks the signature of a file on disk and then, when given, the requirement; a security
-// status.
-int checkStaticCodeValidity(const std::filesystem::path& executable, const Requirement* requirement,
-                            const TrustAnchors& anchors, SigningInformation& information);
+// Checks the signature of a file on disk and then, when given, the requirement; a failure's
+// code is a security status.
+Result<SigningInformation> checkStaticCodeValidity(const std::filesystem::path& executable,
+                                                   const Requirement* requirement,
+                                                   const TrustAnchors& anchors);
 
 }  // namespace shelvo::platform

@@ -164,7 +164,7 @@ DownloadTaskResult URLSession::download(const URLRequest& request) const {
   std::size_t written = 0;
   Transfer done = transfer(request, [&](const char* bytes, std::size_t length) {
     written += length;
-    return written <= kMaxBody && writeAll(file.get(), std::string_view(bytes, length));
+    return written <= kMaxBody && writeAll(file.get(), std::string_view(bytes, length)).ok();
   });
   if (done.error) {
     ::unlink(pattern.c_str());

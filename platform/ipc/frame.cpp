@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 namespace shelvo::platform {
 
@@ -27,14 +28,15 @@ std::optional<std::uint32_t> frameLength(const unsigned char header[4]) {
   return length;
 }
 
-bool sendAll(int socket, std::string_view bytes) {
+Status sendAll(int socket, std::string_view bytes) {
   while (!bytes.empty()) {
     ssize_t sent = ::send(socket, bytes.data(), bytes.size(), MSG_NOSIGNAL);
     if (sent < 0 && errno == EINTR) continue;
-    if (sent <= 0) return false;
+    if (sent < 0) return Error{std::string("cannot send: ") + std::strerror(errno), errno};
+    if (sent == 0) return Error{"cannot send: the peer is gone", EPIPE};
     bytes.remove_prefix(static_cast<std::size_t>(sent));
   }
-  return true;
+  return success();
 }
 
 Result<std::string> readFrame(const ReceiveSome& receiveSome) {

@@ -21,8 +21,8 @@ std::string encodeFrame(std::string_view payload);
 std::optional<std::uint32_t> frameLength(const unsigned char header[4]);
 
 // Sends every byte on a stream socket, without SIGPIPE when the peer is gone: the client side
-// runs in programs that keep SIGPIPE's default. False when the peer is gone.
-bool sendAll(int socket, std::string_view bytes);
+// runs in programs that keep SIGPIPE's default.
+Status sendAll(int socket, std::string_view bytes);
 
 // Reads one frame, taking bytes from receiveSome (which fills at most the given length and
 // returns how much it read, never 0). The payload buffer grows as bytes arrive, so an announced

@@ -107,7 +107,7 @@ Result<std::string> PeerSocket::receiveFrame(pid_t expectedSender) {
   });
 }
 
-bool PeerSocket::sendFrame(std::string_view payload) {
+Status PeerSocket::sendFrame(std::string_view payload) {
   return sendAll(socket_.get(), encodeFrame(payload));
 }
 

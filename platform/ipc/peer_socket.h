@@ -30,7 +30,7 @@ class PeerSocket {
   // sent by a process other than expectedSender.
   Result<std::string> receiveFrame(pid_t expectedSender);
   // Never raises SIGPIPE: a client that went away is an error, not a signal.
-  bool sendFrame(std::string_view payload);
+  Status sendFrame(std::string_view payload);
   void close() { socket_.reset(); }
 
  private:

@@ -62,14 +62,15 @@ Result<std::string> readFile(const std::filesystem::path& path, std::size_t maxB
   return bytes;
 }
 
-bool writeAll(int fd, std::string_view bytes) {
+Status writeAll(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
     ssize_t n = ::write(fd, bytes.data(), bytes.size());
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
+    if (n < 0) return Error{std::string("cannot write: ") + std::strerror(errno), errno};
+    if (n == 0) return Error{"cannot write: nothing was written", EIO};
     bytes.remove_prefix(static_cast<std::size_t>(n));
   }
-  return true;
+  return success();
 }
 
 Status makeFolders(const std::filesystem::path& folder, unsigned mode) {

@@ -25,7 +25,7 @@ Result<std::string> readFile(const std::filesystem::path& path, std::size_t maxB
 Result<FileOwnership> ownershipOf(const std::filesystem::path& path);
 
 // Writes all bytes to fd, retrying partial writes and EINTR.
-bool writeAll(int fd, std::string_view bytes);
+Status writeAll(int fd, std::string_view bytes);
 
 // Creates the folder and its missing parents with the given mode.
 Status makeFolders(const std::filesystem::path& folder, unsigned mode);
