@@ -121,13 +121,18 @@ void PosixEnv::downloadTask(const URLSessionConfiguration& configuration, URLReq
   URLSession(configuration).downloadTask(std::move(request), std::move(completion));
 }
 
-std::unique_ptr<ScheduledService> PosixEnv::scheduledService(const std::string& plistName,
-                                                             const RootPrefix& root) {
-  return std::make_unique<DaemonService>(plistName, root);
+std::unique_ptr<ScheduledService> Env::scheduledService(const std::string& plistName,
+                                                        const RootPrefix& root) {
+  // This Env, whichever derived one it is, so that a wrapper's buses are the ones used.
+  return std::make_unique<DaemonService>(plistName, root, *this);
 }
 
 std::unique_ptr<NotificationPoster> PosixEnv::notificationCenter() {
   return std::make_unique<NotificationCenter>();
+}
+
+Result<BusConnection> PosixEnv::systemBus() {
+  return openSystemBus();
 }
 
 }  // namespace shelvo::platform

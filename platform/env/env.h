@@ -62,9 +62,12 @@ class Env {
                         std::function<void(DataTaskResult)> completion) = 0;
   virtual void downloadTask(const URLSessionConfiguration& configuration, URLRequest request,
                             std::function<void(DownloadTaskResult)> completion) = 0;
+  // systemd's registration of a scheduled daemon, reached over this Env's buses.
   virtual std::unique_ptr<ScheduledService> scheduledService(const std::string& plistName,
-                                                             const RootPrefix& root) = 0;
+                                                             const RootPrefix& root);
   virtual std::unique_ptr<NotificationPoster> notificationCenter() = 0;
+  // The system bus (DBUS_SYSTEM_BUS_ADDRESS or the standard socket).
+  virtual Result<BusConnection> systemBus() = 0;
 };
 
 // The real operating system. The environment is copied when it is made, at start.
@@ -91,9 +94,8 @@ class PosixEnv final : public Env {
                 std::function<void(DataTaskResult)> completion) override;
   void downloadTask(const URLSessionConfiguration& configuration, URLRequest request,
                     std::function<void(DownloadTaskResult)> completion) override;
-  std::unique_ptr<ScheduledService> scheduledService(const std::string& plistName,
-                                                     const RootPrefix& root) override;
   std::unique_ptr<NotificationPoster> notificationCenter() override;
+  Result<BusConnection> systemBus() override;
 
  private:
   std::map<std::string, std::string> variables_;
@@ -145,13 +147,10 @@ class EnvWrapper : public Env {
                     std::function<void(DownloadTaskResult)> completion) override {
     target_->downloadTask(configuration, std::move(request), std::move(completion));
   }
-  std::unique_ptr<ScheduledService> scheduledService(const std::string& plistName,
-                                                     const RootPrefix& root) override {
-    return target_->scheduledService(plistName, root);
-  }
   std::unique_ptr<NotificationPoster> notificationCenter() override {
     return target_->notificationCenter();
   }
+  Result<BusConnection> systemBus() override { return target_->systemBus(); }
 
  private:
   std::shared_ptr<Env> target_;

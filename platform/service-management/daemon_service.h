@@ -8,6 +8,8 @@
 
 namespace shelvo::platform {
 
+class Env;
+
 // The registration states of a launch daemon.
 enum class ServiceStatus {
   NotRegistered = 0,
@@ -33,7 +35,8 @@ class ScheduledService {
 // system bus.
 class DaemonService final : public ScheduledService {
  public:
-  DaemonService(const std::string& plistName, RootPrefix root);
+  // env gives the system bus when systemd's private socket is not there.
+  DaemonService(const std::string& plistName, RootPrefix root, Env& env);
 
   const std::string& unitName() const override { return unitName_; }
   // GetUnitFileState: enabled 1 while the timer also runs, enabled but stopped or disabled 0,
@@ -47,6 +50,7 @@ class DaemonService final : public ScheduledService {
  private:
   std::string unitName_;
   RootPrefix root_;
+  Env& env_;
 };
 
 }  // namespace shelvo::platform

@@ -56,6 +56,14 @@ class ScheduleEnv final : public test::TestEnv {
   std::optional<platform::Error> failure;
 };
 
+// A machine without a system bus, and without systemd's private socket.
+class BusLessEnv final : public test::TestEnv {
+ public:
+  platform::Result<platform::BusConnection> systemBus() override {
+    return platform::Error{"no system bus in this test"};
+  }
+};
+
 class StubNotifications final : public platform::NotificationPoster {
  public:
   StubNotifications(bool authorized, std::vector<std::string>& posted)
@@ -178,6 +186,15 @@ TEST_F(EnvSeamTest, AFailedRegistrationIsReportedAndStillEndsWithZero) {
   console = std::make_shared<test::CapturedConsole>();
   EXPECT_EQ(run(env, [](ShelvoAgentController& c) { c.enableUpdateSchedule(); }), 0);
   EXPECT_EQ(console->text(), "Unknown error while enabling update schedule\n");
+}
+
+TEST_F(EnvSeamTest, WithoutABusTheScheduleIsUnknownAndCannotBeDisabled) {
+  auto env = std::make_shared<BusLessEnv>();
+  EXPECT_EQ(run(env, [](ShelvoAgentController& c) { c.printUpdateScheduleStatus(); }), -1);
+  EXPECT_EQ(console->text(), "Update schedule is unknown\n");
+  console = std::make_shared<test::CapturedConsole>();
+  EXPECT_EQ(run(env, [](ShelvoAgentController& c) { c.disableUpdateSchedule(); }), 0);
+  EXPECT_EQ(console->text(), "Error disabling update schedule: no system bus in this test\n");
 }
 
 TEST_F(EnvSeamTest, ADeniedNotificationEndsWithZeroAndPostsNothing) {
