@@ -7,17 +7,17 @@ namespace shelvo {
 
 AgentPlatform AgentPlatform::fromEnvironment(std::shared_ptr<platform::Env> env) {
   AgentPlatform platform;
-  platform.root = platform::RootPrefix::fromEnvironment();
-  platform.log = platform::LogConfig::fromEnvironment("shelvo");
+  platform.root = platform::RootPrefix::fromEnvironment(*env);
+  platform.log = platform::LogConfig::fromEnvironment("shelvo", *env);
   platform.console = std::make_shared<platform::StandardOutput>();
   platform.errorConsole = std::make_shared<platform::StandardError>();
   platform.echoLoggedLines =
-      !(platform::standardOutputIsJournal() &&
+      !(platform::standardOutputIsJournal(*env) &&
         dynamic_cast<const platform::JournalSink*>(platform.log.sink.get()) != nullptr);
   platform.user = platform::effectiveUserAccount();
   platform.operatingSystemVersion = platform::runningOperatingSystemVersion();
   platform.mainBundle = platform::Bundle::mainBundle();
-  platform.urlSession = platform::URLSessionConfiguration::fromEnvironment();
+  platform.urlSession = platform::URLSessionConfiguration::fromEnvironment(*env);
   platform.serviceURL = env->variable("SHELVO_SERVICE_URL");
   platform.env = std::move(env);
   return platform;

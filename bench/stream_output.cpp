@@ -3,6 +3,7 @@
 #include <csignal>
 #include <iostream>
 
+#include "platform/env/env.h"
 #include "platform/log/logger.h"
 #include "platform/system/console.h"
 #include "shared/script-runner/script_runner.h"
@@ -13,10 +14,10 @@ int main(int argc, char** argv) {
     return 2;
   }
   std::signal(SIGPIPE, SIG_IGN);
-  shelvo::ScriptRunner runner(
-      shelvo::platform::Logger(shelvo::platform::LogConfig::fromEnvironment("shelvo"),
-                               "ostrel.shelvo", "Agent"),
-      std::make_shared<shelvo::platform::StandardOutput>());
+  shelvo::ScriptRunner runner(shelvo::platform::Logger(shelvo::platform::LogConfig::fromEnvironment(
+                                                           "shelvo", shelvo::platform::PosixEnv()),
+                                                       "ostrel.shelvo", "Agent"),
+                              std::make_shared<shelvo::platform::StandardOutput>());
   runner.runScript(std::string("cat '") + argv[1] + "'", "Installing app...");
   return 0;
 }

@@ -21,11 +21,11 @@ int main() {
   // A client that goes away must never end the helper through a write.
   std::signal(SIGPIPE, SIG_IGN);
   shelvo::platform::raiseDescriptorLimit();
-  shelvo::platform::Logger logger(shelvo::platform::LogConfig::fromEnvironment("ShelvoHelper"),
+  shelvo::platform::Logger logger(shelvo::platform::LogConfig::fromEnvironment("ShelvoHelper", env),
                                   "ostrel.shelvo.helper", "ShelvoHelper");
   logger.debug("ShelvoHelper started");
-  auto root = shelvo::platform::RootPrefix::fromEnvironment();
-  auto listener = shelvo::platform::ListenerSocket::fromSocketActivation();
+  auto root = shelvo::platform::RootPrefix::fromEnvironment(env);
+  auto listener = shelvo::platform::ListenerSocket::fromSocketActivation(env);
   if (!listener)
     listener =
         shelvo::platform::ListenerSocket::bind(root.resolve("/run/ostrel.shelvo.helper.sock"));

@@ -8,6 +8,7 @@
 #include "emulation/codesign/security_status.h"
 #include "platform/codesign/code_signature.h"
 #include "platform/codesign/guest_code.h"
+#include "platform/env/env.h"
 #include "platform/system/root_prefix.h"
 
 namespace {
@@ -89,7 +90,8 @@ int verify(const Options& options) {
     }
     requirement = std::move(*compiled);
   }
-  auto anchors = TrustAnchors::load(TrustAnchors::folder(RootPrefix::fromEnvironment()));
+  auto anchors = TrustAnchors::load(
+      TrustAnchors::folder(RootPrefix::fromEnvironment(shelvo::platform::PosixEnv())));
   auto checked = checkStaticCodeValidity(options.executable, nullptr, anchors);
   if (!checked) {
     std::cerr << options.executable << ": " << securityErrorMessage(checked.error().systemError)

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/defaults/preferences.h"
+#include "platform/env/env.h"
 #include "platform/plist/plist.h"
 #include "platform/system/root_prefix.h"
 #include "platform/system/user.h"
@@ -163,9 +164,9 @@ int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.size() < 2) return usageError("missing command or domain");
   const std::string& command = args[0];
-  shelvo::platform::Preferences preferences(args[1],
-                                            shelvo::platform::RootPrefix::fromEnvironment(),
-                                            shelvo::platform::effectiveUserAccount());
+  shelvo::platform::Preferences preferences(
+      args[1], shelvo::platform::RootPrefix::fromEnvironment(shelvo::platform::PosixEnv()),
+      shelvo::platform::effectiveUserAccount());
   // Shows, as the agent logs, which files a root process leaves out and why.
   preferences.reportUntrustedLayersTo([](const std::string& file, const std::string& reason) {
     std::cerr << "shelvo-defaults: skipping " << file << ": " << reason << "\n";

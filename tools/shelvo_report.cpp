@@ -5,6 +5,7 @@
 #include <iostream>
 #include <string>
 
+#include "platform/env/env.h"
 #include "platform/log/log_format.h"
 #include "platform/system/root_prefix.h"
 #include "shared/records/run_record.h"
@@ -38,9 +39,9 @@ int main(int argc, char** argv) {
       return usage("unknown argument " + argument);
     }
   }
-  auto root = shelvo::platform::RootPrefix::fromEnvironment();
-  auto records = shelvo::loadRunRecords(shelvo::platform::PosixEnv(),
-                                        shelvo::runRecordFolder(root.resolve("/")));
+  shelvo::platform::PosixEnv env;
+  auto root = shelvo::platform::RootPrefix::fromEnvironment(env);
+  auto records = shelvo::loadRunRecords(env, shelvo::runRecordFolder(root.resolve("/")));
   if (records.size() > last) records.erase(records.begin(), records.end() - last);
   if (json) {
     std::cout << "[";

@@ -6,10 +6,10 @@
 
 #include "agent/configuration.h"
 #include "agent/service/shelvo_api_endpoints.h"
+#include "emulation/text/numeric_comparison.h"
 #include "platform/bundle/application_index.h"
 #include "platform/bundle/localization.h"
 #include "platform/http/url_session.h"
-#include "emulation/text/numeric_comparison.h"
 
 namespace shelvo {
 namespace {
@@ -92,9 +92,10 @@ void AppUpdateChecker::detectUpdates() {
   std::optional<std::vector<std::string>> exclusions;
   if (defaults) exclusions = defaults->stringArrayForKey(kExcludeAppsUpdateKey);
 
-  const auto index =
-      platform::ApplicationIndex::build(platform::ApplicationIndex::searchFolders(platform_.root));
-  const std::string unknownText = platform::localizedString(platform_.mainBundle, "UNKNOWN");
+  const auto index = platform::ApplicationIndex::build(
+      platform::ApplicationIndex::searchFolders(platform_.root, *platform_.env));
+  const std::string unknownText =
+      platform::localizedString(platform_.mainBundle, "UNKNOWN", *platform_.env);
   const auto records = firstRecords();
   std::vector<InstalledAppItem> found;
   for (const ShelvoItem& record : allShelvoItems) {

@@ -1,5 +1,7 @@
 #include "platform/bundle/application_index.h"
 
+#include "platform/env/env.h"
+
 #include <algorithm>
 #include <cstdlib>
 
@@ -26,11 +28,12 @@ bool isFolder(const std::filesystem::directory_entry& entry) {
 
 }  // namespace
 
-std::vector<std::filesystem::path> ApplicationIndex::searchFolders(const RootPrefix& root) {
+std::vector<std::filesystem::path> ApplicationIndex::searchFolders(const RootPrefix& root,
+                                                                   const Env& env) {
   std::vector<std::filesystem::path> folders;
-  if (const char* configured = std::getenv("SHELVO_APPLICATIONS_PATH");
-      configured != nullptr && *configured != '\0') {
-    std::string_view list(configured);
+  if (auto configured = env.variable("SHELVO_APPLICATIONS_PATH");
+      configured && !configured->empty()) {
+    std::string_view list(*configured);
     while (!list.empty()) {
       std::string_view folder = list.substr(0, list.find(':'));
       if (!folder.empty()) folders.emplace_back(folder);

@@ -10,6 +10,8 @@
 
 namespace shelvo::platform {
 
+class Env;
+
 // The installed applications by bundle identifier, found in one pass over the application
 // folders: the .app bundles in each folder and in its direct sub-folders, never inside a
 // bundle. Where several bundles carry one identifier, the first in search order wins.
@@ -19,7 +21,7 @@ class ApplicationIndex {
 
   // Applications, Users/*/Applications and Volumes/*/Applications under the root, or the
   // folders of SHELVO_APPLICATIONS_PATH when it is set.
-  static std::vector<std::filesystem::path> searchFolders(const RootPrefix& root);
+  static std::vector<std::filesystem::path> searchFolders(const RootPrefix& root, const Env& env);
 
   const Bundle* bundleWithIdentifier(const std::string& identifier) const;
   std::size_t size() const { return bundles_.size(); }

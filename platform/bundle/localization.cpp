@@ -1,5 +1,7 @@
 #include "platform/bundle/localization.h"
 
+#include "platform/env/env.h"
+
 #include <cstdlib>
 
 #include "platform/plist/plist.h"
@@ -67,11 +69,12 @@ std::optional<std::string> lookUp(const std::filesystem::path& file, const std::
 
 }  // namespace
 
-std::string localizedString(const std::optional<Bundle>& bundle, const std::string& key) {
+std::string localizedString(const std::optional<Bundle>& bundle, const std::string& key,
+                            const Env& env) {
   if (!bundle) return key;
   std::vector<std::string> languages;
-  if (const char* lang = std::getenv("LANG"); lang != nullptr && *lang != '\0') {
-    std::string language(lang);
+  if (auto lang = env.variable("LANG"); lang && !lang->empty()) {
+    std::string language(*lang);
     language = language.substr(0, language.find_first_of("_.@"));
     if (language != "C" && language != "POSIX") languages.push_back(language);
   }

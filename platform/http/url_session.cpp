@@ -1,5 +1,7 @@
 #include "platform/http/url_session.h"
 
+#include "platform/env/env.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -110,11 +112,9 @@ size_t writeBody(char* bytes, size_t size, size_t count, void* userdata) {
 
 }  // namespace
 
-URLSessionConfiguration URLSessionConfiguration::fromEnvironment() {
+URLSessionConfiguration URLSessionConfiguration::fromEnvironment(const Env& env) {
   URLSessionConfiguration configuration;
-  if (const char* ca = std::getenv("SHELVO_CA_FILE"); ca != nullptr && *ca != '\0') {
-    configuration.caFile = ca;
-  }
+  if (auto ca = env.variable("SHELVO_CA_FILE"); ca && !ca->empty()) configuration.caFile = *ca;
   configuration.networkPolicy = std::make_shared<NetworkManagerPolicy>();
   return configuration;
 }

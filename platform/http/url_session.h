@@ -9,10 +9,12 @@
 #include <utility>
 #include <vector>
 
-#include "platform/http/network_policy.h"
 #include "emulation/http/url_error.h"
+#include "platform/http/network_policy.h"
 
 namespace shelvo::platform {
+
+class Env;
 
 struct URLRequest {
   std::string url;
@@ -51,7 +53,7 @@ struct URLSessionConfiguration {
   std::shared_ptr<NetworkPolicy> networkPolicy;
 
   // SHELVO_CA_FILE; the NetworkManager policy.
-  static URLSessionConfiguration fromEnvironment();
+  static URLSessionConfiguration fromEnvironment(const Env& env);
 };
 
 // HTTPS requests with libcurl, https only, certificate verification always on. libcurl is

@@ -1,5 +1,7 @@
 #include "platform/ipc/listener_socket.h"
 
+#include "platform/env/env.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -29,15 +31,16 @@ void passCredentials(int fd) {
 
 }  // namespace
 
-Result<ListenerSocket> ListenerSocket::fromSocketActivation() {
-  const char* pid = std::getenv("LISTEN_PID");
-  const char* fds = std::getenv("LISTEN_FDS");
-  bool forUs = pid != nullptr && fds != nullptr && std::atol(pid) == ::getpid();
+Result<ListenerSocket> ListenerSocket::fromSocketActivation(const Env& env) {
+  auto pid = env.variable("LISTEN_PID");
+  auto fds = env.variable("LISTEN_FDS");
+  bool forUs = pid && fds && std::atol(pid->c_str()) == ::getpid();
+  // Scripts started later must not think the socket was passed to them.
   ::unsetenv("LISTEN_PID");
   ::unsetenv("LISTEN_FDS");
   ::unsetenv("LISTEN_FDNAMES");
   if (!forUs) return Error{"no socket was passed"};
-  if (std::atoi(fds) != 1) return Error{"expected exactly one passed socket"};
+  if (std::atoi(fds->c_str()) != 1) return Error{"expected exactly one passed socket"};
   int type = 0;
   socklen_t length = sizeof type;
   sockaddr_un address{};

@@ -7,13 +7,15 @@
 
 namespace shelvo::platform {
 
+class Env;
+
 // The helper's listening socket: handed over by systemd socket activation, or bound by the
 // helper itself when started by hand.
 class ListenerSocket {
  public:
   // The socket systemd passed (LISTEN_PID/LISTEN_FDS, descriptor 3); nothing when there is none.
   // The variables are removed so scripts do not inherit them.
-  static Result<ListenerSocket> fromSocketActivation();
+  static Result<ListenerSocket> fromSocketActivation(const Env& env);
   // Binds path (mode 0666: the code check is the gate), replacing a stale socket.
   static Result<ListenerSocket> bind(const std::filesystem::path& path);
 

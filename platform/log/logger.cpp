@@ -1,15 +1,14 @@
 #include "platform/log/logger.h"
 
-#include <cstdlib>
+#include "platform/env/env.h"
 
 namespace shelvo::platform {
 
-LogConfig LogConfig::fromEnvironment(const std::string& identifier) {
+LogConfig LogConfig::fromEnvironment(const std::string& identifier, const Env& env) {
   LogConfig config;
-  const char* reveal = std::getenv("SHELVO_LOG_PRIVATE");
-  config.revealPrivate = reveal != nullptr && std::string_view(reveal) == "1";
-  const char* choice = std::getenv("SHELVO_LOG");
-  std::string_view selected = choice != nullptr ? choice : "journal";
+  config.revealPrivate = env.variable("SHELVO_LOG_PRIVATE") == "1";
+  const std::string choice = env.variable("SHELVO_LOG").value_or("journal");
+  std::string_view selected = choice;
   if (selected == "none") {
     config.sink = std::make_shared<NullSink>();
   } else if (selected == "stderr") {

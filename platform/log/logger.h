@@ -10,6 +10,8 @@
 
 namespace shelvo::platform {
 
+class Env;
+
 // Where a process's loggers write and whether private arguments are shown.
 struct LogConfig {
   std::shared_ptr<LogSink> sink;
@@ -17,7 +19,7 @@ struct LogConfig {
 
   // SHELVO_LOG (journal, stderr, file:PATH, none; default journal) and SHELVO_LOG_PRIVATE=1.
   // identifier names the program in the journal.
-  static LogConfig fromEnvironment(const std::string& identifier);
+  static LogConfig fromEnvironment(const std::string& identifier, const Env& env);
 };
 
 // A log handle with a subsystem and a category, like the platform's loggers.

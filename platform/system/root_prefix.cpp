@@ -1,12 +1,12 @@
 #include "platform/system/root_prefix.h"
 
-#include <cstdlib>
+#include "platform/env/env.h"
 
 namespace shelvo::platform {
 
-RootPrefix RootPrefix::fromEnvironment() {
-  const char* root = std::getenv("SHELVO_ROOT");
-  return RootPrefix(root != nullptr && *root != '\0' ? root : "/");
+RootPrefix RootPrefix::fromEnvironment(const Env& env) {
+  auto root = env.variable("SHELVO_ROOT");
+  return RootPrefix(root && !root->empty() ? *root : std::string("/"));
 }
 
 std::filesystem::path RootPrefix::resolve(std::string_view absolutePath) const {
