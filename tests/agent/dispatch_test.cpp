@@ -7,8 +7,6 @@
 namespace shelvo {
 namespace {
 
-using test::ProcessEnded;
-
 class DispatchTest : public ::testing::Test {
  protected:
   AgentPlatform platform(const std::string& userName = "root") {
@@ -25,12 +23,7 @@ class DispatchTest : public ::testing::Test {
   int dispatch(std::vector<std::string> arguments, const std::string& userName = "root") {
     arguments.insert(arguments.begin(), "shelvo");
     ShelvoAgentController controller(platform(userName), arguments);
-    try {
-      controller.dispatchCommandLine();
-    } catch (const ProcessEnded& ended) {
-      return ended.status;
-    }
-    return -1;
+    return test::endStatusOf([&] { controller.dispatchCommandLine(); });
   }
 
   test::TempDir root;
@@ -68,11 +61,7 @@ TEST_F(DispatchTest, TheWaitNoticeComesBeforeTheFirstPause) {
     if (env->slept.size() == 1)
       noticeFirst = errors->text().find("waiting up to 5 minutes") != std::string::npos;
   };
-  ShelvoAgentController controller(platform(), {"shelvo", "--version"});
-  try {
-    controller.dispatchCommandLine();
-  } catch (const ProcessEnded&) {
-  }
+  EXPECT_EQ(dispatch({"--version"}), 10);
   EXPECT_TRUE(noticeFirst);
 }
 
@@ -81,13 +70,7 @@ TEST_F(DispatchTest, ACredentialThatAppearsDuringTheWaitEndsIt) {
   env->onSleep = [&] {
     if (++sleeps == 3) storeAuthorization();
   };
-  AgentPlatform p = platform();
-  ShelvoAgentController controller(std::move(p), {"shelvo", "--version"});
-  try {
-    controller.dispatchCommandLine();
-  } catch (const ProcessEnded& ended) {
-    EXPECT_EQ(ended.status, 0);
-  }
+  EXPECT_EQ(dispatch({"--version"}), 0);
   EXPECT_EQ(sleeps, 3);
   EXPECT_NE(console->text().find("Shelvo Agent version: Unknown (Unknown)"), std::string::npos);
 }

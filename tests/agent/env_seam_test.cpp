@@ -9,8 +9,6 @@
 namespace shelvo {
 namespace {
 
-using test::ProcessEnded;
-
 // Answers every request with the given result, at once.
 class AnsweringEnv final : public test::TestEnv {
  public:
@@ -101,12 +99,7 @@ class EnvSeamTest : public ::testing::Test {
         test::makeTestAgentPlatform(root, sink, console, user, "/home/" + user, std::move(env));
     platform.serviceURL = "https://apps.example";
     ShelvoAgentController controller(std::move(platform), {"shelvo"});
-    try {
-      operation(controller);
-    } catch (const ProcessEnded& ended) {
-      return ended.status;
-    }
-    return -1;
+    return test::endStatusOf([&] { operation(controller); });
   }
 
   test::TempDir root;

@@ -11,8 +11,6 @@
 namespace shelvo {
 namespace {
 
-using test::ProcessEnded;
-
 constexpr std::int64_t kNow = 1'700'000'000;
 constexpr int kDue = 20;
 constexpr int kSkipped = 0;
@@ -34,12 +32,7 @@ class UpdateDueTest : public ::testing::Test {
     AgentPlatform p = test::makeTestAgentPlatform(root, sink, console, "root", "/root", env);
     p.serviceURL = "http://not-https.example";
     ShelvoAgentController controller(std::move(p), {"shelvo", "--update"});
-    try {
-      controller.runUpdates(true, false, scheduled, "token");
-    } catch (const ProcessEnded& ended) {
-      return ended.status;
-    }
-    return -1;
+    return test::endStatusOf([&] { controller.runUpdates(true, false, scheduled, "token"); });
   }
 
   test::TempDir root;

@@ -39,6 +39,17 @@ class TestEnv : public platform::EnvWrapper {
   std::function<void()> onSleep;
 };
 
+// Runs an operation of the agent: the status the process ended with, or -1 when it returned.
+template <typename Operation>
+int endStatusOf(Operation operation) {
+  try {
+    operation();
+  } catch (const ProcessEnded& ended) {
+    return ended.status;
+  }
+  return -1;
+}
+
 // An agent platform for unit tests: a scratch root, captured log and console, macOS 13, and the
 // Env given (a TestEnv unless a test needs to override more).
 inline AgentPlatform makeTestAgentPlatform(const TempDir& root, std::shared_ptr<CaptureSink> sink,
