@@ -132,7 +132,7 @@ TEST_F(HelperTest, AClientWhoseFileWasDeletedIsRefusedThoughALinkNamesItsOldPath
   fs::remove(victim);
   fs::remove(victim.string() + ".sig");
   writeTextFile(go, "");
-  EXPECT_EQ(running.waitForExit(std::chrono::seconds(10)), 0);
+  EXPECT_EQ(running.waitForExit(std::chrono::seconds(30)), 0);
   EXPECT_EQ(readTextFile(logs / "victim.out"), "waiting\nno reply\n");
   EXPECT_FALSE(fs::exists(marker));
   EXPECT_TRUE(hasLogged(

@@ -151,7 +151,7 @@ std::unique_ptr<BackgroundProcess> HelperTest::startGenuine(int lastStatus) {
 
 std::string HelperTest::finishGenuine(BackgroundProcess& genuine) {
   writeTextFile(logs / "genuine.done", "");
-  EXPECT_EQ(genuine.waitForExit(std::chrono::seconds(10)), 0);
+  EXPECT_EQ(genuine.waitForExit(std::chrono::seconds(30)), 0);
   return readTextFile(logs / "genuine.out");
 }
 
