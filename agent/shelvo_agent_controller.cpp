@@ -1,6 +1,5 @@
 #include "agent/shelvo_agent_controller.h"
 
-
 #include <cstdlib>
 
 #include "agent/configuration.h"
@@ -56,7 +55,7 @@ ShelvoAgentController::ShelvoAgentController(AgentPlatform platform,
       scriptOutput_(std::make_shared<OutputRecorder>(
           platform_.echoLoggedLines ? platform_.console : std::make_shared<platform::NoConsole>())),
       scriptRunner_(agentLogger, scriptOutput_, platform_.zshPath),
-      fleet_(platform_, agentLogger, scriptOutput_) {}
+      fleet_(platform_, agentLogger, scriptOutput_, agentVersion()) {}
 
 std::string ShelvoAgentController::agentVersion() const {
   if (bundle) {

@@ -7,8 +7,11 @@
 namespace shelvo {
 
 FleetReporting::FleetReporting(const AgentPlatform& platform, const platform::Logger& logger,
-                               std::shared_ptr<OutputRecorder> output)
-    : platform_(platform), logger_(logger), output_(std::move(output)) {}
+                               std::shared_ptr<OutputRecorder> output, std::string agentVersion)
+    : platform_(platform),
+      logger_(logger),
+      output_(std::move(output)),
+      agentVersion_(std::move(agentVersion)) {}
 
 void FleetReporting::beginRun(const std::string& command,
                               std::optional<std::string> bundleIdentifier) {
@@ -25,6 +28,8 @@ void FleetReporting::beginRun(const std::string& command,
     logger_.error("Cannot take the run lock: %{public}s", {lock.error().message});
   }
   run_ = RunRecord{};
+  run_->id = makeRunId();
+  run_->version = agentVersion_;
   run_->command = command;
   run_->bundleIdentifier = std::move(bundleIdentifier);
   run_->started = platform_.env->now();

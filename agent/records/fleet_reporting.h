@@ -16,7 +16,7 @@ namespace shelvo {
 class FleetReporting {
  public:
   FleetReporting(const AgentPlatform& platform, const platform::Logger& logger,
-                 std::shared_ptr<OutputRecorder> output);
+                 std::shared_ptr<OutputRecorder> output, std::string agentVersion);
 
   // Waits for the run lock, then starts the record of an install, update or scheduled update.
   void beginRun(const std::string& command, std::optional<std::string> bundleIdentifier);
@@ -35,6 +35,7 @@ class FleetReporting {
   const AgentPlatform& platform_;
   const platform::Logger& logger_;
   std::shared_ptr<OutputRecorder> output_;
+  std::string agentVersion_;
   std::optional<platform::RunLock> lock_;
   std::optional<RunRecord> run_;
 };

@@ -3,9 +3,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <ctime>
 #include <iomanip>
 #include <nlohmann/json.hpp>
+#include <random>
 #include <sstream>
 
 #include "platform/log/log_format.h"
@@ -45,10 +47,70 @@ std::vector<platform::Path> recordFiles(const platform::Env& env, const platform
   return files;
 }
 
+constexpr std::array<std::pair<RunOutcome, std::string_view>, 13> kOutcomeNames{{
+    {RunOutcome::Installed, "installed"},
+    {RunOutcome::Updated, "updated"},
+    {RunOutcome::NotDue, "not-due"},
+    {RunOutcome::Disabled, "disabled"},
+    {RunOutcome::DeferredOffline, "deferred-offline"},
+    {RunOutcome::DeferredMetered, "deferred-metered"},
+    {RunOutcome::DeferredBattery, "deferred-battery"},
+    {RunOutcome::Busy, "busy"},
+    {RunOutcome::FailedService, "failed-service"},
+    {RunOutcome::FailedAnswer, "failed-answer"},
+    {RunOutcome::FailedScriptCheck, "failed-script-check"},
+    {RunOutcome::FailedScriptStart, "failed-script-start"},
+    {RunOutcome::TimedOut, "timed-out"},
+}};
+
 }  // namespace
+
+std::string_view outcomeName(RunOutcome outcome) {
+  for (const auto& [value, name] : kOutcomeNames)
+    if (value == outcome) return name;
+  return "unknown";
+}
+
+std::optional<RunOutcome> outcomeNamed(std::string_view name) {
+  for (const auto& [value, known] : kOutcomeNames)
+    if (known == name) return value;
+  return std::nullopt;
+}
+
+OutcomeKind outcomeKind(RunOutcome outcome) {
+  switch (outcome) {
+    case RunOutcome::Installed:
+    case RunOutcome::Updated:
+      return OutcomeKind::Success;
+    case RunOutcome::NotDue:
+    case RunOutcome::Disabled:
+    case RunOutcome::DeferredOffline:
+    case RunOutcome::DeferredMetered:
+    case RunOutcome::DeferredBattery:
+    case RunOutcome::Busy:
+      return OutcomeKind::Skip;
+    default:
+      return OutcomeKind::Failure;
+  }
+}
+
+std::string makeRunId() {
+  std::array<unsigned char, 16> bytes{};
+  std::random_device random;
+  for (auto& byte : bytes) byte = static_cast<unsigned char>(random());
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string id;
+  for (unsigned char byte : bytes) {
+    id += kHex[byte >> 4];
+    id += kHex[byte & 0xF];
+  }
+  return id;
+}
 
 std::string encodeRunRecord(const RunRecord& record) {
   nlohmann::json json = {
+      {"id", record.id},
+      {"version", record.version},
       {"started", platform::rfc3339(record.started)},
       {"ended", platform::rfc3339(record.ended)},
       {"command", record.command},
@@ -59,6 +121,8 @@ std::string encodeRunRecord(const RunRecord& record) {
       {"script_status",
        record.scriptStatus ? nlohmann::json(*record.scriptStatus) : nlohmann::json(nullptr)},
       {"agent_status", record.agentStatus},
+      {"outcome",
+       record.outcome ? nlohmann::json(outcomeName(*record.outcome)) : nlohmann::json(nullptr)},
       {"output_bytes", record.outputBytes},
       {"last_lines", record.lastLines},
   };
@@ -85,6 +149,9 @@ std::optional<RunRecord> decodeRunRecord(std::string_view text) {
   auto ended = text_of("ended");
   auto agentStatus = number_of("agent_status");
   if (!command || !started || !ended || !agentStatus) return std::nullopt;
+  record.id = text_of("id").value_or("");
+  record.version = text_of("version").value_or("");
+  if (auto outcome = text_of("outcome")) record.outcome = outcomeNamed(*outcome);
   record.command = *command;
   record.started = parseTime(*started);
   record.ended = parseTime(*ended);

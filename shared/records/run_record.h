@@ -15,6 +15,30 @@
 
 namespace shelvo {
 
+// Why a run ended as it did, in the words an operator alerts on. Skips are outcomes too, so
+// "deferred" can be told from "dead".
+enum class RunOutcome {
+  Installed,
+  Updated,
+  NotDue,
+  Disabled,
+  DeferredOffline,
+  DeferredMetered,
+  DeferredBattery,
+  Busy,
+  FailedService,
+  FailedAnswer,
+  FailedScriptCheck,
+  FailedScriptStart,
+  TimedOut,
+};
+// "installed", "not-due", "failed-script-check", ...
+std::string_view outcomeName(RunOutcome outcome);
+std::optional<RunOutcome> outcomeNamed(std::string_view name);
+// Whether the outcome counts as a success, a skip (neither success nor failure) or a failure.
+enum class OutcomeKind { Success, Skip, Failure };
+OutcomeKind outcomeKind(RunOutcome outcome);
+
 // What one install, update or scheduled run did, for fleet reporting. Never holds the
 // credential: the request's headers are not recorded, and the credential is blanked out of the
 // script's output.
@@ -23,6 +47,8 @@ struct RunRecord {
   // A kept line is cut after this many bytes: a script may print a megabyte without a newline.
   static constexpr std::size_t kMaxLineBytes = 1024;
 
+  std::string id;       // 32 lowercase hex digits; also SHELVO_RUN_ID in the run's journal entries
+  std::string version;  // the agent's
   std::string command;  // "install", "update" or "update-schedule"
   std::optional<std::string> bundleIdentifier;
   std::chrono::system_clock::time_point started;
@@ -30,9 +56,13 @@ struct RunRecord {
   std::optional<long> httpStatus;
   std::optional<int> scriptStatus;
   int agentStatus = 0;
+  std::optional<RunOutcome> outcome;
   std::uint64_t outputBytes = 0;
   std::deque<std::string> lastLines;
 };
+
+// A new run id: 128 random bits as 32 lowercase hex digits, the form journal fields take.
+std::string makeRunId();
 
 std::string encodeRunRecord(const RunRecord& record);
 std::optional<RunRecord> decodeRunRecord(std::string_view json);

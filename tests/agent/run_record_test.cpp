@@ -12,7 +12,10 @@ namespace {
 
 RunRecord recordAt(int second, const std::string& command = "install") {
   RunRecord record;
+  record.id = makeRunId();
+  record.version = "3.1";
   record.command = command;
+  record.outcome = RunOutcome::FailedScriptCheck;
   record.bundleIdentifier = "com.example.app";
   record.started = std::chrono::system_clock::from_time_t(1'700'000'000 + second);
   record.ended = record.started + std::chrono::milliseconds(1500);
@@ -34,6 +37,23 @@ TEST(RunRecords, RoundTripAndKeepTheLastHundred) {
   EXPECT_EQ(records.back().ended, recordAt(149).ended);
   EXPECT_EQ(records.back().scriptStatus, 3);
   EXPECT_EQ(records.back().lastLines, (std::deque<std::string>{"one", "two"}));
+  EXPECT_EQ(records.back().outcome, RunOutcome::FailedScriptCheck);
+  EXPECT_EQ(records.back().version, "3.1");
+  EXPECT_EQ(records.back().id.size(), 32u);
+  EXPECT_NE(records.back().id, records.front().id);
+}
+
+TEST(RunRecords, EveryOutcomeHasOneNameAndOneKind) {
+  int successes = 0, skips = 0;
+  for (int i = 0; i <= static_cast<int>(RunOutcome::TimedOut); ++i) {
+    auto outcome = static_cast<RunOutcome>(i);
+    EXPECT_EQ(outcomeNamed(outcomeName(outcome)), outcome);
+    successes += outcomeKind(outcome) == OutcomeKind::Success;
+    skips += outcomeKind(outcome) == OutcomeKind::Skip;
+  }
+  EXPECT_EQ(successes, 2);
+  EXPECT_EQ(skips, 6);
+  EXPECT_EQ(outcomeNamed("exploded"), std::nullopt);
 }
 
 TEST(RunRecords, TheRecorderKeepsTheTailAndNeverTheSecret) {
