@@ -116,6 +116,7 @@ std::string encodeRunRecord(const RunRecord& record) {
       {"command", record.command},
       {"bundle_identifier", record.bundleIdentifier ? nlohmann::json(*record.bundleIdentifier)
                                                     : nlohmann::json(nullptr)},
+      {"message", record.message ? nlohmann::json(*record.message) : nlohmann::json(nullptr)},
       {"http_status",
        record.httpStatus ? nlohmann::json(*record.httpStatus) : nlohmann::json(nullptr)},
       {"script_status",
@@ -151,6 +152,7 @@ std::optional<RunRecord> decodeRunRecord(std::string_view text) {
   if (!command || !started || !ended || !agentStatus) return std::nullopt;
   record.id = text_of("id").value_or("");
   record.version = text_of("version").value_or("");
+  record.message = text_of("message");
   if (auto outcome = text_of("outcome")) record.outcome = outcomeNamed(*outcome);
   record.command = *command;
   record.started = parseTime(*started);

@@ -57,6 +57,7 @@ struct RunRecord {
   std::optional<int> scriptStatus;
   int agentStatus = 0;
   std::optional<RunOutcome> outcome;
+  std::optional<std::string> message;  // what the agent reported when the run failed or skipped
   std::uint64_t outputBytes = 0;
   std::deque<std::string> lastLines;
 };

@@ -16,6 +16,7 @@ RunRecord recordAt(int second, const std::string& command = "install") {
   record.version = "3.1";
   record.command = command;
   record.outcome = RunOutcome::FailedScriptCheck;
+  record.message = "Failed to get install information: 404";
   record.bundleIdentifier = "com.example.app";
   record.started = std::chrono::system_clock::from_time_t(1'700'000'000 + second);
   record.ended = record.started + std::chrono::milliseconds(1500);
@@ -39,6 +40,7 @@ TEST(RunRecords, RoundTripAndKeepTheLastHundred) {
   EXPECT_EQ(records.back().lastLines, (std::deque<std::string>{"one", "two"}));
   EXPECT_EQ(records.back().outcome, RunOutcome::FailedScriptCheck);
   EXPECT_EQ(records.back().version, "3.1");
+  EXPECT_EQ(records.back().message, "Failed to get install information: 404");
   EXPECT_EQ(records.back().id.size(), 32u);
   EXPECT_NE(records.back().id, records.front().id);
 }
