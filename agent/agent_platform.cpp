@@ -19,6 +19,7 @@ AgentPlatform AgentPlatform::fromEnvironment(std::shared_ptr<platform::Env> env)
   platform.mainBundle = platform::Bundle::mainBundle();
   platform.urlSession = platform::URLSessionConfiguration::fromEnvironment(*env);
   platform.serviceURL = env->variable("SHELVO_SERVICE_URL");
+  platform.serviceNotifier = platform::ServiceNotifier::fromEnvironment(*env);
   platform.env = std::move(env);
   return platform;
 }

@@ -10,6 +10,7 @@
 #include "platform/env/env.h"
 #include "platform/http/url_session.h"
 #include "platform/log/logger.h"
+#include "platform/service-management/service_notifier.h"
 #include "platform/system/console.h"
 #include "platform/system/os_version.h"
 #include "platform/system/root_prefix.h"
@@ -34,6 +35,8 @@ struct AgentPlatform {
   std::optional<platform::Bundle> mainBundle;
   std::string zshPath = "/bin/zsh";
   platform::URLSessionConfiguration urlSession;
+  // Where systemd, when it started the agent, shows what the run is doing.
+  platform::ServiceNotifier serviceNotifier;
   // SHELVO_SERVICE_URL, when set.
   std::optional<std::string> serviceURL;
   // The operating system: files, time, the end of the process, services.

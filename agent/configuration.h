@@ -21,6 +21,7 @@ inline constexpr const char* kAllowUpdatesContrainedNetworksKey = "AllowUpdatesC
 inline constexpr const char* kAllowUpdatesConstrainedNetworksKey =
     "AllowUpdatesConstrainedNetworks";
 inline constexpr const char* kExcludeAppsUpdateKey = "ExcludeAppsUpdate";
+inline constexpr const char* kSkipUpdatesOnBatteryKey = "SkipUpdatesOnBattery";
 inline constexpr const char* kUpdateDetailsKey = "UpdateDetails";
 inline constexpr const char* kUpdatesKey = "Updates";
 

@@ -54,22 +54,22 @@ void ShelvoAgentController::dispatchCommandLine() {
       print("Error: No Bundle Identifier was specified");
       exit(11);
     }
-    fleet_.beginRun("install", arguments[2]);
+    beginRun("install", arguments[2], false);
     installApp(arguments[2], notification, dock, progress, authorization, arguments, updateAction);
-    exit(0);
+    endRun(0, RunOutcome::Installed);
   }
   if (command == "-u" || command == "--update") {
     requireRoot();
-    fleet_.beginRun("update", std::nullopt);
+    beginRun("update", std::nullopt, false);
     runUpdates(notification, progress, false, authorization);
-    exit(0);
+    endRun(0, RunOutcome::Updated);
   }
   if (command == "--update-schedule") {
     requireRoot();
-    fleet_.beginRun("update-schedule", std::nullopt);
+    beginRun("update-schedule", std::nullopt, true);
     bool hide = defaultsShelvo && defaultsShelvo->boolForKey(kHideUpdateNotificationsKey);
     runUpdates(!hide, progress, true, authorization);
-    exit(0);
+    endRun(0, RunOutcome::Updated);
   }
   if (command == "-n" || command == "--notify") {
     notifyFromArguments();

@@ -16,7 +16,7 @@ void ShelvoAgentController::installApp(const std::string& bundleIdentifier, bool
     const std::string& why = ran.error().message;
     agentLogger.error("Error installing %{public}s: %s", {bundleIdentifier, why});
     echo("Error installing " + bundleIdentifier + ": " + why);
-    exit(23);
+    endRun(23, RunOutcome::FailedScriptStart, "Error installing " + bundleIdentifier + ": " + why);
   }
 }
 

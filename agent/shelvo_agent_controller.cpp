@@ -52,9 +52,15 @@ ShelvoAgentController::ShelvoAgentController(AgentPlatform platform,
       bundleID(platform.mainBundle ? platform.mainBundle->bundleIdentifier() : std::nullopt),
       platform_(std::move(platform)),
       arguments_(std::move(arguments)),
-      scriptOutput_(std::make_shared<OutputRecorder>(
-          platform_.echoLoggedLines ? platform_.console : std::make_shared<platform::NoConsole>())),
-      scriptRunner_(agentLogger, scriptOutput_, platform_.zshPath),
+      scriptOutput_(std::make_shared<OutputRecorder>()),
+      scriptWatch_(std::make_shared<ScriptWatch>(scriptOutput_, platform_.serviceNotifier)),
+      scriptRunner_(
+          agentLogger,
+          platform_.echoLoggedLines ? platform_.console : std::make_shared<platform::NoConsole>(),
+          platform_.zshPath,
+          {std::make_shared<platform::LogindInhibitor>(
+               "shelvo", [env = platform_.env] { return env->systemBus(); }),
+           scriptWatch_}),
       fleet_(platform_, agentLogger, scriptOutput_, agentVersion()) {}
 
 std::string ShelvoAgentController::agentVersion() const {
@@ -74,9 +80,13 @@ std::string ShelvoAgentController::agentBuild() const {
 platform::Status ShelvoAgentController::runScript(std::string_view script,
                                                   std::string_view progressMessage) {
   auto outcome = scriptRunner_.runScript(script, progressMessage);
+  if (outcome && outcome->ran()) fleet_.noteScriptStatus(outcome->exitStatus);
+  if (auto signal = scriptWatch_->stoppedBy()) endStoppedRun(*signal);
   if (!outcome) return outcome.error();
-  if (!outcome->ran()) exit(outcome->refusalStatus());
-  if (auto* run = fleet_.currentRun()) run->scriptStatus = outcome->exitStatus;
+  if (!outcome->ran()) {
+    endRun(outcome->refusalStatus(), RunOutcome::FailedScriptCheck,
+           std::string(outcome->refusalMessage()));
+  }
   return platform::success();
 }
 
@@ -100,6 +110,15 @@ void ShelvoAgentController::printAndLog(platform::LogLevel level, std::string_vi
 }
 
 void ShelvoAgentController::exit(int status) {
+  {
+    // A stop signal's thread and the main thread may both end the run: the first one does.
+    std::unique_lock lock(ending_);
+    if (endingThread_ && *endingThread_ != std::this_thread::get_id()) {
+      lock.unlock();
+      while (true) std::this_thread::sleep_for(std::chrono::hours(1));
+    }
+    endingThread_ = std::this_thread::get_id();
+  }
   fleet_.finishRun(status);
   platform_.env->endProcess(status);
   std::abort();  // endProcess never returns

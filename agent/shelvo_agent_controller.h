@@ -1,19 +1,22 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "agent/agent_platform.h"
 #include "agent/records/fleet_reporting.h"
+#include "agent/script_watch.h"
 #include "platform/bundle/bundle.h"
 #include "platform/defaults/preferences.h"
 #include "platform/http/url_session.h"
 #include "platform/log/logger.h"
 #include "platform/notifications/notification_center.h"
-#include "platform/system/run_lock.h"
+#include "shared/records/output_recorder.h"
 #include "shared/records/run_record.h"
 #include "shared/script-runner/script_runner.h"
 
@@ -78,6 +81,14 @@ class ShelvoAgentController {
   // Prints a line and logs it with the private "%s" format.
   void printAndLog(platform::LogLevel level, std::string_view line);
   [[noreturn]] void exit(int status);
+  // An install, update or scheduled update: it waits for its turn and is recorded when it ends.
+  void beginRun(const std::string& command, std::optional<std::string> bundleIdentifier,
+                bool scheduled);
+  [[noreturn]] void endRun(int status, RunOutcome outcome,
+                           std::optional<std::string> message = std::nullopt);
+  // SIGTERM or SIGINT during a run, on the signal's own thread.
+  void stopRun(int signal);
+  [[noreturn]] void endStoppedRun(int signal);
   std::optional<std::string> awaitAuthorization();
   void requireOperatingSystem13();
   void notifyFromArguments();
@@ -94,8 +105,12 @@ class ShelvoAgentController {
   AgentPlatform platform_;
   std::vector<std::string> arguments_;
   std::shared_ptr<OutputRecorder> scriptOutput_;
+  std::shared_ptr<ScriptWatch> scriptWatch_;
   ScriptRunner scriptRunner_;
   FleetReporting fleet_;
+  // The thread ending the process; another that tries too waits for the end.
+  std::mutex ending_;
+  std::optional<std::thread::id> endingThread_;
 };
 
 }  // namespace shelvo

@@ -30,7 +30,8 @@ ShelvoHelper::ShelvoHelper(platform::ListenerSocket listener, platform::Logger l
     : listener_(std::move(listener)),
       logger_(logger),
       root_(std::move(root)),
-      runner_(logger, std::make_shared<platform::StandardOutput>()) {}
+      runner_(logger, std::make_shared<platform::StandardOutput>(), "/bin/zsh",
+              {std::make_shared<platform::LogindInhibitor>("ShelvoHelper")}) {}
 
 void ShelvoHelper::resume() {
   std::thread([this] { listen(); }).detach();

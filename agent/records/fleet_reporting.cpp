@@ -2,9 +2,21 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "agent/records/fleet_metrics.h"
 
 namespace shelvo {
+namespace {
+
+constexpr std::chrono::seconds kLockRetryDelay{1};
+
+std::string dayOf(const platform::Env& env, std::chrono::system_clock::time_point time) {
+  auto seconds = std::chrono::duration_cast<std::chrono::seconds>(time.time_since_epoch());
+  return env.localTimeText(seconds.count(), "%Y-%m-%d");
+}
+
+}  // namespace
 
 FleetReporting::FleetReporting(const AgentPlatform& platform, const platform::Logger& logger,
                                std::shared_ptr<OutputRecorder> output, std::string agentVersion)
@@ -13,39 +25,109 @@ FleetReporting::FleetReporting(const AgentPlatform& platform, const platform::Lo
       output_(std::move(output)),
       agentVersion_(std::move(agentVersion)) {}
 
-void FleetReporting::beginRun(const std::string& command,
-                              std::optional<std::string> bundleIdentifier) {
+RunTurn FleetReporting::beginRun(const std::string& command,
+                                 std::optional<std::string> bundleIdentifier, bool scheduled) {
   std::string holder = "pid " + std::to_string(::getpid()) + ", shelvo --" + command +
                        (bundleIdentifier ? " " + *bundleIdentifier : "");
-  auto lock = platform::RunLock::acquire(
-      platform_.root.resolve("/run/shelvo/agent.lock"), holder, [&](const std::string& other) {
-        platform_.errorConsole->printLine("shelvo: waiting for the run in progress (" +
-                                          (other.empty() ? "unknown" : other) + ") to end");
-      });
-  if (lock) {
-    lock_ = std::move(*lock);
-  } else {
-    logger_.error("Cannot take the run lock: %{public}s", {lock.error().message});
+  {
+    // The record starts before the wait: a run stopped while it waits is a run all the same.
+    std::lock_guard lock(mutex_);
+    run_ = RunRecord{};
+    run_->id = makeRunId();
+    run_->version = agentVersion_;
+    run_->command = command;
+    run_->bundleIdentifier = std::move(bundleIdentifier);
+    run_->started = platform_.env->now();
   }
-  run_ = RunRecord{};
-  run_->id = makeRunId();
-  run_->version = agentVersion_;
-  run_->command = command;
-  run_->bundleIdentifier = std::move(bundleIdentifier);
-  run_->started = platform_.env->now();
+  return takeTurn(holder, scheduled);
+}
+
+RunTurn FleetReporting::takeTurn(const std::string& holder, bool scheduled) {
+  auto lock = platform::RunLock::open(platform_.root.resolve("/run/shelvo/agent.lock"));
+  if (!lock) return refuse(lock.error());
+  auto taken = lock->tryLock();
+  if (!taken) return refuse(taken.error());
+  if (!*taken) {
+    auto other = lock->holder();
+    std::string waitingFor = "the run in progress" + (other ? " (" + *other + ")" : "");
+    platform_.errorConsole->printLine("shelvo: waiting for " + waitingFor + " to end");
+    platform_.serviceNotifier.status("Waiting for " + waitingFor + " to end");
+    if (scheduled) {
+      auto tries =
+          std::chrono::duration_cast<std::chrono::seconds>(kScheduledLockWait) / kLockRetryDelay;
+      for (long i = 0; i < tries && !*taken; ++i) {
+        platform_.env->sleepFor(kLockRetryDelay);
+        taken = lock->tryLock();
+        if (!taken) return refuse(taken.error());
+      }
+      if (!*taken) return RunTurn::Busy;
+    } else if (auto locked = lock->lock(); !locked) {
+      return refuse(locked.error());
+    }
+  }
+  if (auto written = lock->writeHolder(holder); !written) {
+    logger_.error("Cannot say who holds the run lock: %{public}s", {written.error().message});
+  }
+  lock_ = std::move(*lock);
+  return RunTurn::Taken;
+}
+
+RunTurn FleetReporting::refuse(const platform::Error& error) {
+  platform_.errorConsole->printLine("shelvo: " + error.message);
+  logger_.error("Cannot take the run lock: %{public}s", {error.message});
+  // Without its turn the run never began: there is nothing to record.
+  std::lock_guard lock(mutex_);
+  run_.reset();
+  return RunTurn::Refused;
+}
+
+void FleetReporting::noteHttpStatus(long status) {
+  std::lock_guard lock(mutex_);
+  if (run_) run_->httpStatus = status;
+}
+
+void FleetReporting::noteScriptStatus(int status) {
+  std::lock_guard lock(mutex_);
+  if (run_) run_->scriptStatus = status;
+}
+
+void FleetReporting::noteOutcome(RunOutcome outcome, std::optional<std::string> message) {
+  std::lock_guard lock(mutex_);
+  if (!run_) return;
+  run_->outcome = outcome;
+  run_->message = std::move(message);
 }
 
 void FleetReporting::finishRun(int status) {
-  if (!run_) return;
-  run_->ended = platform_.env->now();
-  run_->agentStatus = status;
-  output_->copyInto(*run_);
-  auto folder = runRecordFolder(platform_.root.resolve("/"));
-  if (auto stored = storeRunRecord(*platform_.env, *run_, folder); !stored) {
-    logger_.error("Cannot store the run record: %{public}s", {stored.error().message});
+  std::optional<RunRecord> run;
+  {
+    std::lock_guard lock(mutex_);
+    run.swap(run_);
   }
-  run_.reset();
+  if (!run) return;
+  run->ended = platform_.env->now();
+  run->agentStatus = status;
+  output_->copyInto(*run);
+  if (!skippedAlreadyToday(*run)) {
+    auto folder = runRecordFolder(platform_.root.resolve("/"));
+    if (auto stored = storeRunRecord(*platform_.env, *run, folder); !stored) {
+      logger_.error("Cannot store the run record: %{public}s", {stored.error().message});
+    }
+  }
   publishMetrics();
+}
+
+bool FleetReporting::skippedAlreadyToday(const RunRecord& run) const {
+  if (run.command != "update-schedule" || !run.outcome ||
+      outcomeKind(*run.outcome) != OutcomeKind::Skip) {
+    return false;
+  }
+  const std::string today = dayOf(*platform_.env, run.started);
+  auto stored = loadRunRecords(*platform_.env, runRecordFolder(platform_.root.resolve("/")));
+  return std::any_of(stored.begin(), stored.end(), [&](const RunRecord& earlier) {
+    return earlier.command == run.command && earlier.outcome == run.outcome &&
+           dayOf(*platform_.env, earlier.started) == today;
+  });
 }
 
 void FleetReporting::noteScheduleState(bool enabled) {

@@ -1,35 +1,59 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
 #include "agent/agent_platform.h"
 #include "platform/log/logger.h"
 #include "platform/system/run_lock.h"
+#include "shared/records/output_recorder.h"
 #include "shared/records/run_record.h"
 
 namespace shelvo {
 
+// Whether a run got its turn under the run lock.
+enum class RunTurn {
+  Taken,
+  Busy,     // a scheduled run waited its longest for another run to end
+  Refused,  // the lock is not safe to use; the run does not begin
+};
+
 // What the fleet sees of this machine: runs that change the system take turns under the run
 // lock and are each recorded when the process ends; the metrics file follows every change.
+// Safe to call from any thread: a run may be ended from the thread a stop signal arrives on.
 class FleetReporting {
  public:
   FleetReporting(const AgentPlatform& platform, const platform::Logger& logger,
                  std::shared_ptr<OutputRecorder> output, std::string agentVersion);
 
-  // Waits for the run lock, then starts the record of an install, update or scheduled update.
-  void beginRun(const std::string& command, std::optional<std::string> bundleIdentifier);
-  // The run being recorded, if any.
-  RunRecord* currentRun() { return run_ ? &*run_ : nullptr; }
-  // Stores the run's record with the status the process ends with, then the metrics.
+  // Starts the record of an install, update or scheduled update, then waits for the run lock:
+  // a manual run as long as it takes, a scheduled one at most kScheduledLockWait.
+  RunTurn beginRun(const std::string& command, std::optional<std::string> bundleIdentifier,
+                   bool scheduled);
+  // What the run did, as it learns it.
+  void noteHttpStatus(long status);
+  void noteScriptStatus(int status);
+  void noteOutcome(RunOutcome outcome, std::optional<std::string> message = std::nullopt);
+  // Stores the run's record with the status the process ends with, then the metrics. A skipped
+  // scheduled run is stored once per reason and day: hourly skips would push out every record
+  // worth reading.
   void finishRun(int status);
 
   // Root keeps fleet state; for a user these change nothing.
   void noteScheduleState(bool enabled);
   void noteUpdatesAvailable(long count);
 
+  // How long a scheduled run waits for another run to end before it is skipped as busy: a
+  // quarter of the service's two-hour bound, so the update itself keeps the rest.
+  static constexpr std::chrono::minutes kScheduledLockWait{30};
+
  private:
+  RunTurn takeTurn(const std::string& holder, bool scheduled);
+  RunTurn refuse(const platform::Error& error);
+  // Whether a skip of the same reason was stored today already.
+  bool skippedAlreadyToday(const RunRecord& run) const;
   void publishMetrics();
 
   const AgentPlatform& platform_;
@@ -37,6 +61,7 @@ class FleetReporting {
   std::shared_ptr<OutputRecorder> output_;
   std::string agentVersion_;
   std::optional<platform::RunLock> lock_;
+  std::mutex mutex_;
   std::optional<RunRecord> run_;
 };
 

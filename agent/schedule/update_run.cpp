@@ -3,6 +3,7 @@
 
 #include "agent/configuration.h"
 #include "agent/shelvo_agent_controller.h"
+#include "platform/power/power_source.h"
 
 namespace shelvo {
 namespace {
@@ -29,8 +30,9 @@ void ShelvoAgentController::runUpdates(bool notification, bool progress, bool sc
   std::int64_t updateInterval =
       defaultsShelvo ? defaultsShelvo->integerForKey(kUpdateIntervalKey) : 0;
   if (scheduled && updateInterval == 0) {
-    agentLogger.log("Update schedule is disabled. Skipping updates...");
-    exit(0);
+    constexpr const char* kDisabled = "Update schedule is disabled. Skipping updates...";
+    agentLogger.log(kDisabled);
+    endRun(0, RunOutcome::Disabled, kDisabled);
   }
 
   // LastUpdated lives in the program's own defaults when it runs from a bundle, else in the
@@ -75,15 +77,23 @@ void ShelvoAgentController::runUpdates(bool notification, bool progress, bool sc
   agentLogger.debug("Update interval in hours: %ld", {threshold});
 
   if (hours < threshold) {
-    report(agentLogger, platform::LogLevel::Default, "Skipping updates...");
-    exit(0);
+    constexpr const char* kNotDue = "Skipping updates...";
+    report(agentLogger, platform::LogLevel::Default, kNotDue);
+    endRun(0, RunOutcome::NotDue, kNotDue);
+  }
+  // A laptop away from its charger is left alone until it is back, when the operator asks so.
+  if (scheduled && defaultsShelvo && defaultsShelvo->boolForKey(kSkipUpdatesOnBatteryKey) &&
+      platform::runsOnBattery(*platform_.env, platform_.root)) {
+    constexpr const char* kOnBattery = "Running on battery power. Skipping updates...";
+    report(agentLogger, platform::LogLevel::Default, kOnBattery);
+    endRun(0, RunOutcome::DeferredBattery, kOnBattery);
   }
   report(agentLogger, platform::LogLevel::Debug, "Downloading update information...");
   std::string script = requestUpdateInformation(notification, progress, authorization);
   if (auto ran = runScript(script, "Updating apps..."); !ran) {
     agentLogger.error("Error running updates: %s", {ran.error().message});
     echo("Error running updates: " + ran.error().message);
-    exit(23);
+    endRun(23, RunOutcome::FailedScriptStart, "Error running updates: " + ran.error().message);
   }
   report(agentLogger, platform::LogLevel::Default, "Updates completed!");
 }

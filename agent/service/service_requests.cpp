@@ -1,6 +1,7 @@
 #include <semaphore>
 
 #include "agent/configuration.h"
+#include "agent/records/outcome_rules.h"
 #include "agent/service/answer_classification.h"
 #include "agent/service/decryption_manager.h"
 #include "agent/service/shelvo_api_endpoints.h"
@@ -61,16 +62,17 @@ std::string ShelvoAgentController::requestUpdateInformation(bool notification, b
 }
 
 void ShelvoAgentController::failToFormURL() {
-  agentLogger.error("Error while encoding download URL");
+  constexpr const char* kNotEncoded = "Error while encoding download URL";
+  agentLogger.error(kNotEncoded);
   if (!ShelvoAPIEndpoints::baseURL(platform_.serviceURL)) {
     // The operator's own setting: said on both outputs, with how to mend it.
     platform_.errorConsole->printLine(ShelvoAPIEndpoints::kUnusableBaseURLHint);
-    print("Error while encoding download URL");
+    print(kNotEncoded);
   } else {
     platform_.errorConsole->printLine(
         "shelvo: the bundle identifier cannot be part of a URL (it is not valid UTF-8)");
   }
-  exit(20);
+  endRun(20, RunOutcome::FailedService, kNotEncoded);
 }
 
 std::string ShelvoAgentController::awaitAnswer(platform::URLRequest request, Answer answer) {
@@ -80,6 +82,8 @@ std::string ShelvoAgentController::awaitAnswer(platform::URLRequest request, Ans
   };
   auto arrival = std::make_shared<Arrival>();
   std::string url = request.url;
+  platform_.serviceNotifier.status(answer == Answer::Install ? "Requesting install information"
+                                                             : "Requesting update information");
   platform_.env->dataTask(platform_.urlSession, std::move(request),
                           [arrival](platform::DataTaskResult result) {
                             arrival->result = std::move(result);
@@ -90,12 +94,12 @@ std::string ShelvoAgentController::awaitAnswer(platform::URLRequest request, Ans
   auto open = [&](std::string_view body) { return decryption.decrypt(body); };
   auto outcome = answer == Answer::Install ? classifyInstallAnswer(arrival->result, url, open)
                                            : classifyUpdateAnswer(arrival->result, url, open);
-  if (auto* run = fleet_.currentRun(); run && outcome.httpStatus)
-    run->httpStatus = *outcome.httpStatus;
+  if (outcome.httpStatus) fleet_.noteHttpStatus(*outcome.httpStatus);
   if (!outcome.script) {
     if (outcome.hint) platform_.errorConsole->printLine(*outcome.hint);
     if (!outcome.message.empty()) report(agentLogger, outcome.level, outcome.message);
-    exit(outcome.status);
+    endRun(outcome.status, outcomeOfAnswer(outcome, arrival->result),
+           messageOfAnswer(outcome, arrival->result));
   }
   agentLogger.debug(answer == Answer::Install ? "Successfully obtained install information..."
                                               : "Successfully obtained update information...");

@@ -1,5 +1,6 @@
 #include "platform/env/env.h"
 
+#include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 
 #include "platform/system/files.h"
 #include "platform/system/process_exit.h"
+#include "platform/system/stop_signals.h"
 
 extern char** environ;
 
@@ -85,6 +87,19 @@ Status PosixEnv::setMode(const Path& path, unsigned mode) {
   return success();
 }
 
+Status PosixEnv::setGroup(const Path& path, const std::string& group) {
+  ::group entry{};
+  ::group* found = nullptr;
+  char buffer[4096];
+  if (::getgrnam_r(group.c_str(), &entry, buffer, sizeof(buffer), &found) != 0 || !found) {
+    return Error{"no group named " + group};
+  }
+  if (::lchown(path.c_str(), static_cast<uid_t>(-1), found->gr_gid) != 0) {
+    return failed("cannot change the group of", path);
+  }
+  return success();
+}
+
 Path PosixEnv::temporaryFolder() const {
   auto configured = variable("TMPDIR");
   return configured && !configured->empty() ? Path(*configured) : Path("/tmp");
@@ -109,6 +124,10 @@ void PosixEnv::sleepFor(std::chrono::milliseconds duration) {
 
 void PosixEnv::endProcess(int status) {
   platform::endProcess(status);
+}
+
+void PosixEnv::watchStopSignals(std::function<void(int signal)> onStop) {
+  platform::watchStopSignals(std::move(onStop));
 }
 
 void PosixEnv::dataTask(const URLSessionConfiguration& configuration, URLRequest request,

@@ -46,6 +46,8 @@ class Env {
   virtual Status removeFile(const Path& path) = 0;
   virtual Status renameFile(const Path& from, const Path& to) = 0;
   virtual Status setMode(const Path& path, unsigned mode) = 0;
+  // Gives the file (never a link's target) to the named group; its owner stays.
+  virtual Status setGroup(const Path& path, const std::string& group) = 0;
   virtual Path temporaryFolder() const = 0;
 
   virtual std::chrono::system_clock::time_point now() const = 0;
@@ -56,6 +58,9 @@ class Env {
 
   // Ends the process with status after flushing standard output.
   [[noreturn]] virtual void endProcess(int status) = 0;
+  // From now on SIGTERM and SIGINT no longer end the process: each is handed to onStop on a
+  // thread of its own. Call it before any other thread starts, as they inherit the mask.
+  virtual void watchStopSignals(std::function<void(int signal)> onStop) = 0;
 
   // Runs the request on a worker thread; completion runs there.
   virtual void dataTask(const URLSessionConfiguration& configuration, URLRequest request,
@@ -85,11 +90,13 @@ class PosixEnv final : public Env {
   Status removeFile(const Path& path) override;
   Status renameFile(const Path& from, const Path& to) override;
   Status setMode(const Path& path, unsigned mode) override;
+  Status setGroup(const Path& path, const std::string& group) override;
   Path temporaryFolder() const override;
   std::chrono::system_clock::time_point now() const override;
   std::string localTimeText(std::int64_t secondsSince1970, const char* format) const override;
   void sleepFor(std::chrono::milliseconds duration) override;
   [[noreturn]] void endProcess(int status) override;
+  void watchStopSignals(std::function<void(int signal)> onStop) override;
   void dataTask(const URLSessionConfiguration& configuration, URLRequest request,
                 std::function<void(DataTaskResult)> completion) override;
   void downloadTask(const URLSessionConfiguration& configuration, URLRequest request,
@@ -129,6 +136,9 @@ class EnvWrapper : public Env {
     return target_->renameFile(from, to);
   }
   Status setMode(const Path& path, unsigned mode) override { return target_->setMode(path, mode); }
+  Status setGroup(const Path& path, const std::string& group) override {
+    return target_->setGroup(path, group);
+  }
   Path temporaryFolder() const override { return target_->temporaryFolder(); }
   std::chrono::system_clock::time_point now() const override { return target_->now(); }
   std::string localTimeText(std::int64_t secondsSince1970, const char* format) const override {
@@ -138,6 +148,9 @@ class EnvWrapper : public Env {
   [[noreturn]] void endProcess(int status) override {
     target_->endProcess(status);
     std::abort();  // a virtual call's [[noreturn]] is not seen through
+  }
+  void watchStopSignals(std::function<void(int signal)> onStop) override {
+    target_->watchStopSignals(std::move(onStop));
   }
   void dataTask(const URLSessionConfiguration& configuration, URLRequest request,
                 std::function<void(DataTaskResult)> completion) override {

@@ -2,9 +2,11 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -14,8 +16,34 @@
 namespace shelvo::platform {
 namespace {
 
+constexpr unsigned kFolderMode = 0700;
+constexpr unsigned kFileMode = 0600;
+
 Error errnoError(const std::string& what) {
   return Error{what + ": " + std::strerror(errno), errno};
+}
+
+Error refusal(const std::filesystem::path& path, const std::string& why) {
+  return Error{"refusing to use the run lock: " + path.string() + " " + why +
+               "; remove it once you know who made it"};
+}
+
+// Root's, of the expected kind, set to mode; a refusal otherwise.
+Status checkOwnedByRoot(int fd, const std::filesystem::path& path, bool folder, unsigned mode) {
+  struct ::stat info {};
+  if (::fstat(fd, &info) != 0) return errnoError("cannot inspect " + path.string());
+  if (folder ? !S_ISDIR(info.st_mode) : !S_ISREG(info.st_mode)) {
+    return refusal(path, folder ? "is not a folder" : "is not a regular file");
+  }
+  if (info.st_uid != 0) {
+    return refusal(path, "is owned by user " + std::to_string(info.st_uid) + ", not root");
+  }
+  // A second name elsewhere would be a way to the file that this folder's mode does not guard.
+  if (!folder && info.st_nlink != 1) return refusal(path, "has more than one name");
+  if ((info.st_mode & 07777) != mode && ::fchmod(fd, mode) != 0) {
+    return errnoError("cannot set the mode of " + path.string());
+  }
+  return success();
 }
 
 std::string contents(int fd) {
@@ -26,34 +54,84 @@ std::string contents(int fd) {
   return text;
 }
 
+// Whether the process runs a program named shelvo (an upgrade may have replaced its file).
+bool runsShelvo(long pid) {
+  std::string link = "/proc/" + std::to_string(pid) + "/exe";
+  char target[4096];
+  ssize_t n = ::readlink(link.c_str(), target, sizeof(target) - 1);
+  if (n <= 0) return false;
+  std::string path(target, static_cast<std::size_t>(n));
+  if (path.ends_with(" (deleted)")) path.resize(path.size() - 10);
+  return std::filesystem::path(path).filename() == "shelvo";
+}
+
 }  // namespace
 
-Result<RunLock> RunLock::acquire(const std::filesystem::path& file, const std::string& holder,
-                                 const std::function<void(const std::string&)>& waiting) {
-  if (auto made = makeFolders(file.parent_path(), 0755); !made) return made.error();
-  UniqueFd fd(::open(file.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644));
-  if (!fd) return errnoError("cannot open " + file.string());
-  // The holder writes who it is just after it takes the lock: a waiter that finds the file
-  // still empty looks again for a moment before it says whom it waits for.
+Result<RunLock> RunLock::open(const std::filesystem::path& file) {
+  const std::filesystem::path folderPath = file.parent_path();
+  if (auto made = makeFolders(folderPath.parent_path(), 0755); !made) return made.error();
+  if (::mkdir(folderPath.c_str(), kFolderMode) != 0 && errno != EEXIST) {
+    return errnoError("cannot create folder " + folderPath.string());
+  }
+  UniqueFd folder(::open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!folder) {
+    if (errno == ELOOP || errno == ENOTDIR) return refusal(folderPath, "is not a folder");
+    return errnoError("cannot open " + folderPath.string());
+  }
+  if (auto checked = checkOwnedByRoot(folder.get(), folderPath, true, kFolderMode); !checked) {
+    return checked.error();
+  }
+  // O_NONBLOCK: whatever was planted there never blocks the open.
+  UniqueFd fd(::openat(folder.get(), file.filename().c_str(),
+                       O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, kFileMode));
+  if (!fd) {
+    if (errno == ELOOP) return refusal(file, "is a symbolic link");
+    return errnoError("cannot open " + file.string());
+  }
+  if (auto checked = checkOwnedByRoot(fd.get(), file, false, kFileMode); !checked) {
+    return checked.error();
+  }
+  return RunLock(std::move(fd), file);
+}
+
+Result<bool> RunLock::tryLock() {
+  while (::flock(fd_.get(), LOCK_EX | LOCK_NB) != 0) {
+    if (errno == EWOULDBLOCK) return false;
+    if (errno != EINTR) return errnoError("cannot lock " + file_.string());
+  }
+  return true;
+}
+
+Status RunLock::lock() {
+  while (::flock(fd_.get(), LOCK_EX) != 0) {
+    if (errno != EINTR) return errnoError("cannot lock " + file_.string());
+  }
+  return success();
+}
+
+std::optional<std::string> RunLock::holder() const {
+  // The holder writes who it is just after it takes the lock: a file still empty is looked at
+  // again for a moment.
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-  while (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
-    if (errno != EWOULDBLOCK && errno != EINTR) return errnoError("cannot lock " + file.string());
-    std::string holderText = contents(fd.get());
-    if (holderText.empty() && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      continue;
-    }
-    waiting(holderText);
-    while (::flock(fd.get(), LOCK_EX) != 0) {
-      if (errno != EINTR) return errnoError("cannot lock " + file.string());
-    }
-    break;
+  std::string text = contents(fd_.get());
+  while (text.empty() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    text = contents(fd_.get());
   }
-  // Who holds it now, for the next one to wait.
-  if (::ftruncate(fd.get(), 0) != 0 || ::pwrite(fd.get(), holder.data(), holder.size(), 0) < 0) {
-    return errnoError("cannot write " + file.string());
+  constexpr std::string_view kPid = "pid ";
+  if (!text.starts_with(kPid)) return std::nullopt;
+  long pid = 0;
+  const char* digits = text.data() + kPid.size();
+  auto [end, error] = std::from_chars(digits, text.data() + text.size(), pid);
+  if (error != std::errc() || end == digits || pid <= 0 || !runsShelvo(pid)) return std::nullopt;
+  return text;
+}
+
+Status RunLock::writeHolder(const std::string& holder) {
+  if (::ftruncate(fd_.get(), 0) != 0 || ::pwrite(fd_.get(), holder.data(), holder.size(), 0) < 0) {
+    return errnoError("cannot write " + file_.string());
   }
-  return RunLock(std::move(fd));
+  return success();
 }
 
 }  // namespace shelvo::platform

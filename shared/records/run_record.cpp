@@ -17,6 +17,10 @@ namespace shelvo {
 namespace {
 
 constexpr std::size_t kMaxRecordFile = 1024 * 1024;
+constexpr unsigned kFolderMode = 0750;
+constexpr unsigned kRecordMode = 0640;
+// Debian's group for reading logs.
+constexpr const char* kReaders = "adm";
 
 std::chrono::system_clock::time_point parseTime(const std::string& text) {
   std::tm utc{};
@@ -175,11 +179,23 @@ platform::Path runRecordFolder(const platform::Path& root) {
 
 platform::Status storeRunRecord(platform::Env& env, const RunRecord& record,
                                 const platform::Path& folder, std::size_t keep) {
-  if (auto made = env.makeFolders(folder, 0755); !made) return made;
-  auto written = env.replaceFile(folder / fileName(record), encodeRunRecord(record), 0644);
+  if (auto made = env.makeFolders(folder.parent_path(), 0755); !made) return made;
+  if (auto made = env.makeFolders(folder, kFolderMode); !made) return made;
+  // Without the group (not every system has it) the records stay root's alone.
+  env.setGroup(folder, kReaders);
+  if (auto set = env.setMode(folder, kFolderMode); !set) return set;
+  auto written = env.replaceFile(folder / fileName(record), encodeRunRecord(record), kRecordMode);
   if (!written) return written;
   auto files = recordFiles(env, folder);
-  for (std::size_t i = 0; i + keep < files.size(); ++i) env.removeFile(files[i]);
+  std::size_t surplus = files.size() > keep ? files.size() - keep : 0;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    if (i < surplus) {
+      env.removeFile(files[i]);
+    } else {
+      env.setGroup(files[i], kReaders);
+      env.setMode(files[i], kRecordMode);
+    }
+  }
   return platform::success();
 }
 
@@ -191,46 +207,6 @@ std::vector<RunRecord> loadRunRecords(const platform::Env& env, const platform::
     if (auto record = decodeRunRecord(*text)) records.push_back(std::move(*record));
   }
   return records;
-}
-
-void OutputRecorder::setSecret(std::string secret) {
-  std::lock_guard lock(mutex_);
-  secret_ = std::move(secret);
-}
-
-void OutputRecorder::printLine(std::string_view chunk) {
-  next_->printLine(chunk);
-  std::lock_guard lock(mutex_);
-  bytes_ += chunk.size() + 1;
-  // Only the chunk's last lines can be among the last 50: skip the rest without copying it.
-  std::size_t start = chunk.size();
-  for (std::size_t kept = 0; start > 0 && kept < RunRecord::kTailLines; --start) {
-    if (chunk[start - 1] == '\n' && ++kept == RunRecord::kTailLines) break;
-  }
-  while (start <= chunk.size()) {
-    std::size_t end = std::min(chunk.find('\n', start), chunk.size());
-    std::string line(chunk.substr(start, std::min(end - start, RunRecord::kMaxLineBytes)));
-    if (end - start > RunRecord::kMaxLineBytes) {
-      // Cut at a character boundary, and say that it was cut.
-      while (!line.empty() && (static_cast<unsigned char>(line.back()) & 0xC0) == 0x80)
-        line.pop_back();
-      if (!line.empty() && static_cast<unsigned char>(line.back()) >= 0xC0) line.pop_back();
-      line += "\u2026";
-    }
-    if (!secret_.empty()) {
-      for (auto at = line.find(secret_); at != std::string::npos; at = line.find(secret_, at))
-        line.replace(at, secret_.size(), "<private>");
-    }
-    lines_.push_back(std::move(line));
-    if (lines_.size() > RunRecord::kTailLines) lines_.pop_front();
-    start = end + 1;
-  }
-}
-
-void OutputRecorder::copyInto(RunRecord& record) const {
-  std::lock_guard lock(mutex_);
-  record.outputBytes = bytes_;
-  record.lastLines = lines_;
 }
 
 }  // namespace shelvo

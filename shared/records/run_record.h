@@ -3,15 +3,13 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
-#include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/env/env.h"
 #include "platform/result.h"
-#include "platform/system/console.h"
 
 namespace shelvo {
 
@@ -71,27 +69,12 @@ std::optional<RunRecord> decodeRunRecord(std::string_view json);
 // $SHELVO_ROOT/var/lib/shelvo/runs
 platform::Path runRecordFolder(const platform::Path& root);
 
-// Writes the record atomically as <started>-<pid>.json and removes the oldest beyond keep.
+// Writes the record atomically as <started>-<pid>.json and removes the oldest beyond keep. The
+// folder is 0750 and the records 0640, group adm (who may read logs): script output is not for
+// every local user. Records an older version left with other modes are set right.
 platform::Status storeRunRecord(platform::Env& env, const RunRecord& record,
                                 const platform::Path& folder, std::size_t keep = 100);
 // The stored records, oldest first; unreadable files are left out.
 std::vector<RunRecord> loadRunRecords(const platform::Env& env, const platform::Path& folder);
-
-// Passes script output on and keeps its byte count and last lines for the run record.
-class OutputRecorder final : public platform::Console {
- public:
-  explicit OutputRecorder(std::shared_ptr<platform::Console> next) : next_(std::move(next)) {}
-  // What must never be kept: the credential.
-  void setSecret(std::string secret);
-  void printLine(std::string_view chunk) override;
-  void copyInto(RunRecord& record) const;
-
- private:
-  std::shared_ptr<platform::Console> next_;
-  std::string secret_;
-  mutable std::mutex mutex_;
-  std::uint64_t bytes_ = 0;
-  std::deque<std::string> lines_;
-};
 
 }  // namespace shelvo

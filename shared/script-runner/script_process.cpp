@@ -38,6 +38,7 @@ constexpr auto kDrainLimit = std::chrono::seconds(5);
 struct OutputReader {
   platform::UniqueFd readEnd;
   ScriptOutputHandler handler;
+  std::function<void(std::string_view)> wrote;
   std::mutex mutex;
   std::condition_variable changed;
   std::uint64_t chunksRead = 0;
@@ -52,6 +53,7 @@ struct OutputReader {
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) break;
       setDelivering(true);
+      if (wrote) wrote(std::string_view(buffer.get(), static_cast<std::size_t>(n)));
       auto text = chunker.next(std::string_view(buffer.get(), static_cast<std::size_t>(n)));
       if (!text.empty()) handler(platform::trimNewlines(text));
       setDelivering(false);
@@ -111,7 +113,8 @@ platform::Result<std::int32_t> checkScriptSyntax(const std::string& zshPath, int
 }
 
 platform::Result<std::int32_t> executeScript(const std::string& zshPath, int scriptFile,
-                                             ScriptOutputHandler handler) {
+                                             ScriptOutputHandler handler,
+                                             ScriptProcessWatch watch) {
   auto pipe = platform::makePipe();
   if (!pipe) return pipe.error();
   ::fcntl(pipe->writeEnd.get(), F_SETPIPE_SZ, kPipeSize);  // fewer, larger chunks; best effort
@@ -122,10 +125,12 @@ platform::Result<std::int32_t> executeScript(const std::string& zshPath, int scr
   // The parent's write end must close in every case, or the reader never sees end of file.
   pipe->writeEnd.reset();
   if (!pid) return pid.error();
+  if (watch.started) watch.started(*pid);
 
   auto reader = std::make_shared<OutputReader>();
   reader->readEnd = std::move(pipe->readEnd);
   reader->handler = std::move(handler);
+  reader->wrote = std::move(watch.wrote);
   std::thread([reader] { reader->run(); }).detach();
 
   std::int32_t status = platform::waitForTermination(*pid);

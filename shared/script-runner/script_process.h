@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -14,6 +16,14 @@ namespace shelvo {
 // newlines trimmed from both ends.
 using ScriptOutputHandler = std::function<void(std::string_view chunk)>;
 
+// What else a caller learns of a running script.
+struct ScriptProcessWatch {
+  // The script's process, just started.
+  std::function<void(pid_t)> started;
+  // Each read of the output as it came, before it is decoded or trimmed (on the reader thread).
+  std::function<void(std::string_view bytes)> wrote;
+};
+
 // The script text in a sealed memory file, made once and handed to zsh on descriptor 3 for both
 // the check and the run.
 platform::Result<platform::UniqueFd> makeScriptFile(std::string_view script);
@@ -26,6 +36,7 @@ platform::Result<std::int32_t> checkScriptSyntax(const std::string& zshPath, int
 // in the pipe has been handled. A background child that keeps the pipe open delays the return
 // only briefly; its later output is still handled while the process lives.
 platform::Result<std::int32_t> executeScript(const std::string& zshPath, int scriptFile,
-                                             ScriptOutputHandler handler);
+                                             ScriptOutputHandler handler,
+                                             ScriptProcessWatch watch = {});
 
 }  // namespace shelvo

@@ -1,12 +1,17 @@
 #include "shared/script-runner/script_runner.h"
 
+#include <optional>
+
 #include "shared/script-runner/script_process.h"
 
 namespace shelvo {
 
 ScriptRunner::ScriptRunner(platform::Logger logger, std::shared_ptr<platform::Console> console,
-                           std::string zshPath)
-    : logger_(std::move(logger)), console_(std::move(console)), zshPath_(std::move(zshPath)) {}
+                           std::string zshPath, ScriptRunHooks hooks)
+    : logger_(std::move(logger)),
+      console_(std::move(console)),
+      zshPath_(std::move(zshPath)),
+      hooks_(std::move(hooks)) {}
 
 platform::Result<ScriptOutcome> ScriptRunner::runScript(std::string_view script,
                                                         std::string_view progressMessage) const {
@@ -17,15 +22,23 @@ platform::Result<ScriptOutcome> ScriptRunner::runScript(std::string_view script,
 ScriptOutcome::Kind ScriptRunner::validateScript(int scriptFile) const {
   auto status = checkScriptSyntax(zshPath_, scriptFile);
   if (!status) {
-    logger_.error("Error while validating installation information, exiting");
+    logger_.error(ScriptOutcome::kCheckNotStartedMessage);
     return ScriptOutcome::Kind::CheckNotStarted;
   }
   if (*status != 0) {
-    logger_.error("Installation information was invalid, exiting");
+    logger_.error(ScriptOutcome::kInvalidSyntaxMessage);
     return ScriptOutcome::Kind::InvalidSyntax;
   }
   logger_.debug("Installation information is valid");
   return ScriptOutcome::Kind::Ran;
+}
+
+std::optional<platform::InhibitorLock> ScriptRunner::delayShutdown() const {
+  if (!hooks_.inhibitor) return std::nullopt;
+  // Best effort: without logind (a container, no system bus) the script runs all the same.
+  auto taken = hooks_.inhibitor->delayShutdown("A script installing or updating apps is running");
+  if (!taken) return std::nullopt;
+  return std::move(*taken);
 }
 
 platform::Result<ScriptOutcome> ScriptRunner::runScript(std::string_view script) const {
@@ -33,19 +46,37 @@ platform::Result<ScriptOutcome> ScriptRunner::runScript(std::string_view script)
   auto scriptFile = makeScriptFile(script);
   if (!scriptFile) {
     // Without the file the check cannot start.
-    logger_.error("Error while validating installation information, exiting");
+    logger_.error(ScriptOutcome::kCheckNotStartedMessage);
     return ScriptOutcome{ScriptOutcome::Kind::CheckNotStarted};
   }
+  auto observer = hooks_.observer;
+  if (observer) observer->checking();
+  // Every way out of here, the check refused included, ends what checking() began.
+  struct Ending {
+    ScriptRunObserver* observer;
+    ~Ending() {
+      if (observer) observer->ended();
+    }
+  } ending{observer.get()};
   if (auto verdict = validateScript(scriptFile->get()); verdict != ScriptOutcome::Kind::Ran) {
     return ScriptOutcome{verdict};
   }
+  auto shutdownDelay = delayShutdown();
+  ScriptProcessWatch watch;
+  if (observer) {
+    watch.started = [observer](pid_t pid) { observer->started(pid); };
+    watch.wrote = [observer](std::string_view bytes) { observer->wrote(bytes); };
+  }
   // The handler owns copies of the logger and console: it may outlive this call while a
   // background child of the script still writes to the pipe.
-  auto status = executeScript(zshPath_, scriptFile->get(),
-                              [logger = logger_, console = console_](std::string_view chunk) {
-                                logger.log("%{public}s", {chunk});
-                                console->printLine(chunk);
-                              });
+  auto status = executeScript(
+      zshPath_, scriptFile->get(),
+      [logger = logger_, console = console_](std::string_view chunk) {
+        logger.log("%{public}s", {chunk});
+        console->printLine(chunk);
+      },
+      std::move(watch));
+  shutdownDelay.reset();
   if (!status) return status.error();
   return ScriptOutcome{ScriptOutcome::Kind::Ran, *status};
 }

@@ -1,12 +1,16 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "platform/log/logger.h"
+#include "platform/power/shutdown_inhibitor.h"
 #include "platform/result.h"
 #include "platform/system/console.h"
 #include "platform/system/unique_fd.h"
@@ -22,6 +26,36 @@ struct ScriptOutcome {
   // The status a program ends with for a script that never ran: 50 for a refused syntax, 51
   // when the check could not be started.
   int refusalStatus() const { return kind == Kind::InvalidSyntax ? 50 : 51; }
+  // And what the runner logged about it.
+  std::string_view refusalMessage() const {
+    return kind == Kind::InvalidSyntax ? kInvalidSyntaxMessage : kCheckNotStartedMessage;
+  }
+
+  static constexpr std::string_view kInvalidSyntaxMessage =
+      "Installation information was invalid, exiting";
+  static constexpr std::string_view kCheckNotStartedMessage =
+      "Error while validating installation information, exiting";
+};
+
+// What a program does around each script besides logging and printing its output. Calls come on
+// the thread that runs the script, except wrote(), which comes on the output's reader thread.
+class ScriptRunObserver {
+ public:
+  virtual ~ScriptRunObserver() = default;
+  // zsh is about to check the script's syntax.
+  virtual void checking() {}
+  // The script's process has started; it has ended, and its output been read, at ended().
+  virtual void started(pid_t) {}
+  virtual void ended() {}
+  // One read of the script's output as it came, before it is decoded or trimmed.
+  virtual void wrote(std::string_view) {}
+};
+
+// What a program hands the runner besides its log and console; each part may be missing.
+struct ScriptRunHooks {
+  // Held from just before a script starts until it has ended: shutdown and sleep wait for it.
+  std::shared_ptr<platform::ShutdownInhibitor> inhibitor = nullptr;
+  std::shared_ptr<ScriptRunObserver> observer = nullptr;
 };
 
 // Runs scripts the program did not write: zsh checks the syntax first (a script that fails the
@@ -31,7 +65,7 @@ struct ScriptOutcome {
 class ScriptRunner {
  public:
   ScriptRunner(platform::Logger logger, std::shared_ptr<platform::Console> console,
-               std::string zshPath = "/bin/zsh");
+               std::string zshPath = "/bin/zsh", ScriptRunHooks hooks = {});
 
   // The agent's copy: logs the progress message first. An error when the script's process could
   // not be started, with the platform's description.
@@ -43,10 +77,13 @@ class ScriptRunner {
  private:
   // Whether zsh accepts the script's syntax; logs the verdict.
   ScriptOutcome::Kind validateScript(int scriptFile) const;
+  // A logind delay lock for the script's run, when the program handed an inhibitor.
+  std::optional<platform::InhibitorLock> delayShutdown() const;
 
   platform::Logger logger_;
   std::shared_ptr<platform::Console> console_;
   std::string zshPath_;
+  ScriptRunHooks hooks_;
 };
 
 }  // namespace shelvo

@@ -71,13 +71,17 @@ TEST_F(UntrustedInputTest, AManagedLayerOthersMayWriteIsSkippedAndNamed) {
   EXPECT_EQ(credentialsSent().back(), "Basic demo-credential");
 }
 
-TEST_F(UntrustedInputTest, ACredentialWithALineBreakIsRefusedAndNothingIsSent) {
-  agent.storeAuthorization("abc\r\nX-Injected: yes");
-  auto result = agent.run({"--install", "com.example.app"});
-  EXPECT_EQ(result.exitStatus, 10);
-  EXPECT_EQ(result.out, "Error: Authorization contains a control character and cannot be sent\n");
-  EXPECT_TRUE(service.requests().empty());
-  EXPECT_EQ(result.err.find("X-Injected"), std::string::npos);
+TEST_F(UntrustedInputTest, ACredentialWithAControlCharacterIsRefusedAndNothingIsSent) {
+  // A line break would add headers of its own; DEL and a tab are no header value either.
+  for (const char* credential :
+       {"abc\r\nX-Injected: yes", "abc\x7FX-Injected", "abc\tX-Injected"}) {
+    agent.storeAuthorization(credential);
+    auto result = agent.run({"--install", "com.example.app"});
+    EXPECT_EQ(result.exitStatus, 10) << credential;
+    EXPECT_EQ(result.out, "Error: Authorization contains a control character and cannot be sent\n");
+    EXPECT_TRUE(service.requests().empty()) << credential;
+    EXPECT_EQ(result.err.find("X-Injected"), std::string::npos);
+  }
 }
 
 TEST_F(UntrustedInputTest, SurplusPaddingMakesTheAnswerUnreadable) {

@@ -1,8 +1,13 @@
 // A logind stand-in for tests: owns org.freedesktop.login1 on the bus in
-// DBUS_SYSTEM_BUS_ADDRESS, lists the sessions it is given and serves their properties.
+// DBUS_SYSTEM_BUS_ADDRESS, lists the sessions it is given and serves their properties. It hands
+// out inhibitor locks (Inhibit) and lists those still held (ListInhibitors), as logind does:
+// a lock lasts until every copy of its descriptor is closed.
 //
-//   fake-logind READY_FILE ID:UID:USER:ACTIVE:REMOTE:TYPE:CLASS...
+//   fake-logind READY_FILE [ID:UID:USER:ACTIVE:REMOTE:TYPE:CLASS...]
+#include <fcntl.h>
+#include <poll.h>
 #include <systemd/sd-bus.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -26,6 +31,51 @@ struct Session {
 };
 
 std::vector<Session> sessions;
+
+struct Inhibitor {
+  std::string what, who, why, mode;
+  int readEnd = -1;  // sees the pipe hang up once every holder has closed its end
+};
+std::vector<Inhibitor> inhibitors;
+
+int inhibit(sd_bus_message* message, void*, sd_bus_error* error) {
+  const char* what = nullptr;
+  const char* who = nullptr;
+  const char* why = nullptr;
+  const char* mode = nullptr;
+  int rc = sd_bus_message_read(message, "ssss", &what, &who, &why, &mode);
+  if (rc < 0) return rc;
+  int ends[2];
+  if (::pipe2(ends, O_CLOEXEC) != 0) return sd_bus_error_set_errno(error, errno);
+  inhibitors.push_back({what, who, why, mode, ends[0]});
+  rc = sd_bus_reply_method_return(message, "h", ends[1]);  // the reply carries a copy
+  ::close(ends[1]);
+  return rc;
+}
+
+bool held(const Inhibitor& inhibitor) {
+  pollfd end{inhibitor.readEnd, POLLIN, 0};
+  return ::poll(&end, 1, 0) == 0;
+}
+
+int listInhibitors(sd_bus_message* message, void*, sd_bus_error*) {
+  std::erase_if(inhibitors, [](const Inhibitor& inhibitor) {
+    if (held(inhibitor)) return false;
+    ::close(inhibitor.readEnd);
+    return true;
+  });
+  sd_bus_message* reply = nullptr;
+  sd_bus_message_new_method_return(message, &reply);
+  sd_bus_message_open_container(reply, 'a', "(ssssuu)");
+  for (const auto& inhibitor : inhibitors) {
+    sd_bus_message_append(reply, "(ssssuu)", inhibitor.what.c_str(), inhibitor.who.c_str(),
+                          inhibitor.why.c_str(), inhibitor.mode.c_str(), 0u, 0u);
+  }
+  sd_bus_message_close_container(reply);
+  int rc = sd_bus_send(nullptr, reply, nullptr);
+  sd_bus_message_unref(reply);
+  return rc;
+}
 
 int listSessions(sd_bus_message* message, void*, sd_bus_error*) {
   sd_bus_message* reply = nullptr;
@@ -55,6 +105,8 @@ int property(sd_bus*, const char* path, const char*, const char* name, sd_bus_me
 const sd_bus_vtable kManager[] = {
     SD_BUS_VTABLE_START(0),
     SD_BUS_METHOD("ListSessions", "", "a(susso)", listSessions, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD("Inhibit", "ssss", "h", inhibit, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD("ListInhibitors", "", "a(ssssuu)", listInhibitors, SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_VTABLE_END,
 };
 
@@ -71,7 +123,7 @@ const sd_bus_vtable kSession[] = {
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: fake-logind READY ID:UID:USER:ACTIVE:REMOTE:TYPE:CLASS...\n");
+    std::fprintf(stderr, "usage: fake-logind READY [ID:UID:USER:ACTIVE:REMOTE:TYPE:CLASS...]\n");
     return 2;
   }
   for (int i = 2; i < argc; ++i) {

@@ -33,10 +33,15 @@ class TestEnv : public platform::EnvWrapper {
     slept.push_back(duration);
     if (onSleep) onSleep();
   }
+  // Kept, not installed: a test stops the run by calling it.
+  void watchStopSignals(std::function<void(int signal)> onStop) override {
+    stopRun = std::move(onStop);
+  }
 
   std::optional<std::chrono::system_clock::time_point> fixedNow;
   std::vector<std::chrono::milliseconds> slept;
   std::function<void()> onSleep;
+  std::function<void(int signal)> stopRun;
 };
 
 // Runs an operation of the agent: the status the process ended with, or -1 when it returned.

@@ -1,0 +1,43 @@
+#include "agent/script_watch.h"
+
+#include <csignal>
+
+namespace shelvo {
+
+void ScriptWatch::checking() {
+  notifier_.status("Checking the script");
+  std::lock_guard lock(mutex_);
+  underWay_ = true;
+}
+
+void ScriptWatch::started(pid_t pid) {
+  notifier_.status("Running the script");
+  std::lock_guard lock(mutex_);
+  script_ = pid;
+  // Stopped while zsh checked the syntax: the script ends before it does anything much.
+  if (stoppedBy_) ::kill(pid, SIGTERM);
+}
+
+void ScriptWatch::ended() {
+  std::lock_guard lock(mutex_);
+  underWay_ = false;
+  script_ = 0;
+}
+
+void ScriptWatch::wrote(std::string_view bytes) {
+  output_->write(bytes);
+}
+
+bool ScriptWatch::stop(int signal) {
+  std::lock_guard lock(mutex_);
+  if (!stoppedBy_) stoppedBy_ = signal;
+  if (script_ != 0) ::kill(script_, SIGTERM);
+  return underWay_;
+}
+
+std::optional<int> ScriptWatch::stoppedBy() const {
+  std::lock_guard lock(mutex_);
+  return stoppedBy_;
+}
+
+}  // namespace shelvo

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <memory>
+#include <mutex>
+#include <optional>
+
+#include "platform/service-management/service_notifier.h"
+#include "shared/records/output_recorder.h"
+#include "shared/script-runner/script_runner.h"
+
+namespace shelvo {
+
+// What the agent does around each script it runs: keeps the output for the run record, tells
+// systemd which step the run is at, and asks the script to end when the run is stopped.
+class ScriptWatch final : public ScriptRunObserver {
+ public:
+  ScriptWatch(std::shared_ptr<OutputRecorder> output, platform::ServiceNotifier notifier)
+      : output_(std::move(output)), notifier_(std::move(notifier)) {}
+
+  void checking() override;
+  void started(pid_t pid) override;
+  void ended() override;
+  void wrote(std::string_view bytes) override;
+
+  // The run is to stop (on the signal's thread). True while a script is being checked or runs:
+  // it is asked to end (SIGTERM) and the run ends once it has. False when no script is under
+  // way and the run may end at once.
+  bool stop(int signal);
+  // The signal that stopped the run, if one did.
+  std::optional<int> stoppedBy() const;
+
+ private:
+  std::shared_ptr<OutputRecorder> output_;
+  platform::ServiceNotifier notifier_;
+  mutable std::mutex mutex_;
+  bool underWay_ = false;  // from checking() to ended()
+  pid_t script_ = 0;
+  std::optional<int> stoppedBy_;
+};
+
+}  // namespace shelvo

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "platform/dbus/bus_connection.h"
+#include "platform/result.h"
+#include "platform/system/unique_fd.h"
+
+namespace shelvo::platform {
+
+// A delay lock of logind's: shutdown and sleep wait for it (up to logind's InhibitDelayMaxSec)
+// until it is released, when this object ends.
+class InhibitorLock {
+ public:
+  explicit InhibitorLock(UniqueFd fd) : fd_(std::move(fd)) {}
+
+ private:
+  UniqueFd fd_;
+};
+
+// Holds back shutdown and sleep while work runs that must not be cut in half.
+class ShutdownInhibitor {
+ public:
+  virtual ~ShutdownInhibitor() = default;
+  // An error when no lock could be had (no logind, no bus): the work goes on without one.
+  virtual Result<InhibitorLock> delayShutdown(const std::string& why) = 0;
+};
+
+// logind's Inhibit("shutdown:sleep", who, why, "delay") on the system bus.
+class LogindInhibitor final : public ShutdownInhibitor {
+ public:
+  using BusOpener = std::function<Result<BusConnection>()>;
+  explicit LogindInhibitor(std::string who, BusOpener openBus = openSystemBus)
+      : who_(std::move(who)), openBus_(std::move(openBus)) {}
+
+  Result<InhibitorLock> delayShutdown(const std::string& why) override;
+
+ private:
+  std::string who_;
+  BusOpener openBus_;
+};
+
+}  // namespace shelvo::platform

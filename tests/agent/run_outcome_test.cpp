@@ -1,0 +1,270 @@
+// Every way an install, update or scheduled run ends leaves a record with its outcome class,
+// driven through the Env: answers, clock, battery and stop signals are the test's own.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <functional>
+
+#include "agent/shelvo_agent_controller.h"
+#include "platform/system/run_lock.h"
+#include "shared/sealing/decryption_keys.h"
+#include "tests/support/capture.h"
+#include "tests/support/test_agent_platform.h"
+#include "tools/demo-service/sealing.h"
+
+namespace shelvo {
+namespace {
+
+namespace fs = std::filesystem;
+constexpr std::int64_t kNow = 1'700'000'000;
+
+// Answers every request with answer, at once; onRequest runs first.
+class RunEnv final : public test::TestEnv {
+ public:
+  void dataTask(const platform::URLSessionConfiguration&, platform::URLRequest request,
+                std::function<void(platform::DataTaskResult)> completion) override {
+    requested.push_back(request.url);
+    if (onRequest) onRequest();
+    completion(answer);
+  }
+  platform::DataTaskResult answer;
+  std::vector<std::string> requested;
+  std::function<void()> onRequest;
+};
+
+platform::DataTaskResult answered(long status, std::optional<std::string> body) {
+  platform::DataTaskResult result;
+  result.response = platform::HTTPResponse{status};
+  result.data = std::move(body);
+  return result;
+}
+
+platform::DataTaskResult sealed(const std::string& script) {
+  return answered(200, demo::sealText(script, DecryptionKeys::keyText));
+}
+
+platform::DataTaskResult failed(
+    int code, std::optional<platform::NetworkUnavailableReason> why = std::nullopt) {
+  platform::DataTaskResult result;
+  result.error = platform::makeURLError(code, "apps.example", why);
+  return result;
+}
+
+class RunOutcomeTest : public ::testing::Test {
+ public:  // the rows' set-ups reach in
+  void SetUp() override {
+    ::setenv("TZ", "UTC", 1);
+    ::tzset();
+    fresh();
+  }
+  // A machine of its own: a new root holding the credential and an interval of one day, a clock
+  // at kNow and a service answering with a script.
+  void fresh() {
+    root = std::make_unique<test::TempDir>();
+    env = std::make_shared<RunEnv>();
+    zshPath = "/bin/zsh";
+    set("ostrel.shelvo", "authorization", platform::makeString("token"));
+    set("ostrel.shelvo", "UpdateInterval", platform::makeInteger(1));
+    env->fixedNow = std::chrono::system_clock::time_point(std::chrono::seconds(kNow));
+    env->answer = sealed("echo ran");
+  }
+  void set(const std::string& domain, const std::string& key, platform::Plist value) {
+    platform::Preferences suite(domain, platform::RootPrefix(root->path()), {"root", "/root"});
+    ASSERT_TRUE(suite.setObject(key, std::move(value)));
+  }
+  void supply(const std::string& name, const std::map<std::string, std::string>& attributes) {
+    fs::path folder = *root / "sys/class/power_supply" / name;
+    fs::create_directories(folder);
+    for (const auto& [attribute, value] : attributes)
+      test::writeTextFile(folder / attribute, value);
+  }
+  // Runs the agent with arguments a minute after the last run; the status it ended with.
+  int run(const std::vector<std::string>& arguments) {
+    *env->fixedNow += std::chrono::minutes(1);
+    console = std::make_shared<test::CapturedConsole>();
+    AgentPlatform platform =
+        test::makeTestAgentPlatform(*root, sink, console, "root", "/root", env);
+    platform.serviceURL = "https://apps.example";
+    platform.zshPath = zshPath;
+    ShelvoAgentController controller(std::move(platform), arguments);
+    return test::endStatusOf([&] { controller.dispatchCommandLine(); });
+  }
+  std::vector<RunRecord> records() const {
+    return loadRunRecords(*env, runRecordFolder(root->path()));
+  }
+
+  std::unique_ptr<test::TempDir> root;
+  std::shared_ptr<RunEnv> env;
+  std::shared_ptr<test::CaptureSink> sink = std::make_shared<test::CaptureSink>();
+  std::shared_ptr<test::CapturedConsole> console = std::make_shared<test::CapturedConsole>();
+  std::string zshPath = "/bin/zsh";
+};
+
+TEST_F(RunOutcomeTest, EachWayARunEndsHasItsOutcomeClass) {
+  const std::vector<std::string> install{"shelvo", "--install", "com.example.app"};
+  const std::vector<std::string> scheduled{"shelvo", "--update-schedule"};
+  struct Row {
+    const char* name;
+    std::vector<std::string> arguments;
+    std::function<void(RunOutcomeTest&)> setUp;
+    int status;
+    RunOutcome outcome;
+    std::optional<std::string> message;
+    bool requested = true;
+  };
+  const Row rows[] = {
+      {"installed", install, {}, 0, RunOutcome::Installed, std::nullopt},
+      {"updated", scheduled, {}, 0, RunOutcome::Updated, std::nullopt},
+      {"not due", scheduled,
+       [](RunOutcomeTest& t) {
+         t.set("ostrel.shelvo.agent", "LastUpdated", platform::makeInteger(kNow));
+       },
+       0, RunOutcome::NotDue, "Skipping updates...", false},
+      {"disabled", scheduled,
+       [](RunOutcomeTest& t) {
+         t.set("ostrel.shelvo", "UpdateInterval", platform::makeInteger(0));
+       },
+       0, RunOutcome::Disabled, "Update schedule is disabled. Skipping updates...", false},
+      {"offline", scheduled,
+       [](RunOutcomeTest& t) { t.env->answer = failed(platform::kURLErrorCannotFindHost); }, 21,
+       RunOutcome::DeferredOffline,
+       "Failed to get update information: 0 (A server with the specified hostname could not be "
+       "found.)"},
+      {"metered", scheduled,
+       [](RunOutcomeTest& t) {
+         t.env->answer = failed(platform::kURLErrorNotConnectedToInternet,
+                                platform::NetworkUnavailableReason::Constrained);
+       },
+       0, RunOutcome::DeferredMetered, "Low Data Mode is enabled. Skipping updates..."},
+      {"on battery", scheduled,
+       [](RunOutcomeTest& t) {
+         t.set("ostrel.shelvo", "SkipUpdatesOnBattery", platform::makeBool(true));
+         t.supply("BAT0", {{"type", "Battery\n"}, {"status", "Discharging\n"}});
+       },
+       0, RunOutcome::DeferredBattery, "Running on battery power. Skipping updates...", false},
+      {"service timed out", scheduled,
+       [](RunOutcomeTest& t) { t.env->answer = failed(platform::kURLErrorTimedOut); }, 21,
+       RunOutcome::FailedService, "Failed to get update information: 0 (The request timed out.)"},
+      {"service refused", install, [](RunOutcomeTest& t) { t.env->answer = answered(500, "no"); },
+       21, RunOutcome::FailedService, "Failed to get install information: 500"},
+      {"unopenable answer", install,
+       [](RunOutcomeTest& t) { t.env->answer = answered(200, "not sealed"); }, 45,
+       RunOutcome::FailedAnswer, "Error while obtaining install information"},
+      {"script refused", install,
+       [](RunOutcomeTest& t) { t.env->answer = sealed("if true; then\n"); }, 50,
+       RunOutcome::FailedScriptCheck, "Installation information was invalid, exiting"},
+      {"script not started", install,
+       [](RunOutcomeTest& t) {
+         // A zsh that passes the check and is gone by the time the script is to start.
+         t.zshPath = (*t.root / "zsh").string();
+         test::writeTextFile(t.zshPath, "#!/bin/sh\nrm -f \"$0\"\nexit 0\n");
+         fs::permissions(t.zshPath, fs::perms::owner_all);
+       },
+       23, RunOutcome::FailedScriptStart, "Error installing com.example.app: cannot start "},
+      {"stopped while requesting", scheduled,
+       [](RunOutcomeTest& t) { t.env->onRequest = [&t] { t.env->stopRun(SIGTERM); }; }, 143,
+       RunOutcome::TimedOut, "Stopped by SIGTERM before the run ended"},
+  };
+  for (const auto& row : rows) {
+    fresh();
+    if (row.setUp) row.setUp(*this);
+    EXPECT_EQ(run(row.arguments), row.status) << row.name << "\n" << console->text();
+    auto stored = records();
+    ASSERT_EQ(stored.size(), 1u) << row.name;
+    EXPECT_EQ(stored[0].outcome, row.outcome) << row.name;
+    // The start of it: what follows may name a scratch path.
+    EXPECT_EQ(stored[0].message.has_value(), row.message.has_value()) << row.name;
+    EXPECT_TRUE(stored[0].message.value_or("").starts_with(row.message.value_or("")))
+        << row.name << ": " << stored[0].message.value_or("");
+    EXPECT_EQ(stored[0].agentStatus, row.status) << row.name;
+    EXPECT_EQ(env->requested.size(), row.requested ? 1u : 0u) << row.name;
+  }
+}
+
+TEST_F(RunOutcomeTest, AScheduledRunWaitsHalfAnHourForAnotherThenIsBusy) {
+  std::optional<platform::RunLock> lock;
+  auto opened = platform::RunLock::open(*root / "run/shelvo/agent.lock");
+  ASSERT_TRUE(opened);
+  lock = std::move(*opened);
+  auto taken = lock->tryLock();
+  ASSERT_TRUE(taken && *taken);
+  // A holder text naming a live process that is not shelvo (this test) is not repeated.
+  ASSERT_TRUE(lock->writeHolder("pid " + std::to_string(::getpid()) + ", shelvo --install x"));
+  EXPECT_EQ(run({"shelvo", "--update-schedule"}), 0);
+  EXPECT_EQ(env->slept.size(), 1800u) << "a second apart";
+  EXPECT_TRUE(env->requested.empty());
+  auto stored = records();
+  ASSERT_EQ(stored.size(), 1u);
+  EXPECT_EQ(stored[0].outcome, RunOutcome::Busy);
+  EXPECT_EQ(console->text(),
+            "shelvo: waiting for the run in progress to end\n"
+            "Another run is still in progress after 30 minutes. Skipping "
+            "updates...\n");
+
+  // The other run ends while this one waits: it goes on.
+  env->slept.clear();
+  env->onSleep = [&] { lock.reset(); };
+  EXPECT_EQ(run({"shelvo", "--update-schedule"}), 0);
+  EXPECT_EQ(env->slept.size(), 1u);
+  EXPECT_EQ(records().back().outcome, RunOutcome::Updated);
+}
+
+TEST_F(RunOutcomeTest, ASkippedScheduledRunIsRecordedOncePerReasonAndDay) {
+  set("ostrel.shelvo.agent", "LastUpdated", platform::makeInteger(kNow));
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(run({"shelvo", "--update-schedule"}), 0);
+  EXPECT_EQ(run({"shelvo", "--update"}), 0) << "a manual run is always recorded";
+  set("ostrel.shelvo", "UpdateInterval", platform::makeInteger(0));
+  EXPECT_EQ(run({"shelvo", "--update-schedule"}), 0);
+  EXPECT_EQ(run({"shelvo", "--update-schedule"}), 0);
+  set("ostrel.shelvo", "UpdateInterval", platform::makeInteger(1));
+  *env->fixedNow += std::chrono::hours(20);  // the next day (UTC), still not due
+  EXPECT_EQ(run({"shelvo", "--update-schedule"}), 0);
+  std::vector<std::pair<std::string, RunOutcome>> kept;
+  for (const auto& record : records()) kept.emplace_back(record.command, *record.outcome);
+  EXPECT_EQ(kept, (std::vector<std::pair<std::string, RunOutcome>>{
+                      {"update-schedule", RunOutcome::NotDue},
+                      {"update", RunOutcome::NotDue},
+                      {"update-schedule", RunOutcome::Disabled},
+                      {"update-schedule", RunOutcome::NotDue},
+                  }));
+}
+
+TEST_F(RunOutcomeTest, OnlyADischargingSystemBatteryWithoutLinePowerDefers) {
+  using Supplies = std::map<std::string, std::map<std::string, std::string>>;
+  const Supplies battery{{"BAT0", {{"type", "Battery"}, {"status", "Discharging"}}}};
+  struct Row {
+    const char* name;
+    Supplies supplies;
+    bool deferred;
+  };
+  const Row rows[] = {
+      {"on battery", battery, true},
+      {"no supply", {}, false},
+      {"mains", {{"AC", {{"type", "Mains"}, {"online", "1"}}}}, false},
+      {"charging",
+       {{"BAT0", {{"type", "Battery"}, {"status", "Charging"}}},
+        {"AC", {{"type", "Mains"}, {"online", "1"}}}},
+       false},
+      {"unknown kind", {{"UPS0", {{"type", "UPS"}, {"status", "Discharging"}}}}, false},
+      {"a mouse's battery",
+       {{"hid-mouse", {{"type", "Battery"}, {"scope", "Device"}, {"status", "Discharging"}}}},
+       false},
+  };
+  for (const auto& row : rows) {
+    fresh();
+    set("ostrel.shelvo", "SkipUpdatesOnBattery", platform::makeBool(true));
+    for (const auto& [name, attributes] : row.supplies) supply(name, attributes);
+    EXPECT_EQ(run({"shelvo", "--update-schedule"}), 0) << row.name;
+    EXPECT_EQ(env->requested.empty(), row.deferred) << row.name;
+  }
+  // Without the setting, or run by hand, a battery changes nothing.
+  fresh();
+  for (const auto& [name, attributes] : battery) supply(name, attributes);
+  EXPECT_EQ(run({"shelvo", "--update-schedule"}), 0);
+  set("ostrel.shelvo", "SkipUpdatesOnBattery", platform::makeBool(true));
+  EXPECT_EQ(run({"shelvo", "--update"}), 0);
+  EXPECT_EQ(env->requested.size(), 2u);
+}
+
+}  // namespace
+}  // namespace shelvo

@@ -1,0 +1,196 @@
+// What the agent's shared files give an ordinary local user: nothing. The run lock is root's
+// alone and a planted one is refused; run records are for root and group adm, and no part of
+// the credential reaches them, however the script's output is split or cut; a stopped run ends
+// its script and is recorded.
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <functional>
+#include <thread>
+
+#include "tests/e2e/agent_harness.h"
+#include "tests/support/paths.h"
+
+namespace shelvo::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Mode {
+  unsigned permissions;
+  unsigned owner;
+  std::string group;
+  bool operator==(const Mode&) const = default;
+};
+std::ostream& operator<<(std::ostream& out, const Mode& mode) {
+  return out << std::oct << mode.permissions << std::dec << " " << mode.owner << ":" << mode.group;
+}
+
+Mode modeOf(const fs::path& path) {
+  struct ::stat info {};
+  EXPECT_EQ(::lstat(path.c_str(), &info), 0) << path;
+  const ::group* group = ::getgrgid(info.st_gid);
+  return {info.st_mode & 07777u, info.st_uid, group ? group->gr_name : std::to_string(info.st_gid)};
+}
+
+class RunLockAndRecordsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    agent.storeAuthorization();
+    for (const auto& [name, value] : service.agentEnvironment()) agent.environment[name] = value;
+    service.addScript("com.example.app", "echo installed\n");
+    // Every folder above the lock open to all: only the lock's own modes may keep a user out.
+    fs::permissions(agent.root.path(), fs::perms(0755));
+  }
+  fs::path lockFolder() const { return agent.root / "run/shelvo"; }
+  fs::path records() const { return agent.root / "var/lib/shelvo/runs"; }
+  std::vector<fs::path> recordFiles() const {
+    std::vector<fs::path> files;
+    for (const auto& entry : fs::directory_iterator(records())) files.push_back(entry.path());
+    return files;
+  }
+
+  AgentHarness agent;
+  DemoService service;
+  TempDir scratch;
+};
+
+TEST_F(RunLockAndRecordsTest, TheLockIsRootsAloneAndOlderModesAreSetRight) {
+  // As an older version left them.
+  fs::create_directories(lockFolder());
+  fs::permissions(agent.root / "run", fs::perms(0755));
+  fs::permissions(lockFolder(), fs::perms(0755));
+  writeTextFile(lockFolder() / "agent.lock", "pid 1, shelvo --update\n");
+  fs::permissions(lockFolder() / "agent.lock", fs::perms(0644));
+  EXPECT_EQ(agent.run({"--install", "com.example.app"}).exitStatus, 0);
+  EXPECT_EQ(modeOf(lockFolder()), (Mode{0700, 0, "root"}));
+  EXPECT_EQ(modeOf(lockFolder() / "agent.lock"), (Mode{0600, 0, "root"}));
+
+  // What stalled every root run: a user holding the lock. The folder alone would stop it, so
+  // the file is opened the way an older folder would have let it be.
+  auto held = runProgram(
+      asNobody({"flock", "-n", "-x", (lockFolder() / "agent.lock").string(), "true"}), {});
+  EXPECT_NE(held.exitStatus, 0) << held.out << held.err;
+  fs::permissions(lockFolder(), fs::perms(0755));
+  held = runProgram(asNobody({"flock", "-n", "-x", (lockFolder() / "agent.lock").string(), "true"}),
+                    {});
+  EXPECT_NE(held.exitStatus, 0) << "the file itself is root's alone";
+  EXPECT_NE(held.err.find("Permission denied"), std::string::npos) << held.err;
+}
+
+TEST_F(RunLockAndRecordsTest, APlantedLockIsRefusedNeverUsed) {
+  fs::create_directories(lockFolder());
+  fs::path lock = lockFolder() / "agent.lock";
+  fs::path target = scratch / "elsewhere";
+  struct Row {
+    const char* name;
+    std::function<void()> plant;
+    std::string why;
+  };
+  const Row rows[] = {
+      {"a file of another user",
+       [&] {
+         writeTextFile(lock, "");
+         runProgram({"chown", "nobody", lock.string()}, {});
+       },
+       lock.string() + " is owned by user 65534, not root"},
+      {"a symbolic link", [&] { fs::create_symlink(target, lock); },
+       lock.string() + " is a symbolic link"},
+      {"a folder of another user",
+       [&] {
+         runProgram({"chown", "nobody", lockFolder().string()}, {});
+       },
+       lockFolder().string() + " is owned by user 65534, not root"},
+      {"a link for the folder",
+       [&] {
+         fs::remove_all(lockFolder());
+         fs::create_directories(target);
+         fs::create_directory_symlink(target, lockFolder());
+       },
+       lockFolder().string() + " is not a folder"},
+  };
+  for (const auto& row : rows) {
+    fs::remove_all(target);
+    if (fs::is_symlink(lockFolder())) fs::remove(lockFolder());
+    fs::remove_all(lockFolder());
+    fs::create_directories(lockFolder());
+    row.plant();
+    auto before = service.requests().size();
+    auto result = agent.run({"--install", "com.example.app"});
+    EXPECT_EQ(result.exitStatus, 30) << row.name;
+    EXPECT_EQ(result.err, "shelvo: refusing to use the run lock: " + row.why +
+                              "; remove it once you know who made it\n")
+        << row.name;
+    EXPECT_EQ(result.out, "") << row.name;
+    EXPECT_EQ(service.requests().size(), before) << row.name << ": nothing was sent";
+    EXPECT_FALSE(fs::exists(target / "agent.lock")) << row.name;
+    EXPECT_FALSE(fs::exists(target) && fs::is_regular_file(target)) << row.name;
+  }
+}
+
+TEST_F(RunLockAndRecordsTest, RecordsAreForRootAndAdmAndHoldNoPieceOfTheCredential) {
+  // As an older version left them.
+  fs::create_directories(records());
+  fs::permissions(records(), fs::perms(0755));
+  writeTextFile(records() / "2020-01-01T000000.000Z-1.json", "{}");
+  fs::permissions(records() / "2020-01-01T000000.000Z-1.json", fs::perms(0644));
+
+  const std::string credential = "demo-credential";
+  // The first half is in the log, so read, before the second half is written.
+  service.addScript("com.example.split",
+                    "printf 'token=demo-cred'\n"
+                    "until grep -q 'token=demo-cred' " +
+                        agent.environment["SHELVO_LOG"].substr(5) +
+                        "; do sleep 0.05; done\n"
+                        "echo 'ential end'\n");
+  service.addScript("com.example.cut", "echo " + std::string(1015, 'x') + credential + "\n");
+  service.addScript("com.example.twice", "echo " + credential + " and " + credential + "\n");
+  for (const char* app : {"com.example.split", "com.example.cut", "com.example.twice"}) {
+    EXPECT_EQ(agent.run({"--install", app}).exitStatus, 0) << app;
+  }
+  EXPECT_EQ(modeOf(records()), (Mode{0750, 0, "adm"}));
+  for (const auto& file : recordFiles()) {
+    EXPECT_EQ(modeOf(file), (Mode{0640, 0, "adm"})) << file;
+    std::string text = readTextFile(file);
+    for (std::size_t at = 0; at + 6 <= credential.size(); ++at)
+      EXPECT_EQ(text.find(credential.substr(at, 6)), std::string::npos) << file << " " << text;
+  }
+  auto lines = [&](const std::string& app) {
+    for (const auto& file : recordFiles()) {
+      auto record = nlohmann::json::parse(readTextFile(file));
+      if (record.value("bundle_identifier", nlohmann::json()) == app) return record["last_lines"];
+    }
+    return nlohmann::json();
+  };
+  EXPECT_EQ(lines("com.example.split"), nlohmann::json::array({"token=<private> end"}));
+  EXPECT_EQ(lines("com.example.twice"), nlohmann::json::array({"<private> and <private>"}));
+  auto readable = runProgram(asNobody({"cat", recordFiles().back().string()}), {});
+  EXPECT_NE(readable.exitStatus, 0) << "records are not for every local user";
+}
+
+TEST_F(RunLockAndRecordsTest, AStoppedRunEndsItsScriptAndIsRecordedAsTimedOut) {
+  fs::path started = scratch / "started";
+  service.addScript("com.example.slow", "trap 'echo asked to end; exit 5' TERM\ntouch " +
+                                            started.string() + "\nwhile :; do sleep 0.1; done\n");
+  BackgroundProcess run({"sh", "-c", "exec \"$0\" \"$@\" > " + (scratch / "out").string(),
+                         kAgentBinary, "--install", "com.example.slow"},
+                        agent.environment, (scratch / "err").string());
+  for (int i = 0; i < 3000 && !fs::exists(started); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_TRUE(fs::exists(started));
+  ::kill(run.pid(), SIGTERM);
+  EXPECT_EQ(run.waitForExit(std::chrono::seconds(30)), 143);
+  auto files = recordFiles();
+  ASSERT_EQ(files.size(), 1u);
+  auto record = nlohmann::json::parse(readTextFile(files[0]));
+  EXPECT_EQ(record["outcome"], "timed-out");
+  EXPECT_EQ(record["message"], "Stopped by SIGTERM before the run ended");
+  EXPECT_EQ(record["agent_status"], 143);
+  EXPECT_EQ(record["script_status"], 5);
+  EXPECT_EQ(record["last_lines"], nlohmann::json::array({"asked to end"}));
+}
+
+}  // namespace
+}  // namespace shelvo::test

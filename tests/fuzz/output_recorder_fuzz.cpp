@@ -1,0 +1,63 @@
+// Script output with a credential in it, cut into reads at arbitrary places: what the run record
+// keeps is the stream with every occurrence blanked, whatever the cuts, in bounded lines.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "shared/records/output_recorder.h"
+
+namespace {
+
+// Every occurrence, left to right, in the whole stream at once.
+std::string blankedAtOnce(std::string_view stream, std::string_view secret) {
+  std::string out;
+  std::size_t from = 0;
+  for (std::size_t at = stream.find(secret); at != std::string_view::npos;
+       at = stream.find(secret, from)) {
+    out.append(stream.substr(from, at - from));
+    out += shelvo::StreamBlanker::kBlank;
+    from = at + secret.size();
+  }
+  out.append(stream.substr(from));
+  return out;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size < 2) return 0;
+  // Byte 0 seeds the cut positions, byte 1 gives the secret's length; then the secret, then the
+  // stream.
+  unsigned seed = data[0];
+  std::size_t secretSize = 1 + data[1] % 24;
+  if (size < 2 + secretSize) return 0;
+  std::string secret(reinterpret_cast<const char*>(data) + 2, secretSize);
+  std::string_view stream(reinterpret_cast<const char*>(data) + 2 + secretSize,
+                          size - 2 - secretSize);
+
+  shelvo::StreamBlanker blanker(secret);
+  shelvo::OutputRecorder recorder;
+  recorder.setSecret(secret);
+  std::string joined;
+  for (std::size_t position = 0; position < stream.size();) {
+    seed = seed * 1103515245u + 12345u;
+    std::size_t length = 1 + (seed >> 16) % 9;
+    auto piece = stream.substr(position, length);
+    joined += blanker.next(piece);
+    recorder.write(piece);
+    position += length;
+  }
+  joined += blanker.finish();
+  if (joined != blankedAtOnce(stream, secret)) std::abort();
+
+  shelvo::RunRecord record;
+  recorder.copyInto(record);
+  if (record.outputBytes != stream.size()) std::abort();
+  if (record.lastLines.size() > shelvo::RunRecord::kTailLines) std::abort();
+  for (const auto& line : record.lastLines) {
+    if (line.size() > shelvo::RunRecord::kMaxLineBytes + 3) std::abort();  // and the ellipsis
+  }
+  return 0;
+}
