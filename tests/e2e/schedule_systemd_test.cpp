@@ -2,6 +2,8 @@
 // systemctl, then the agent's lines and what the manager did.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "tests/e2e/agent_harness.h"
 #include "tests/support/paths.h"
 #include "tests/support/user_systemd.h"
@@ -40,6 +42,55 @@ class RealSystemdScheduleTest : public ::testing::Test {
   void systemctl(std::vector<std::string> arguments) {
     auto result = systemd.systemctl(arguments);
     ASSERT_EQ(result.exitStatus, 0) << arguments[0] << ": " << result.err;
+  }
+  std::string show(const char* unit, const char* property) {
+    auto result = systemd.systemctl({"show", "-p", property, "--value", unit});
+    return result.out.substr(0, result.out.find('\n'));
+  }
+  // A time systemctl shows, in seconds since 1970.
+  static long secondsOf(const std::string& shown) {
+    auto parsed = runProgram({"date", "-d", shown, "+%s"}, {});
+    return parsed.exitStatus == 0 ? std::stol(parsed.out) : 0;
+  }
+  // The timer's next elapse, and the calendar time it was drawn from.
+  long nextElapse() { return secondsOf(show(kTimer, "NextElapseUSecRealtime")); }
+  long nextCalendarTime() {
+    std::string calendar = show(kTimer, "TimersCalendar");  // "{ OnCalendar=… ; next_elapse=… }"
+    auto from = calendar.find("next_elapse=");
+    if (from == std::string::npos) return 0;
+    from += 12;
+    return secondsOf(calendar.substr(from, calendar.find(" }", from) - from));
+  }
+  void addDropIn(const std::string& unit, const std::string& name, const std::string& text) {
+    fs::path folder = systemd.unitFolder() / (unit + ".d");
+    fs::create_directories(folder);
+    writeTextFile(folder / name, text);
+    systemctl({"daemon-reload"});
+  }
+  // Waits, up to a bound a busy machine fits, until holds() is true.
+  static bool await(const std::function<bool()>& holds) {
+    for (int i = 0; i < 1200; ++i) {
+      if (holds()) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+  }
+  std::vector<nlohmann::json> records() const {
+    std::vector<nlohmann::json> found;
+    fs::path folder = agent.root / "var/lib/shelvo/runs";
+    if (!fs::exists(folder)) return found;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+      if (entry.path().extension() == ".json")
+        found.push_back(nlohmann::json::parse(readTextFile(entry.path())));
+    }
+    std::sort(found.begin(), found.end(),
+              [](const auto& a, const auto& b) { return a["started"] < b["started"]; });
+    return found;
+  }
+  bool recorded(const std::string& outcome) const {
+    for (const auto& record : records())
+      if (record["outcome"] == outcome) return true;
+    return false;
   }
   std::string timerState(const char* query) {
     auto result = systemd.systemctl({query, kTimer});
@@ -171,6 +222,67 @@ TEST_F(RealSystemdScheduleTest, DisableRemovesEveryEnablement) {
   EXPECT_EQ(
       agent.run({"--schedule-disable"}).out,
       "Error disabling update schedule: Unit file ostrel.shelvo.agent.timer does not exist.\n");
+}
+
+TEST_F(RealSystemdScheduleTest, TheTimerSpreadsTheFleetAndEachMachineKeepsItsMinute) {
+  reset();
+  systemctl({"start", kTimer});
+  long next = nextElapse();
+  long calendar = nextCalendarTime();
+  ASSERT_NE(calendar, 0);
+  EXPECT_EQ(calendar % 3600, 0) << "hourly";
+  EXPECT_GE(next, calendar);
+  EXPECT_LT(next, calendar + 3600) << "within the hour after its calendar time";
+  // The same minute after a reload and a restart: it comes from the machine, not from chance.
+  systemctl({"daemon-reload"});
+  EXPECT_EQ(nextElapse(), next);
+  systemctl({"stop", kTimer});
+  systemctl({"start", kTimer});
+  EXPECT_EQ(nextElapse() % 3600, next % 3600);
+  EXPECT_EQ(show(kTimer, "AccuracyUSec"), "1us");
+}
+
+TEST_F(RealSystemdScheduleTest, AHungRunIsStoppedRecordedAsTimedOutAndTheTimerStartsTheNext) {
+  DemoService service;
+  agent.writePreference("ostrel.shelvo", "UpdateInterval", "-int", {"1"});
+  fs::path again = systemd.scratch() / "again";
+  // The first run hangs; the next one is quick.
+  service.addScript("update", "if [ ! -e " + again.string() + " ]; then touch " + again.string() +
+                                  "; sleep 1000; fi\necho updated\n");
+  reset();
+  fs::copy_file(fs::path(kSourceDir) / "packaging/systemd" / kService,
+                systemd.unitFolder() / kService, fs::copy_options::overwrite_existing);
+  std::string environment;
+  auto variables = agent.environment;
+  for (const auto& [name, value] : service.agentEnvironment()) variables[name] = value;
+  for (const auto& [name, value] : variables) environment += " " + name + "=" + value;
+  // A user manager cannot make the namespaces the hardening needs; the booted-container test
+  // runs the service as shipped.
+  addDropIn(kService, "agent.conf",
+            "[Service]\nExecStart=\nExecStart=" + std::string(kAgentBinary) +
+                " --update-schedule\nEnvironment=" + environment +
+                "\nProtectKernelModules=no\nProtectKernelLogs=no\nProtectKernelTunables=no\n"
+                "ProtectControlGroups=no\nProtectClock=no\nProtectHostname=no\n");
+  // Fire soon, and again a second after each run, instead of hourly.
+  addDropIn(kTimer, "soon.conf",
+            "[Timer]\nOnCalendar=\nRandomizedDelaySec=0\nOnActiveSec=1s\n"
+            "OnUnitInactiveSec=1s\n");
+  systemctl({"start", kTimer});
+  ASSERT_TRUE(await([&] { return show(kService, "StatusText") == "Running the script"; }))
+      << systemd.systemctl({"status", kService}).out;
+
+  // Two hours, shortened: the run started more than a second ago, so it is over at once.
+  addDropIn(kService, "timeout.conf", "[Service]\nTimeoutStartSec=1s\n");
+  ASSERT_TRUE(await([&] { return recorded("timed-out"); }));
+  fs::remove(systemd.unitFolder() / (std::string(kService) + ".d/timeout.conf"));
+  systemctl({"daemon-reload"});
+  ASSERT_TRUE(await([&] { return recorded("updated"); })) << records().size();
+  systemctl({"stop", kTimer});
+
+  auto stopped = records().front();
+  EXPECT_EQ(stopped["outcome"], "timed-out");
+  EXPECT_EQ(stopped["message"], "Stopped by SIGTERM before the run ended");
+  EXPECT_EQ(stopped["agent_status"], 143);
 }
 
 }  // namespace
