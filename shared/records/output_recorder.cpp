@@ -4,24 +4,32 @@
 
 namespace shelvo {
 
-std::string StreamBlanker::next(std::string_view piece) {
-  if (secret_.empty()) return std::string(piece);
-  std::string buffer = held_;
-  buffer += piece;
-  std::string safe;
+void StreamBlanker::next(std::string_view piece, const Sink& out) {
+  if (secret_.empty()) {
+    if (!piece.empty()) out(piece);
+    return;
+  }
+  // Most pieces hold nothing back, and are searched where they are.
+  std::string joined;
+  std::string_view stream = piece;
+  if (!held_.empty()) {
+    joined = std::move(held_) + std::string(piece);
+    held_.clear();
+    stream = joined;
+  }
   std::size_t from = 0;
-  for (std::size_t at = buffer.find(secret_); at != std::string::npos;
-       at = buffer.find(secret_, from)) {
-    safe.append(buffer, from, at - from);
-    safe += kBlank;
+  for (std::size_t at = stream.find(secret_); at != std::string_view::npos;
+       at = stream.find(secret_, from)) {
+    if (at > from) out(stream.substr(from, at - from));
+    out(kBlank);
     from = at + secret_.size();
   }
-  // An occurrence that starts in the last secret-length-minus-one bytes cannot be told yet.
-  const std::size_t undecided = secret_.size() - 1;
-  std::size_t end = buffer.size() > undecided ? std::max(from, buffer.size() - undecided) : from;
-  safe.append(buffer, from, end - from);
-  held_ = buffer.substr(end);
-  return safe;
+  // The longest end that is a start of the secret waits for the next piece.
+  std::size_t hold = std::min(secret_.size() - 1, stream.size() - from);
+  while (hold > 0 && !secret_.starts_with(stream.substr(stream.size() - hold))) --hold;
+  std::size_t end = stream.size() - hold;
+  if (end > from) out(stream.substr(from, end - from));
+  held_ = std::string(stream.substr(end));
 }
 
 void OutputRecorder::setSecret(std::string secret) {
@@ -32,13 +40,13 @@ void OutputRecorder::setSecret(std::string secret) {
 void OutputRecorder::write(std::string_view bytes) {
   std::lock_guard lock(mutex_);
   bytes_ += bytes.size();
-  tail_.append(blanker_.next(bytes));
+  blanker_.next(bytes, [this](std::string_view safe) { tail_.append(safe); });
 }
 
 void OutputRecorder::copyInto(RunRecord& record) const {
   std::lock_guard lock(mutex_);
   LineTail tail = tail_;
-  tail.append(blanker_.finish());
+  blanker_.finish([&tail](std::string_view safe) { tail.append(safe); });
   if (!tail.open.empty() || tail.cut) tail.endLine();
   record.outputBytes = bytes_;
   record.lastLines = std::move(tail.lines);

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -10,18 +11,22 @@
 
 namespace shelvo {
 
-// Blanks every occurrence of a secret in a byte stream that arrives in pieces: the tail of each
-// piece that could still become the start of the secret is held back until the next piece
-// shows whether it does, so no split leaves a part of the secret behind.
+// Blanks every occurrence of a secret in a byte stream that arrives in pieces: an end of a
+// piece that could still be the start of the secret is held back until the next piece shows
+// whether it is, so no split leaves a part of the secret behind.
 class StreamBlanker {
  public:
   static constexpr std::string_view kBlank = "<private>";
+  // Receives the stream's safe bytes, in order, in as many parts as it takes.
+  using Sink = std::function<void(std::string_view)>;
 
   explicit StreamBlanker(std::string secret = {}) : secret_(std::move(secret)) {}
-  // The bytes of piece that are known to be safe, secret blanked; may hold fewer than given.
-  std::string next(std::string_view piece);
+  // Hands on the bytes of piece known to be safe, secret blanked; may hold back a few.
+  void next(std::string_view piece, const Sink& out);
   // What was held back, once the stream has ended.
-  std::string finish() const { return held_; }
+  void finish(const Sink& out) const {
+    if (!held_.empty()) out(held_);
+  }
 
  private:
   std::string secret_;
