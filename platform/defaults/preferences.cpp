@@ -1,15 +1,11 @@
 #include "platform/defaults/preferences.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-
 #include <mutex>
 #include <set>
 
 #include "platform/defaults/conversions.h"
+#include "platform/system/file_lock.h"
 #include "platform/system/files.h"
-#include "platform/system/unique_fd.h"
 
 namespace shelvo::platform {
 namespace {
@@ -174,15 +170,10 @@ Status Preferences::changeUserLayer(Change change) const {
   auto file = userLayerFile();
   if (!file) return Error{"the user " + user_.name + " has no home folder for preferences"};
   if (auto made = makeFolders(file->parent_path(), kFolderMode); !made) return made;
-  // The lock sits beside the file: rename replaces the file's inode, so a lock on the file
-  // itself would not exclude the next writer.
   std::filesystem::path lockPath = *file;
   lockPath += ".lock";
-  UniqueFd lock(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, kFileMode));
-  if (!lock) return Error{"cannot open lock file " + lockPath.string()};
-  while (::flock(lock.get(), LOCK_EX) != 0) {
-    if (errno != EINTR) return Error{"cannot lock " + lockPath.string()};
-  }
+  auto lock = FileLock::exclusive(lockPath, kFileMode);
+  if (!lock) return lock.error();
   Plist dictionary = loadDictionary(*file);
   if (!dictionary) dictionary = makeDictionary();
   change(dictionary.get());
