@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "agent/records/fleet_metrics.h"
+#include "agent/records/run_totals.h"
 
 namespace shelvo {
 namespace {
@@ -114,6 +115,10 @@ void FleetReporting::finishRun(int status) {
       logger_.error("Cannot store the run record: %{public}s", {stored.error().message});
     }
   }
+  // Counted whether stored or not: the totals see every run, each skip included.
+  if (auto counted = addToRunTotals(*platform_.env, platform_.root.resolve("/"), *run); !counted) {
+    logger_.error("Cannot count the run: %{public}s", {counted.error().message});
+  }
   publishMetrics();
 }
 
@@ -142,8 +147,13 @@ void FleetReporting::noteUpdatesAvailable(long count) {
   publishMetrics();
 }
 
+void FleetReporting::noteUpdateInterval(long days) {
+  storeUpdateInterval(*platform_.env, platform_.root.resolve("/"), days);
+}
+
 void FleetReporting::publishMetrics() {
-  if (auto published = shelvo::publishMetrics(*platform_.env, platform_.root.resolve("/"));
+  if (auto published =
+          shelvo::publishMetrics(*platform_.env, platform_.root.resolve("/"), agentVersion_);
       !published) {
     logger_.error("Cannot write the metrics file: %{public}s", {published.error().message});
   }

@@ -44,6 +44,8 @@ class FleetReporting {
   // Root keeps fleet state; for a user these change nothing.
   void noteScheduleState(bool enabled);
   void noteUpdatesAvailable(long count);
+  // UpdateInterval in days, as an update run read it; published with the run's end.
+  void noteUpdateInterval(long days);
 
   // How long a scheduled run waits for another run to end before it is skipped as busy: a
   // quarter of the service's two-hour bound, so the update itself keeps the rest.

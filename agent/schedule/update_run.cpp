@@ -29,6 +29,7 @@ void ShelvoAgentController::runUpdates(bool notification, bool progress, bool sc
   report(agentLogger, platform::LogLevel::Default, "Checking for application updates...");
   std::int64_t updateInterval =
       defaultsShelvo ? defaultsShelvo->integerForKey(kUpdateIntervalKey) : 0;
+  fleet_.noteUpdateInterval(updateInterval);
   if (scheduled && updateInterval == 0) {
     constexpr const char* kDisabled = "Update schedule is disabled. Skipping updates...";
     agentLogger.log(kDisabled);

@@ -5,6 +5,7 @@
 #include <csignal>
 #include <functional>
 
+#include "agent/records/run_totals.h"
 #include "agent/shelvo_agent_controller.h"
 #include "platform/system/run_lock.h"
 #include "shared/sealing/decryption_keys.h"
@@ -178,6 +179,10 @@ TEST_F(RunOutcomeTest, EachWayARunEndsHasItsOutcomeClass) {
         << row.name << ": " << stored[0].message.value_or("");
     EXPECT_EQ(stored[0].agentStatus, row.status) << row.name;
     EXPECT_EQ(env->requested.size(), row.requested ? 1u : 0u) << row.name;
+    auto totals = loadRunTotals(*env, root->path());
+    EXPECT_EQ(totals[row.arguments[1].substr(2)].runsByOutcome,
+              (std::map<std::string, std::uint64_t>{{std::string(outcomeName(row.outcome)), 1}}))
+        << row.name;
   }
 }
 
@@ -227,6 +232,13 @@ TEST_F(RunOutcomeTest, ASkippedScheduledRunIsRecordedOncePerReasonAndDay) {
                       {"update-schedule", RunOutcome::Disabled},
                       {"update-schedule", RunOutcome::NotDue},
                   }));
+  // The metrics count every skip, each one dropped from the records included.
+  auto totals = loadRunTotals(*env, root->path());
+  EXPECT_EQ(totals["update-schedule"].runsByOutcome,
+            (std::map<std::string, std::uint64_t>{{"not-due", 4}, {"disabled", 2}}));
+  EXPECT_EQ(
+      totals["update-schedule"].lastAttempt,
+      std::chrono::duration_cast<std::chrono::seconds>(env->fixedNow->time_since_epoch()).count());
 }
 
 TEST_F(RunOutcomeTest, OnlyADischargingSystemBatteryWithoutLinePowerDefers) {

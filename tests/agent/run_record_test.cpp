@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "agent/records/fleet_metrics.h"
+#include "agent/records/run_totals.h"
 #include "shared/records/output_recorder.h"
 #include "tests/support/temp_dir.h"
 
@@ -155,6 +156,72 @@ TEST(FleetMetrics, TheLastRunOfEachCommandAndTheStoredState) {
   EXPECT_NE(text.find("shelvo_updates_available 4\n"), std::string::npos);
   EXPECT_NE(text.find("shelvo_schedule_enabled 1\n"), std::string::npos);
   EXPECT_EQ(renderMetrics({}), "") << "nothing known, nothing claimed";
+}
+
+TEST(FleetMetrics, TotalsCountEveryRunAndOutliveThePrunedRecords) {
+  struct Row {
+    const char* command;
+    std::optional<RunOutcome> outcome;
+    int agentStatus;
+  };
+  const Row rows[] = {
+      {"update-schedule", RunOutcome::Updated, 0},
+      {"update-schedule", RunOutcome::FailedService, 20},
+      {"update-schedule", RunOutcome::NotDue, 0},  // a skip: the row of failures goes on
+      {"update-schedule", RunOutcome::FailedAnswer, 22},
+      {"install", RunOutcome::FailedScriptCheck, 50},
+      {"install", RunOutcome::Installed, 0},  // a success ends the row
+      {"update", std::nullopt, 0},            // no outcome: the status decides
+      {"update", std::nullopt, 23},
+  };
+  platform::PosixEnv env;
+  test::TempDir root;
+  int second = 0;
+  for (int pass = 0; pass < 15; ++pass) {
+    for (const auto& row : rows) {
+      auto run = recordAt(++second, row.command);
+      run.outcome = row.outcome;
+      run.agentStatus = row.agentStatus;
+      ASSERT_TRUE(storeRunRecord(env, run, runRecordFolder(root.path())));
+      ASSERT_TRUE(addToRunTotals(env, root.path(), run));
+    }
+  }
+  ASSERT_EQ(loadRunRecords(env, runRecordFolder(root.path())).size(), 100u);
+  auto totals = loadRunTotals(env, root.path());
+  EXPECT_EQ(totals["update-schedule"].runsByOutcome,
+            (std::map<std::string, std::uint64_t>{
+                {"updated", 15}, {"failed-service", 15}, {"not-due", 15}, {"failed-answer", 15}}))
+      << "all 120 runs count, not only the 100 kept records";
+  EXPECT_EQ(totals["update-schedule"].consecutiveFailures, 2u);
+  EXPECT_EQ(totals["update-schedule"].lastSuccess, 1'700'000'000 + 113 + 1);
+  EXPECT_EQ(totals["update-schedule"].lastAttempt, 1'700'000'000 + 116 + 1);
+  EXPECT_EQ(totals["install"].consecutiveFailures, 0u);
+  EXPECT_EQ(totals["update"].runsByOutcome,
+            (std::map<std::string, std::uint64_t>{{"unknown", 30}}));
+  EXPECT_EQ(totals["update"].consecutiveFailures, 1u);
+
+  FleetState state;
+  state.totals = totals;
+  state.updateIntervalDays = 7;
+  state.version = "3.1 \"beta\"";
+  std::string text = renderMetrics(state);
+  for (const char* line : {
+           "shelvo_runs_total{command=\"update-schedule\",outcome=\"failed-service\"} 15\n",
+           "shelvo_consecutive_failures{command=\"update-schedule\"} 2\n",
+           "shelvo_consecutive_failures{command=\"install\"} 0\n",
+           "shelvo_last_success_timestamp_seconds{command=\"update-schedule\"} 1700000114\n",
+           "shelvo_last_attempt_timestamp_seconds{command=\"update-schedule\"} 1700000117\n",
+           "shelvo_update_interval_seconds 604800\n",
+           "shelvo_build_info{version=\"3.1 \\\"beta\\\"\"} 1\n",
+           "# TYPE shelvo_runs_total counter\n",
+       }) {
+    EXPECT_NE(text.find(line), std::string::npos) << line << " in\n" << text;
+  }
+  EXPECT_EQ(decodeRunTotals(encodeRunTotals(totals)).size(), 3u);
+  EXPECT_TRUE(decodeRunTotals("[1,2]").empty());
+  EXPECT_TRUE(decodeRunTotals("{\"update\": {\"runs\": {\"updated\": -4}}}")["update"]
+                  .runsByOutcome.empty())
+      << "a count that cannot be one is left out";
 }
 
 }  // namespace

@@ -91,10 +91,20 @@ TEST_F(FleetTest, MetricsForNodeExporterPassPromtool) {
   service.addScript("com.example.ok", "echo ok\n");
   agent.run({"--install", "com.example.ok"});
   agent.run({"--install", "com.example.unknown"});
+  agent.writePreference("ostrel.shelvo", "UpdateInterval", "-int", {"3"});
+  agent.run({"--update"});
   std::string metrics = readTextFile(collected / "shelvo.prom");
-  EXPECT_NE(metrics.find("shelvo_last_run_exit_status{command=\"install\"} 21\n"),
-            std::string::npos)
-      << metrics;
+  for (const char* series : {
+           "shelvo_last_run_exit_status{command=\"install\"} 21\n",
+           "shelvo_consecutive_failures{command=\"install\"} 1\n",
+           "shelvo_runs_total{command=\"install\",outcome=\"",
+           "shelvo_last_success_timestamp_seconds{command=\"install\"} ",
+           "shelvo_last_attempt_timestamp_seconds{command=\"update\"} ",
+           "shelvo_update_interval_seconds 259200\n",
+           "shelvo_build_info{version=\"Unknown\"} 1\n",
+       }) {
+    EXPECT_NE(metrics.find(series), std::string::npos) << series << " in\n" << metrics;
+  }
   EXPECT_EQ(metrics.find("shelvo_last_run_script_status{command=\"install\"}"), std::string::npos)
       << "the status of the last run that ran a script stays out when the last ran none";
   auto checked = runProgram(

@@ -128,6 +128,8 @@ TEST_F(RunLockAndRecordsTest, APlantedLockIsRefusedNeverUsed) {
     EXPECT_FALSE(fs::exists(target / "agent.lock")) << row.name;
     EXPECT_FALSE(fs::exists(target) && fs::is_regular_file(target)) << row.name;
   }
+  EXPECT_FALSE(fs::exists(agent.root / "var/lib/shelvo/run-totals.json"))
+      << "a run refused its turn never began: it is not counted";
 }
 
 TEST_F(RunLockAndRecordsTest, RecordsAreForRootAndAdmAndHoldNoPieceOfTheCredential) {
@@ -190,6 +192,9 @@ TEST_F(RunLockAndRecordsTest, AStoppedRunEndsItsScriptAndIsRecordedAsTimedOut) {
   EXPECT_EQ(record["agent_status"], 143);
   EXPECT_EQ(record["script_status"], 5);
   EXPECT_EQ(record["last_lines"], nlohmann::json::array({"asked to end"}));
+  auto totals = nlohmann::json::parse(readTextFile(agent.root / "var/lib/shelvo/run-totals.json"));
+  EXPECT_EQ(totals["install"]["runs"], nlohmann::json({{"timed-out", 1}})) << totals;
+  EXPECT_EQ(totals["install"]["consecutive_failures"], 1);
 }
 
 }  // namespace

@@ -1,0 +1,103 @@
+#include "agent/records/run_totals.h"
+
+#include <nlohmann/json.hpp>
+
+#include "platform/system/file_lock.h"
+
+namespace shelvo {
+namespace {
+
+constexpr std::size_t kMaxTotalsFile = 1024 * 1024;
+
+platform::Path totalsFile(const platform::Path& root) {
+  return root / "var/lib/shelvo/run-totals.json";
+}
+
+std::int64_t unixSeconds(std::chrono::system_clock::time_point moment) {
+  return std::chrono::duration_cast<std::chrono::seconds>(moment.time_since_epoch()).count();
+}
+
+}  // namespace
+
+std::string_view outcomeLabel(const RunRecord& run) {
+  return run.outcome ? outcomeName(*run.outcome) : "unknown";
+}
+
+OutcomeKind runKind(const RunRecord& run) {
+  if (run.outcome) return outcomeKind(*run.outcome);
+  return run.agentStatus == 0 ? OutcomeKind::Success : OutcomeKind::Failure;
+}
+
+void countRun(RunTotals& totals, const RunRecord& run) {
+  auto& command = totals[run.command];
+  ++command.runsByOutcome[std::string(outcomeLabel(run))];
+  command.lastAttempt = unixSeconds(run.ended);
+  switch (runKind(run)) {
+    case OutcomeKind::Success:
+      command.lastSuccess = unixSeconds(run.ended);
+      command.consecutiveFailures = 0;
+      break;
+    case OutcomeKind::Failure:
+      ++command.consecutiveFailures;
+      break;
+    case OutcomeKind::Skip:
+      break;
+  }
+}
+
+std::string encodeRunTotals(const RunTotals& totals) {
+  nlohmann::json json = nlohmann::json::object();
+  for (const auto& [name, command] : totals) {
+    nlohmann::json entry = {{"runs", command.runsByOutcome},
+                            {"consecutive_failures", command.consecutiveFailures}};
+    if (command.lastSuccess) entry["last_success"] = *command.lastSuccess;
+    if (command.lastAttempt) entry["last_attempt"] = *command.lastAttempt;
+    json[name] = std::move(entry);
+  }
+  return json.dump(2) + "\n";
+}
+
+RunTotals decodeRunTotals(std::string_view text) {
+  RunTotals totals;
+  auto json = nlohmann::json::parse(text, nullptr, false);
+  if (json.is_discarded() || !json.is_object()) return totals;
+  auto number = [](const nlohmann::json& object, const char* key) -> std::optional<std::int64_t> {
+    auto found = object.find(key);
+    if (found == object.end() || !found->is_number_integer()) return std::nullopt;
+    return found->get<std::int64_t>();
+  };
+  for (const auto& [name, entry] : json.items()) {
+    if (!entry.is_object()) continue;
+    auto& command = totals[name];
+    if (auto runs = entry.find("runs"); runs != entry.end() && runs->is_object()) {
+      for (const auto& [outcome, count] : runs->items()) {
+        if (count.is_number_unsigned()) command.runsByOutcome[outcome] = count.get<std::uint64_t>();
+      }
+    }
+    command.lastSuccess = number(entry, "last_success");
+    command.lastAttempt = number(entry, "last_attempt");
+    command.consecutiveFailures = static_cast<std::uint64_t>(
+        std::max<std::int64_t>(0, number(entry, "consecutive_failures").value_or(0)));
+  }
+  return totals;
+}
+
+RunTotals loadRunTotals(const platform::Env& env, const platform::Path& root) {
+  auto text = env.readFile(totalsFile(root), kMaxTotalsFile);
+  return text ? decodeRunTotals(*text) : RunTotals{};
+}
+
+platform::Status addToRunTotals(platform::Env& env, const platform::Path& root,
+                                const RunRecord& run) {
+  auto file = totalsFile(root);
+  if (auto made = env.makeFolders(file.parent_path(), 0755); !made) return made;
+  auto lockFile = file;
+  lockFile += ".lock";
+  auto lock = platform::FileLock::exclusive(lockFile, 0644);
+  if (!lock) return lock.error();
+  auto totals = loadRunTotals(env, root);
+  countRun(totals, run);
+  return env.replaceFile(file, encodeRunTotals(totals), 0644);
+}
+
+}  // namespace shelvo
