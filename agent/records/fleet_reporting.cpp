@@ -3,8 +3,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <utility>
 
 #include "agent/records/fleet_metrics.h"
+#include "agent/records/run_journal.h"
 #include "agent/records/run_totals.h"
 
 namespace shelvo {
@@ -39,6 +41,7 @@ RunTurn FleetReporting::beginRun(const std::string& command,
     run_->command = command;
     run_->bundleIdentifier = std::move(bundleIdentifier);
     run_->started = platform_.env->now();
+    announceRunStart(logger_, *run_);
   }
   return takeTurn(holder, scheduled);
 }
@@ -76,9 +79,10 @@ RunTurn FleetReporting::takeTurn(const std::string& holder, bool scheduled) {
 RunTurn FleetReporting::refuse(const platform::Error& error) {
   platform_.errorConsole->printLine("shelvo: " + error.message);
   logger_.error("Cannot take the run lock: %{public}s", {error.message});
-  // Without its turn the run never began: there is nothing to record.
+  // Without its turn the run never began: there is nothing to record or count, but its journal
+  // entries still end.
   std::lock_guard lock(mutex_);
-  run_.reset();
+  refused_ = true;
   return RunTurn::Refused;
 }
 
@@ -101,14 +105,18 @@ void FleetReporting::noteOutcome(RunOutcome outcome, std::optional<std::string> 
 
 void FleetReporting::finishRun(int status) {
   std::optional<RunRecord> run;
+  bool refused = false;
   {
     std::lock_guard lock(mutex_);
     run.swap(run_);
+    refused = std::exchange(refused_, false);
   }
   if (!run) return;
   run->ended = platform_.env->now();
   run->agentStatus = status;
   output_->copyInto(*run);
+  announceRunEnd(logger_, *run);
+  if (refused) return;
   if (!skippedAlreadyToday(*run)) {
     auto folder = runRecordFolder(platform_.root.resolve("/"));
     if (auto stored = storeRunRecord(*platform_.env, *run, folder); !stored) {

@@ -28,17 +28,19 @@ class FleetReporting {
   FleetReporting(const AgentPlatform& platform, const platform::Logger& logger,
                  std::shared_ptr<OutputRecorder> output, std::string agentVersion);
 
-  // Starts the record of an install, update or scheduled update, then waits for the run lock:
-  // a manual run as long as it takes, a scheduled one at most kScheduledLockWait.
+  // Starts the record of an install, update or scheduled update and logs the start, then waits
+  // for the run lock: a manual run as long as it takes, a scheduled one at most
+  // kScheduledLockWait.
   RunTurn beginRun(const std::string& command, std::optional<std::string> bundleIdentifier,
                    bool scheduled);
   // What the run did, as it learns it.
   void noteHttpStatus(long status);
   void noteScriptStatus(int status);
   void noteOutcome(RunOutcome outcome, std::optional<std::string> message = std::nullopt);
-  // Stores the run's record with the status the process ends with, then the metrics. A skipped
-  // scheduled run is stored once per reason and day: hourly skips would push out every record
-  // worth reading.
+  // Logs the run's end, stores its record with the status the process ends with, counts it and
+  // publishes the metrics. A skipped scheduled run is stored once per reason and day (hourly
+  // skips would push out every record worth reading) but counted every time. A run refused its
+  // turn only logs its end.
   void finishRun(int status);
 
   // Root keeps fleet state; for a user these change nothing.
@@ -65,6 +67,7 @@ class FleetReporting {
   std::optional<platform::RunLock> lock_;
   std::mutex mutex_;
   std::optional<RunRecord> run_;
+  bool refused_ = false;  // the run was refused its turn
 };
 
 }  // namespace shelvo

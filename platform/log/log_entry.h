@@ -16,6 +16,10 @@ struct LogEntry {
   std::string_view subsystem;
   std::string_view category;
   std::string_view message;
+  // The run the entry belongs to (SHELVO_RUN_ID in the journal); empty outside a run.
+  std::string_view runId;
+  // A fixed MESSAGE_ID that a journal catalog explains; empty for ordinary entries.
+  std::string_view messageId;
 };
 
 }  // namespace shelvo::platform

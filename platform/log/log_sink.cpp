@@ -63,14 +63,21 @@ void JournalSink::write(const LogEntry& entry) {
   subsystem.append(entry.subsystem);
   std::string category = "SHELVO_CATEGORY=";
   category.append(entry.category);
-  std::array<const std::string*, 5> fields{&message, &priority, &identifierField_, &subsystem,
+  std::string runId = "SHELVO_RUN_ID=";
+  runId.append(entry.runId);
+  std::string messageId = "MESSAGE_ID=";
+  messageId.append(entry.messageId);
+  std::array<const std::string*, 7> fields{&message, &priority, &identifierField_, &subsystem,
                                            &category};
-  std::array<struct iovec, 5> vectors{};
-  for (std::size_t i = 0; i < fields.size(); ++i) {
+  std::size_t count = 5;
+  if (!entry.runId.empty()) fields[count++] = &runId;
+  if (!entry.messageId.empty()) fields[count++] = &messageId;
+  std::array<struct iovec, 7> vectors{};
+  for (std::size_t i = 0; i < count; ++i) {
     vectors[i].iov_base = const_cast<char*>(fields[i]->data());
     vectors[i].iov_len = fields[i]->size();
   }
-  sendv(vectors.data(), static_cast<int>(vectors.size()));
+  sendv(vectors.data(), static_cast<int>(count));
 }
 
 void StderrSink::write(const LogEntry& entry) {
@@ -108,6 +115,14 @@ void FileSink::write(const LogEntry& entry) {
   appendJsonEscaped(line, entry.category);
   line.append("\",\"message\":\"");
   appendJsonEscaped(line, entry.message);
+  if (!entry.runId.empty()) {
+    line.append("\",\"run_id\":\"");
+    appendJsonEscaped(line, entry.runId);
+  }
+  if (!entry.messageId.empty()) {
+    line.append("\",\"message_id\":\"");
+    line.append(entry.messageId);
+  }
   line.append("\",\"pid\":");
   line.append(std::to_string(::getpid()));
   line.append("}\n");

@@ -18,8 +18,9 @@ class LogSink {
   virtual void write(const LogEntry& entry) = 0;
 };
 
-// The systemd journal, with the subsystem and category as fields of their own. libsystemd is
-// loaded when the first entry is written; without a journal, entries are dropped.
+// The systemd journal, with the subsystem and category as fields of their own, and the run id
+// (SHELVO_RUN_ID) and MESSAGE_ID where an entry has them. libsystemd is loaded when the first
+// entry is written; without a journal, entries are dropped.
 class JournalSink final : public LogSink {
  public:
   explicit JournalSink(std::string identifier);
@@ -35,7 +36,8 @@ class StderrSink final : public LogSink {
   void write(const LogEntry& entry) override;
 };
 
-// One JSON object per line, appended with one write per entry.
+// One JSON object per line, appended with one write per entry; an entry of a run also names
+// the run ("run_id") and, at its start and end, the entry's "message_id".
 class FileSink final : public LogSink {
  public:
   explicit FileSink(UniqueFd file) : file_(std::move(file)) {}

@@ -21,6 +21,22 @@ LogConfig LogConfig::fromEnvironment(const std::string& identifier, const Env& e
   return config;
 }
 
+void LogRunTag::set(std::string runId) {
+  auto shared = std::make_shared<const std::string>(std::move(runId));
+  std::lock_guard lock(mutex_);
+  runId_ = std::move(shared);
+}
+
+void LogRunTag::clear() {
+  std::lock_guard lock(mutex_);
+  runId_.reset();
+}
+
+std::shared_ptr<const std::string> LogRunTag::current() const {
+  std::lock_guard lock(mutex_);
+  return runId_;
+}
+
 Logger::Logger(LogConfig config, std::string subsystem, std::string category)
     : config_(std::move(config)),
       subsystem_(std::move(subsystem)),
@@ -32,12 +48,22 @@ void Logger::write(LogLevel level, std::string_view format,
   // stands instead of being copied through the formatter.
   if ((format == "%{public}s" || format == "%{public}@") && arguments.size() == 1) {
     if (const auto* text = std::get_if<std::string_view>(arguments.begin())) {
-      config_.sink->write(LogEntry{level, subsystem_, category_, *text});
+      send(level, *text, {});
       return;
     }
   }
-  std::string message = formatLogMessage(format, arguments, config_.revealPrivate);
-  config_.sink->write(LogEntry{level, subsystem_, category_, message});
+  send(level, formatLogMessage(format, arguments, config_.revealPrivate), {});
+}
+
+void Logger::event(std::string_view messageId, LogLevel level, std::string_view format,
+                   std::initializer_list<LogArgument> arguments) const {
+  send(level, formatLogMessage(format, arguments, config_.revealPrivate), messageId);
+}
+
+void Logger::send(LogLevel level, std::string_view message, std::string_view messageId) const {
+  auto runId = config_.runTag ? config_.runTag->current() : nullptr;
+  config_.sink->write(LogEntry{level, subsystem_, category_, message,
+                               runId ? std::string_view(*runId) : std::string_view(), messageId});
 }
 
 }  // namespace shelvo::platform

@@ -130,6 +130,11 @@ TEST_F(RunLockAndRecordsTest, APlantedLockIsRefusedNeverUsed) {
   }
   EXPECT_FALSE(fs::exists(agent.root / "var/lib/shelvo/run-totals.json"))
       << "a run refused its turn never began: it is not counted";
+  // Its journal entries still end, without an outcome.
+  auto entries = agent.logEntries();
+  ASSERT_FALSE(entries.empty());
+  EXPECT_EQ(entries.back()["message"], "Install of com.example.app ended with status 30");
+  EXPECT_EQ(entries.back()["message_id"], "f22a94d6f5e24fa0b4b35b886028c92e");
 }
 
 TEST_F(RunLockAndRecordsTest, RecordsAreForRootAndAdmAndHoldNoPieceOfTheCredential) {
@@ -195,6 +200,11 @@ TEST_F(RunLockAndRecordsTest, AStoppedRunEndsItsScriptAndIsRecordedAsTimedOut) {
   auto totals = nlohmann::json::parse(readTextFile(agent.root / "var/lib/shelvo/run-totals.json"));
   EXPECT_EQ(totals["install"]["runs"], nlohmann::json({{"timed-out", 1}})) << totals;
   EXPECT_EQ(totals["install"]["consecutive_failures"], 1);
+  auto entries = agent.logEntries();
+  ASSERT_FALSE(entries.empty());
+  EXPECT_EQ(entries.back()["message"], "Install of com.example.slow ended: timed-out (status 143)");
+  EXPECT_EQ(entries.back()["run_id"], record["id"]);
+  EXPECT_EQ(entries.back()["message_id"], "9d7fb48f974646db83ae8b03237dfdd4");
 }
 
 }  // namespace

@@ -18,11 +18,14 @@ class CaptureSink final : public platform::LogSink {
     std::string subsystem;
     std::string category;
     std::string message;
+    std::string runId;
+    std::string messageId;
   };
   void write(const platform::LogEntry& entry) override {
     std::lock_guard lock(mutex_);
     records_.push_back({entry.level, std::string(entry.subsystem), std::string(entry.category),
-                        std::string(entry.message)});
+                        std::string(entry.message), std::string(entry.runId),
+                        std::string(entry.messageId)});
   }
   std::vector<Record> records() const {
     std::lock_guard lock(mutex_);
