@@ -101,14 +101,42 @@ TEST_F(FleetTest, EveryRunLeavesARecordAndNoneHoldsTheCredential) {
       installed.end())
       << "the script's output belongs to the run";
 
-  auto table = runProgram({kReportBinary}, {{"SHELVO_ROOT", agent.root.path().string()}});
+  std::map<std::string, std::string> reportEnvironment{{"SHELVO_ROOT", agent.root.path().string()}};
+  auto table = runProgram({kReportBinary}, reportEnvironment);
   EXPECT_EQ(table.exitStatus, 0);
   EXPECT_NE(table.out.find("com.example.unknown"), std::string::npos) << table.out;
-  auto json = runProgram({kReportBinary, "--json", "--last", "2"},
-                         {{"SHELVO_ROOT", agent.root.path().string()}});
+  auto json = runProgram({kReportBinary, "--json", "--last", "2"}, reportEnvironment);
   auto parsed = nlohmann::json::parse(json.out);
   ASSERT_EQ(parsed.size(), 2u);
   EXPECT_EQ(parsed[1]["agent_status"], 21);
+
+  // One run in full, found by the start of its id as the table shows it.
+  std::string id = runs[0]["id"];
+  auto one = runProgram({kReportBinary, "--run", id.substr(0, 8)}, reportEnvironment);
+  EXPECT_EQ(one.exitStatus, 0) << one.err;
+  EXPECT_NE(one.out.find("  the credential is <private>\n"), std::string::npos) << one.out;
+  EXPECT_NE(one.out.find("Journal:  journalctl SHELVO_RUN_ID=" + id + "\n"), std::string::npos);
+  auto oneJson = runProgram({kReportBinary, "--json", "--run", id}, reportEnvironment);
+  EXPECT_EQ(nlohmann::json::parse(oneJson.out)["journal_command"],
+            "journalctl SHELVO_RUN_ID=" + id);
+  struct Refusal {
+    std::vector<std::string> arguments;
+    int status;
+    const char* says;
+  };
+  const Refusal refusals[] = {
+      {{"--run", "0123456789abcdef0123456789abcdef"}, 1, "no run with id 0123456789abcdef"},
+      {{"--last"}, 2, "--last needs a number of runs"},
+      {{"--last", "--json"}, 2, "--last needs a positive number, not \"--json\""},
+      {{"--run"}, 2, "--run needs a run id"},
+  };
+  for (const auto& refusal : refusals) {
+    std::vector<std::string> command{kReportBinary};
+    command.insert(command.end(), refusal.arguments.begin(), refusal.arguments.end());
+    auto refused = runProgram(command, reportEnvironment);
+    EXPECT_EQ(refused.exitStatus, refusal.status) << refusal.says;
+    EXPECT_NE(refused.err.find(refusal.says), std::string::npos) << refused.err;
+  }
 }
 
 TEST_F(FleetTest, MetricsForNodeExporterPassPromtool) {
