@@ -3,7 +3,7 @@ BUILD ?= build
 BUILD_SANITIZED ?= build-sanitized
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build demo test test-system test-sanitized fuzz bench format clean
+.PHONY: all deps build demo test test-system test-fleet test-sanitized fuzz bench format clean
 
 all: build
 
@@ -26,6 +26,10 @@ test: build
 # The package installed, used and purged in a booted Debian 12 container (tests/system).
 test-system: build
 	./tests/system/run-system-test $(BUILD)
+
+# Three booted containers rolled out with the Ansible role and watched by Prometheus (tests/fleet).
+test-fleet: build
+	./tests/fleet/run-fleet-test $(BUILD)
 
 test-sanitized: deps
 	cmake -S . -B $(BUILD_SANITIZED) -DCMAKE_BUILD_TYPE=Debug -DSHELVO_SANITIZE=ON -DSHELVO_WERROR=ON \
