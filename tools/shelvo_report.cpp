@@ -53,7 +53,7 @@ void printTable(const std::vector<RunRecord>& records) {
                 record.bundleIdentifier.value_or("-").c_str(), outcomeOf(record).c_str(),
                 orDash(record.httpStatus).c_str(), scriptStatus.c_str(), record.agentStatus,
                 static_cast<unsigned long long>(record.outputBytes),
-                oneLine(record.message.value_or("")).c_str());
+                oneLine(record.message.value_or("-")).c_str());
   }
 }
 
