@@ -2,6 +2,7 @@
 //   shelvo-report [--json] [--last N | --run ID]
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -35,6 +36,17 @@ std::string oneLine(std::string text) {
   for (char& c : text)
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
   return text;
+}
+
+// The records are for root and the group adm. Anyone else is told so, not shown an empty table;
+// a folder that is not there yet only means that no run has ended.
+std::optional<std::string> whyUnreadable(const std::filesystem::path& folder) {
+  std::error_code error;
+  std::filesystem::directory_iterator listing(folder, error);
+  if (!error || error == std::errc::no_such_file_or_directory) return std::nullopt;
+  std::string why = "cannot read the run records in " + folder.string() + ": " + error.message();
+  if (error == std::errc::permission_denied) why += " (they are for root and the group adm)";
+  return why;
 }
 
 std::string journalCommand(const RunRecord& record) {
@@ -120,6 +132,10 @@ int main(int argc, char** argv) {
   shelvo::platform::PosixEnv env;
   auto root = shelvo::platform::RootPrefix::fromEnvironment(env);
   auto folder = shelvo::runRecordFolder(root.resolve("/"));
+  if (auto why = whyUnreadable(folder)) {
+    std::cerr << "shelvo-report: " << *why << "\n";
+    return 1;
+  }
   auto records = shelvo::loadRunRecords(env, folder);
   if (run) {
     // A full id, or the start of one as the table shows it.

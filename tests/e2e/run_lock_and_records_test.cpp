@@ -175,6 +175,12 @@ TEST_F(RunLockAndRecordsTest, RecordsAreForRootAndAdmAndHoldNoPieceOfTheCredenti
   EXPECT_EQ(lines("com.example.twice"), nlohmann::json::array({"<private> and <private>"}));
   auto readable = runProgram(asNobody({"cat", recordFiles().back().string()}), {});
   EXPECT_NE(readable.exitStatus, 0) << "records are not for every local user";
+  auto report =
+      runProgram(asNobody({kReportBinary}), {{"SHELVO_ROOT", agent.root.path().string()}});
+  EXPECT_EQ(report.exitStatus, 1);
+  EXPECT_EQ(report.out, "") << "no empty table";
+  EXPECT_EQ(report.err, "shelvo-report: cannot read the run records in " + records().string() +
+                            ": Permission denied (they are for root and the group adm)\n");
 }
 
 TEST_F(RunLockAndRecordsTest, AStoppedRunEndsItsScriptAndIsRecordedAsTimedOut) {
