@@ -75,21 +75,33 @@ std::string commandLabel(const std::string& command) {
   return "command=\"" + labelValue(command) + "\"";
 }
 
-void renderLastRuns(std::string& out, const std::vector<RunRecord>& runs) {
-  std::map<std::string, const RunRecord*> last;
-  for (const auto& run : runs) last[run.command] = &run;
+struct LastRun {
+  std::int64_t ended = 0;
+  int agentStatus = 0;
+  std::optional<int> scriptStatus;
+};
+
+// The totals see every run; the records leave out a skip that repeats a reason of the same day,
+// so they only stand in for a command the totals do not know yet (runs of an older version).
+void renderLastRuns(std::string& out, const std::vector<RunRecord>& runs, const RunTotals& totals) {
+  std::map<std::string, LastRun> last;
+  for (const auto& run : runs)
+    last[run.command] = {unixSeconds(run.ended), run.agentStatus, run.scriptStatus};
+  for (const auto& [command, total] : totals) {
+    if (total.lastAttempt && total.lastStatus)
+      last[command] = {*total.lastAttempt, *total.lastStatus, total.lastScriptStatus};
+  }
   if (last.empty()) return;
   MetricFamily ended(out, "shelvo_last_run_timestamp_seconds", "gauge",
                      "When the last run of a command ended.");
-  for (const auto& [command, run] : last)
-    ended.sample(commandLabel(command), unixSeconds(run->ended));
+  for (const auto& [command, run] : last) ended.sample(commandLabel(command), run.ended);
   MetricFamily exit(out, "shelvo_last_run_exit_status", "gauge",
                     "The agent's exit status in the last run.");
-  for (const auto& [command, run] : last) exit.sample(commandLabel(command), run->agentStatus);
+  for (const auto& [command, run] : last) exit.sample(commandLabel(command), run.agentStatus);
   MetricFamily script(out, "shelvo_last_run_script_status", "gauge",
                       "The script's exit status in the last run that ran one.");
   for (const auto& [command, run] : last) {
-    if (run->scriptStatus) script.sample(commandLabel(command), *run->scriptStatus);
+    if (run.scriptStatus) script.sample(commandLabel(command), *run.scriptStatus);
   }
 }
 
@@ -123,7 +135,7 @@ void renderTotals(std::string& out, const RunTotals& totals) {
 
 std::string renderMetrics(const FleetState& state) {
   std::string out;
-  renderLastRuns(out, state.runs);
+  renderLastRuns(out, state.runs, state.totals);
   renderTotals(out, state.totals);
   if (state.updatesAvailable) {
     MetricFamily(out, "shelvo_updates_available", "gauge", "App updates the last check found.")

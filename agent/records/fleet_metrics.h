@@ -14,7 +14,7 @@ namespace shelvo {
 // script status), what each command's runs came to, the updates the last check found, whether
 // the schedule is enabled, the update interval the last update run read, and the version.
 struct FleetState {
-  std::vector<RunRecord> runs;  // oldest first
+  std::vector<RunRecord> runs;  // oldest first; the last run of a command the totals lack
   RunTotals totals;
   std::optional<long> updatesAvailable;
   std::optional<bool> scheduleEnabled;

@@ -1,5 +1,6 @@
 #include "agent/records/run_totals.h"
 
+#include <limits>
 #include <nlohmann/json.hpp>
 
 #include "platform/system/file_lock.h"
@@ -32,6 +33,8 @@ void countRun(RunTotals& totals, const RunRecord& run) {
   auto& command = totals[run.command];
   ++command.runsByOutcome[std::string(outcomeLabel(run))];
   command.lastAttempt = unixSeconds(run.ended);
+  command.lastStatus = run.agentStatus;
+  command.lastScriptStatus = run.scriptStatus;
   switch (runKind(run)) {
     case OutcomeKind::Success:
       command.lastSuccess = unixSeconds(run.ended);
@@ -52,6 +55,8 @@ std::string encodeRunTotals(const RunTotals& totals) {
                             {"consecutive_failures", command.consecutiveFailures}};
     if (command.lastSuccess) entry["last_success"] = *command.lastSuccess;
     if (command.lastAttempt) entry["last_attempt"] = *command.lastAttempt;
+    if (command.lastStatus) entry["last_status"] = *command.lastStatus;
+    if (command.lastScriptStatus) entry["last_script_status"] = *command.lastScriptStatus;
     json[name] = std::move(entry);
   }
   return json.dump(2) + "\n";
@@ -66,6 +71,13 @@ RunTotals decodeRunTotals(std::string_view text) {
     if (found == object.end() || !found->is_number_integer()) return std::nullopt;
     return found->get<std::int64_t>();
   };
+  auto status = [&](const nlohmann::json& object, const char* key) -> std::optional<int> {
+    auto value = number(object, key);
+    if (!value || *value < std::numeric_limits<int>::min() ||
+        *value > std::numeric_limits<int>::max())
+      return std::nullopt;
+    return static_cast<int>(*value);
+  };
   for (const auto& [name, entry] : json.items()) {
     if (!entry.is_object()) continue;
     auto& command = totals[name];
@@ -76,6 +88,8 @@ RunTotals decodeRunTotals(std::string_view text) {
     }
     command.lastSuccess = number(entry, "last_success");
     command.lastAttempt = number(entry, "last_attempt");
+    command.lastStatus = status(entry, "last_status");
+    command.lastScriptStatus = status(entry, "last_script_status");
     command.consecutiveFailures = static_cast<std::uint64_t>(
         std::max<std::int64_t>(0, number(entry, "consecutive_failures").value_or(0)));
   }

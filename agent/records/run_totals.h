@@ -17,6 +17,8 @@ struct CommandTotals {
   std::map<std::string, std::uint64_t> runsByOutcome;
   std::optional<std::int64_t> lastSuccess;  // when the last successful run ended, Unix seconds
   std::optional<std::int64_t> lastAttempt;  // when the last run of any outcome ended
+  std::optional<int> lastStatus;            // the agent's exit status in that run
+  std::optional<int> lastScriptStatus;      // the script's, when that run ran one
   std::uint64_t consecutiveFailures = 0;    // since the last success; skips leave it alone
 };
 // By command: "install", "update", "update-schedule".

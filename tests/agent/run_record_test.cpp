@@ -213,11 +213,14 @@ TEST(FleetMetrics, TotalsCountEveryRunAndOutliveThePrunedRecords) {
            "shelvo_last_attempt_timestamp_seconds{command=\"update-schedule\"} 1700000117\n",
            "shelvo_update_interval_seconds 604800\n",
            "shelvo_build_info{version=\"3.1 \\\"beta\\\"\"} 1\n",
+           "shelvo_last_run_exit_status{command=\"update\"} 23\n",
            "# TYPE shelvo_runs_total counter\n",
        }) {
     EXPECT_NE(text.find(line), std::string::npos) << line << " in\n" << text;
   }
-  EXPECT_EQ(decodeRunTotals(encodeRunTotals(totals)).size(), 3u);
+  auto decoded = decodeRunTotals(encodeRunTotals(totals));
+  EXPECT_EQ(decoded.size(), 3u);
+  EXPECT_EQ(decoded["update"].lastStatus, 23);
   EXPECT_TRUE(decodeRunTotals("[1,2]").empty());
   EXPECT_TRUE(decodeRunTotals("{\"update\": {\"runs\": {\"updated\": -4}}}")["update"]
                   .runsByOutcome.empty())
