@@ -2,13 +2,16 @@
 
 namespace shelvo {
 
-std::shared_ptr<ConnectionLimits::Slot> ConnectionLimits::reserve(uid_t uid) {
+ConnectionLimits::Reservation ConnectionLimits::reserve(uid_t uid) {
   std::lock_guard lock(mutex_);
-  std::size_t& mine = perUser_[uid];
-  if (mine >= kPerUser || total_ >= kTotal) return nullptr;
-  ++mine;
+  auto found = perUser_.find(uid);
+  std::size_t mine = found == perUser_.end() ? 0 : found->second;
+  if (total_ >= kCeiling) return {nullptr, Cap::ceiling};
+  if (mine >= kPerUser) return {nullptr, Cap::perUser};
+  if (total_ >= kTotal && mine > 0) return {nullptr, Cap::total};
+  ++perUser_[uid];
   ++total_;
-  return std::make_shared<Slot>(*this, uid);
+  return {std::make_shared<Slot>(*this, uid)};
 }
 
 void ConnectionLimits::release(uid_t uid) {

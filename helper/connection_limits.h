@@ -10,16 +10,24 @@
 namespace shelvo {
 
 // Caps the connections one user, and all users together, may hold at once, so no user can use
-// up the helper's descriptors, threads or memory. A slot is held from accept until the
-// connection and any work started for it have ended.
+// up the helper's descriptors, threads or memory, nor keep the others out. A slot is held from
+// accept until the connection and any work started for it have ended.
 class ConnectionLimits {
  public:
   static constexpr std::size_t kPerUser = 16;
+  // Beyond this, only a user who holds no connection yet gets one: sixteen users at their
+  // per-user cap must not lock out a seventeenth.
   static constexpr std::size_t kTotal = 256;
+  // What protects the descriptors when many users connect at once.
+  static constexpr std::size_t kCeiling = 1024;
 
+  enum class Cap { perUser, total, ceiling };
   class Slot;
-  // A slot for a connection of uid; null when a cap is reached.
-  std::shared_ptr<Slot> reserve(uid_t uid);
+  struct Reservation {
+    std::shared_ptr<Slot> slot;  // null when a cap refused
+    Cap refusedBy = Cap::perUser;
+  };
+  Reservation reserve(uid_t uid);
 
  private:
   void release(uid_t uid);

@@ -77,13 +77,29 @@ void ShelvoHelper::shouldAcceptNewConnection(platform::UniqueFd socket) {
     return;
   }
   connection->peer = *credentials;
-  connection->slot = limits_.reserve(connection->peer.uid);
-  if (!connection->slot) {
-    logger_.error("Too many connections from user %d; refusing a new one",
-                  {static_cast<std::int64_t>(connection->peer.uid)});
+  auto reservation = limits_.reserve(connection->peer.uid);
+  if (!reservation.slot) {
+    auto uid = static_cast<std::int64_t>(connection->peer.uid);
+    switch (reservation.refusedBy) {
+      case ConnectionLimits::Cap::perUser:
+        logger_.error("Too many connections from user %d (per-user limit 16); refusing a new one",
+                      {uid});
+        break;
+      case ConnectionLimits::Cap::total:
+        logger_.error(
+            "Too many connections in all (total limit 256); refusing a new one from user %d",
+            {uid});
+        break;
+      case ConnectionLimits::Cap::ceiling:
+        logger_.error(
+            "Too many connections in all (hard limit 1024); refusing a new one from user %d",
+            {uid});
+        break;
+    }
     connection->socket.close();
     return;
   }
+  connection->slot = std::move(reservation.slot);
   {
     std::lock_guard lock(mutex_);
     ++admissions_;

@@ -191,7 +191,8 @@ TEST_F(HelperTest, OneUserCannotExhaustTheHelper) {
   ASSERT_NE(readTextFile(logs / "hog.out").find("announced"), std::string::npos)
       << readTextFile(logs / "hog.out");
   EXPECT_EQ(run("good", {"run:exit 4"}).out, "reply 4\n");
-  EXPECT_TRUE(hasLogged("error", "Too many connections from user 65534; refusing a new one"));
+  EXPECT_TRUE(hasLogged(
+      "error", "Too many connections from user 65534 (per-user limit 16); refusing a new one"));
   EXPECT_LT(helperResidentKiB(), 64 * 1024);
   EXPECT_FALSE(helper->waitForExit(std::chrono::milliseconds(0)));
 }
