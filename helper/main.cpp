@@ -16,6 +16,21 @@ asm(".pushsection .shelvo.launchd_plist, \"a\"\n"
     ".byte 0\n"
     ".popsection\n");
 
+namespace shelvo {
+
+// SHELVO_HELPER_PEER_LOOKUP=pid-number, a diagnostic: find a client's process by its pid number
+// even where the kernel names it by a pidfd, as on kernels before 6.5 (Debian 12's own).
+platform::PeerLookup peerLookupFromEnvironment(const platform::Env& env,
+                                               const platform::Logger& logger) {
+  auto chosen = env.variable("SHELVO_HELPER_PEER_LOOKUP");
+  if (!chosen || chosen->empty() || *chosen == "pidfd") return platform::PeerLookup::pidfd;
+  if (*chosen == "pid-number") return platform::PeerLookup::pidNumber;
+  logger.error("Ignoring SHELVO_HELPER_PEER_LOOKUP=%{public}s (pidfd or pid-number)", {*chosen});
+  return platform::PeerLookup::pidfd;
+}
+
+}  // namespace shelvo
+
 int main() {
   shelvo::platform::PosixEnv env;
   // A client that goes away must never end the helper through a write.
@@ -33,7 +48,9 @@ int main() {
     logger.error("%{public}s", {listener.error().message});
     env.endProcess(1);
   }
-  static shelvo::ShelvoHelper helper(std::move(*listener), logger, root);
+  shelvo::AdmissionPolicy policy;
+  policy.peerLookup = shelvo::peerLookupFromEnvironment(env, logger);
+  static shelvo::ShelvoHelper helper(std::move(*listener), logger, root, std::move(policy));
   helper.resume();
   env.endProcess(helper.runUntilQuit());
 }

@@ -1,8 +1,6 @@
 #include "helper/shelvo_helper.h"
 
 #include <algorithm>
-#include <future>
-#include <optional>
 #include <thread>
 
 #include "platform/ipc/helper_messages.h"
@@ -11,14 +9,13 @@ namespace shelvo {
 namespace {
 
 constexpr int kAcceptSliceMilliseconds = 1000;
-// Admission reads files and /proc; whatever a peer does to slow that down, its connection is
-// refused after this long, and the check that hangs holds only that peer's slot.
-constexpr std::chrono::seconds kAdmissionTimeout{2};
+constexpr const char* kRefusal = "NSXPC client does not meet the requirements. %{public}s";
 
 }  // namespace
 
 struct ShelvoHelper::Connection {
-  explicit Connection(platform::UniqueFd fd) : socket(std::move(fd)) {}
+  Connection(platform::UniqueFd fd, platform::BootTicks acceptedAt)
+      : socket(std::move(fd), acceptedAt) {}
   platform::PeerSocket socket;
   platform::PeerCredentials peer;
   std::optional<platform::ExecutableIdentity> executable;
@@ -26,12 +23,21 @@ struct ShelvoHelper::Connection {
 };
 
 ShelvoHelper::ShelvoHelper(platform::ListenerSocket listener, platform::Logger logger,
-                           platform::RootPrefix root)
+                           platform::RootPrefix root, AdmissionPolicy policy)
     : listener_(std::move(listener)),
       logger_(logger),
       root_(std::move(root)),
+      policy_(std::move(policy)),
       runner_(logger, std::make_shared<platform::StandardOutput>(), "/bin/zsh",
-              {std::make_shared<platform::LogindInhibitor>("ShelvoHelper")}) {}
+              {std::make_shared<platform::LogindInhibitor>("ShelvoHelper")}) {
+  if (!policy_.check) {
+    policy_.check = [this](const platform::PeerSocket& socket,
+                           const platform::PeerCredentials& peer) {
+      auto anchors = platform::TrustAnchors::load(platform::TrustAnchors::folder(root_));
+      return admitClient(socket, peer, anchors, logger_);
+    };
+  }
+}
 
 void ShelvoHelper::resume() {
   std::thread([this] { listen(); }).detach();
@@ -58,20 +64,24 @@ void ShelvoHelper::quitIfNobodyIsLeft() {
 void ShelvoHelper::listen() {
   while (!shouldQuit_) {
     auto client = listener_.accept(kAcceptSliceMilliseconds);
+    // The connection existed by now, so whoever made it had started.
+    platform::BootTicks acceptedAt = platform::ticksSinceBoot();
     if (!client) {
       logger_.error("%{public}s", {client.error().message});
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
       continue;
     }
-    if (*client) shouldAcceptNewConnection(std::move(*client));
+    if (*client) shouldAcceptNewConnection(std::move(*client), acceptedAt);
   }
 }
 
-void ShelvoHelper::shouldAcceptNewConnection(platform::UniqueFd socket) {
-  auto connection = std::make_shared<Connection>(std::move(socket));
-  auto credentials = connection->socket.credentials();
+void ShelvoHelper::shouldAcceptNewConnection(platform::UniqueFd socket,
+                                             platform::BootTicks acceptedAt) {
+  auto connection = std::make_shared<Connection>(std::move(socket), acceptedAt);
+  auto credentials = connection->socket.credentials(policy_.peerLookup);
   if (!credentials) {
     logger_.error("Unable to get the property 'auditToken' from the connection");
+    logger_.debug("%{public}s", {credentials.error().message});
     connection->socket.close();
     quitIfNobodyIsLeft();
     return;
@@ -113,30 +123,8 @@ void ShelvoHelper::shouldAcceptNewConnection(platform::UniqueFd socket) {
 }
 
 void ShelvoHelper::admitAndServe(const std::shared_ptr<Connection>& connection) {
-  std::optional<AdmittedClient> admitted;
-  try {
-    // The check runs on a thread of its own so that a check that hangs cannot hold this one.
-    auto outcome = std::make_shared<std::promise<std::optional<AdmittedClient>>>();
-    auto result = outcome->get_future();
-    std::thread([this, connection, outcome] {
-      try {
-        auto anchors = platform::TrustAnchors::load(platform::TrustAnchors::folder(root_));
-        outcome->set_value(admitClient(connection->socket, connection->peer, anchors, logger_));
-      } catch (const std::exception& error) {
-        logger_.error("Cannot check a client: %{public}s", {error.what()});
-        outcome->set_value(std::nullopt);
-      }
-    }).detach();
-    if (result.wait_for(kAdmissionTimeout) != std::future_status::ready) {
-      logger_.error("NSXPC client does not meet the requirements. %{public}s",
-                    {"its check did not finish within 2 seconds"});
-    } else {
-      admitted = result.get();
-    }
-  } catch (const std::exception& error) {
-    logger_.error("Cannot check a client: %{public}s", {error.what()});
-  }
-  if (!admitted) {
+  auto admitted = checkWithinBound(connection);
+  if (!admitted || !greet(connection)) {
     // Only this client is turned away; the helper ends if nobody else is connected.
     refused(connection);
     return;
@@ -150,6 +138,44 @@ void ShelvoHelper::admitAndServe(const std::shared_ptr<Connection>& connection) 
   serve(connection);
 }
 
+std::optional<AdmittedClient> ShelvoHelper::checkWithinBound(
+    const std::shared_ptr<Connection>& connection) {
+  try {
+    // The check runs on a thread of its own, so a check that hangs holds only this peer's slot.
+    auto outcome = std::make_shared<std::promise<std::optional<AdmittedClient>>>();
+    auto result = outcome->get_future();
+    std::thread([this, connection, outcome] {
+      try {
+        outcome->set_value(policy_.check(connection->socket, connection->peer));
+      } catch (const std::exception& error) {
+        logger_.error("Cannot check a client: %{public}s", {error.what()});
+        outcome->set_value(std::nullopt);
+      }
+    }).detach();
+    if (policy_.awaitCheck(result, platform::kAdmissionBound)) return result.get();
+    logger_.error(kRefusal, {"its check did not finish within " +
+                             std::to_string(platform::kAdmissionBound.count()) + " seconds"});
+  } catch (const std::exception& error) {
+    logger_.error("Cannot check a client: %{public}s", {error.what()});
+  }
+  return std::nullopt;
+}
+
+bool ShelvoHelper::greet(const std::shared_ptr<Connection>& connection) {
+  // The peer's pid ran the admitted file when it was checked, but bytes queued before that may
+  // come from another program that ran under the same pid and then executed the client.
+  auto queued = connection->socket.queuedBytes();
+  if (!queued) {
+    logger_.error("Cannot admit a client: %{public}s", {queued.error().message});
+    return false;
+  }
+  if (*queued > 0) {
+    logger_.error(kRefusal, {"sent before it was admitted"});
+    return false;
+  }
+  return connection->socket.sendFrame(platform::encodeGreeting()).ok();
+}
+
 void ShelvoHelper::refused(const std::shared_ptr<Connection>& connection) {
   connection->socket.close();
   {
@@ -157,6 +183,21 @@ void ShelvoHelper::refused(const std::shared_ptr<Connection>& connection) {
     --admissions_;
   }
   quitIfNobodyIsLeft();
+}
+
+bool ShelvoHelper::fromTheAdmittedProgram(const Connection& connection) {
+  auto running = platform::executableIdentity(connection.peer.pid);
+  // Alive after the look at /proc: then the pid named the admitted process all along, and so did
+  // the sender's pid the kernel stamped on the message.
+  if (!connection.socket.peerAlive()) {
+    logger_.error("The admitted client has ended; refusing a message sent under its pid");
+    return false;
+  }
+  if (running != connection.executable) {
+    logger_.error("The client started another program; closing its connection");
+    return false;
+  }
+  return true;
 }
 
 void ShelvoHelper::serve(const std::shared_ptr<Connection>& connection) {
@@ -168,10 +209,7 @@ void ShelvoHelper::serve(const std::shared_ptr<Connection>& connection) {
         if (frame.error().message != "closed") logger_.error("%{public}s", {frame.error().message});
         break;
       }
-      if (platform::executableIdentity(connection->peer.pid) != connection->executable) {
-        logger_.error("The client started another program; closing its connection");
-        break;
-      }
+      if (!fromTheAdmittedProgram(*connection)) break;
       auto request = platform::decodeRequest(*frame);
       if (!request) {
         logger_.error("%{public}s", {request.error().message});

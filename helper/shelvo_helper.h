@@ -5,8 +5,10 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,17 +23,33 @@
 
 namespace shelvo {
 
+// What admission takes from outside. The defaults are the real ones; tests stall the check and
+// move the clock that the admission bound is measured on.
+struct AdmissionPolicy {
+  platform::PeerLookup peerLookup = platform::PeerLookup::pidfd;
+  using Check = std::function<std::optional<AdmittedClient>(const platform::PeerSocket&,
+                                                            const platform::PeerCredentials&)>;
+  // Empty: admitClient, with the trust anchors under the root prefix.
+  Check check;
+  using Outcome = std::future<std::optional<AdmittedClient>>;
+  // Waits until outcome is ready or bound has passed; false when bound passed first.
+  std::function<bool(Outcome& outcome, std::chrono::milliseconds bound)> awaitCheck =
+      [](Outcome& outcome, std::chrono::milliseconds bound) {
+        return outcome.wait_for(bound) == std::future_status::ready;
+      };
+};
+
 // The privileged helper: admits the signed desktop app, runs the scripts it sends as root and
 // ends when no admitted connection is left.
 class ShelvoHelper {
  public:
   ShelvoHelper(platform::ListenerSocket listener, platform::Logger logger,
-               platform::RootPrefix root);
+               platform::RootPrefix root, AdmissionPolicy policy = {});
 
   // Starts accepting connections on a thread of its own.
   void resume();
-  // Blocks the caller in slices of shouldQuitCheckInterval until the helper is to end.
-  // Waits until the helper is done; returns the status it ends with.
+  // Blocks the caller in slices of shouldQuitCheckInterval until the helper is to end; returns
+  // the status it ends with.
   int runUntilQuit();
 
   void executeScriptWithCommand(const std::string& command,
@@ -44,9 +62,14 @@ class ShelvoHelper {
   struct Connection;
 
   void listen();
-  // Admits or refuses a new connection on a thread of its own, within kAdmissionTimeout.
-  void shouldAcceptNewConnection(platform::UniqueFd socket);
+  // Admits or refuses a new connection on a thread of its own, within the admission bound.
+  void shouldAcceptNewConnection(platform::UniqueFd socket, platform::BootTicks acceptedAt);
   void admitAndServe(const std::shared_ptr<Connection>& connection);
+  std::optional<AdmittedClient> checkWithinBound(const std::shared_ptr<Connection>& connection);
+  // Only bytes the admitted program sent count: the greeting goes out once nothing is queued.
+  bool greet(const std::shared_ptr<Connection>& connection);
+  // Whether a message just received came from the admitted process, still running its file.
+  bool fromTheAdmittedProgram(const Connection& connection);
   void serve(const std::shared_ptr<Connection>& connection);
   void refused(const std::shared_ptr<Connection>& connection);
   void connectionInvalidated(const std::shared_ptr<Connection>& connection);
@@ -57,6 +80,7 @@ class ShelvoHelper {
   platform::ListenerSocket listener_;
   platform::Logger logger_;
   platform::RootPrefix root_;
+  AdmissionPolicy policy_;
   ScriptRunner runner_;
   ConnectionLimits limits_;
 

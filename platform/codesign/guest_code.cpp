@@ -3,17 +3,13 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include "emulation/codesign/security_status.h"
+#include "platform/system/process_identity.h"
 
 namespace shelvo::platform {
 namespace {
-
-bool processAlive(int pidfd) {
-  return ::syscall(SYS_pidfd_send_signal, pidfd, 0, nullptr, 0) == 0;
-}
 
 bool sameFile(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;

@@ -3,7 +3,6 @@
 #include <elf.h>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <charconv>
@@ -11,16 +10,13 @@
 #include <string>
 
 #include "platform/system/files.h"
+#include "platform/system/process_identity.h"
 #include "platform/system/unique_fd.h"
 
 namespace shelvo::platform {
 namespace {
 
 constexpr std::size_t kMaxProcFile = 64 * 1024;
-
-bool processAlive(int pidfd) {
-  return ::syscall(SYS_pidfd_send_signal, pidfd, 0, nullptr, 0) == 0;
-}
 
 // The loader's auxiliary vector: pairs of machine words, ended by AT_NULL.
 Result<bool> startedInSecureMode(const std::string& proc) {

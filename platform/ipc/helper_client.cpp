@@ -1,18 +1,19 @@
 #include "platform/ipc/helper_client.h"
 
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 #include "platform/ipc/frame.h"
-#include "platform/ipc/helper_messages.h"
 
 namespace shelvo::platform {
 
-Result<HelperClient> HelperClient::connect(const std::filesystem::path& path) {
+Result<UniqueFd> HelperClient::open(const std::filesystem::path& path) {
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   if (path.string().size() >= sizeof address.sun_path) return Error{"socket path too long"};
@@ -22,7 +23,44 @@ Result<HelperClient> HelperClient::connect(const std::filesystem::path& path) {
   if (::connect(socket.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
     return Error{"cannot connect to " + path.string() + ": " + std::strerror(errno)};
   }
-  return HelperClient(std::move(socket));
+  return socket;
+}
+
+Result<HelperClient> HelperClient::connect(const std::filesystem::path& path,
+                                           std::chrono::milliseconds greetingWait) {
+  auto socket = open(path);
+  if (!socket) return socket.error();
+  HelperClient client(std::move(*socket));
+  if (auto greeted = client.awaitGreeting(greetingWait); !greeted) return greeted.error();
+  return client;
+}
+
+Status HelperClient::awaitGreeting(std::chrono::milliseconds wait) {
+  auto payload = receiveFrame(std::chrono::steady_clock::now() + wait);
+  if (!payload) return payload.error();
+  return decodeGreeting(*payload);
+}
+
+Result<std::string> HelperClient::receiveFrame(
+    std::optional<std::chrono::steady_clock::time_point> deadline) {
+  return readFrame([&](char* buffer, std::size_t length) -> Result<std::size_t> {
+    while (true) {
+      int timeout = -1;
+      if (deadline) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            *deadline - std::chrono::steady_clock::now());
+        timeout = static_cast<int>(std::clamp<long long>(left.count(), 0, 24 * 3600 * 1000));
+      }
+      pollfd readable{socket_.get(), POLLIN, 0};
+      int ready = ::poll(&readable, 1, timeout);
+      if (ready < 0 && errno == EINTR) continue;
+      if (ready == 0) return Error{"the helper did not answer in time", ETIMEDOUT};
+      ssize_t n = ::recv(socket_.get(), buffer, length, 0);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return Error{"the helper ended the connection without a reply"};
+      return static_cast<std::size_t>(n);
+    }
+  });
 }
 
 Result<std::int64_t> HelperClient::sendScript(const std::string& command) {
@@ -34,14 +72,8 @@ Result<std::int64_t> HelperClient::sendScript(const std::string& command) {
 }
 
 Result<std::int32_t> HelperClient::awaitReply(std::int64_t id) {
-  auto payload = readFrame([&](char* buffer, std::size_t length) -> Result<std::size_t> {
-    ssize_t n = -1;
-    do {
-      n = ::recv(socket_.get(), buffer, length, 0);
-    } while (n < 0 && errno == EINTR);
-    if (n <= 0) return Error{"the helper ended the connection without a reply"};
-    return static_cast<std::size_t>(n);
-  });
+  // A script runs as long as it runs: no deadline.
+  auto payload = receiveFrame(std::nullopt);
   if (!payload) return payload.error();
   auto reply = decodeReply(*payload);
   if (!reply) return reply.error();

@@ -1,22 +1,33 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 
+#include "platform/ipc/helper_messages.h"
 #include "platform/result.h"
 #include "platform/system/unique_fd.h"
 
 namespace shelvo::platform {
 
-// The client side of the helper's connection, for the desktop app and for tests: connect, send
-// scripts, get their exit statuses.
+// The client side of the helper's connection, for the desktop app and for tests: connect, wait
+// for the helper's greeting, send scripts, get their exit statuses.
 class HelperClient {
  public:
-  static Result<HelperClient> connect(const std::filesystem::path& socket);
+  // Connects and waits up to greetingWait for the greeting; fails when the helper refused the
+  // connection or did not greet in time. Nothing may be sent before the greeting.
+  static Result<HelperClient> connect(const std::filesystem::path& socket,
+                                      std::chrono::milliseconds greetingWait = kGreetingWait);
+  // Only connects (close-on-exec), for a caller that waits for the greeting itself.
+  static Result<UniqueFd> open(const std::filesystem::path& socket);
   // Takes over a connection made earlier, for example by this process before it executed.
   static HelperClient adopt(UniqueFd socket) { return HelperClient(std::move(socket)); }
 
+  // Fails when the helper closed the connection first (it refused this client) or sent
+  // something else, or when wait passed.
+  Status awaitGreeting(std::chrono::milliseconds wait);
   // Runs a script as root and waits for its exit status. Fails when the helper ends the
   // connection without replying (a syntax error, a script it could not start, a refusal).
   Result<std::int32_t> executeScript(const std::string& command);
@@ -29,6 +40,9 @@ class HelperClient {
 
  private:
   explicit HelperClient(UniqueFd socket) : socket_(std::move(socket)) {}
+  // The next frame; without a deadline, however long it takes.
+  Result<std::string> receiveFrame(std::optional<std::chrono::steady_clock::time_point> deadline);
+
   UniqueFd socket_;
   std::int64_t nextId_ = 1;
 };

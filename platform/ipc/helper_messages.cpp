@@ -7,6 +7,21 @@
 
 namespace shelvo::platform {
 
+std::string encodeGreeting() {
+  Plist dictionary = makeDictionary();
+  plist_dict_set_item(dictionary.get(), "hello", makeInteger(1).release());
+  return toBinaryPlist(dictionary.get());
+}
+
+Status decodeGreeting(std::string_view payload) {
+  if (auto shape = checkPlistShape(payload); !shape) return shape.error();
+  Plist dictionary = parsePlist(payload);
+  if (!isDictionary(dictionary.get()) ||
+      integerValue(dictionaryItem(dictionary.get(), "hello")) != 1)
+    return Error{"the helper's first frame is not its greeting"};
+  return success();
+}
+
 std::string encodeRequest(const ScriptRequest& request) {
   Plist dictionary = makeDictionary();
   plist_dict_set_item(dictionary.get(), "id", makeInteger(request.id).release());

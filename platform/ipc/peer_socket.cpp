@@ -1,75 +1,63 @@
 #include "platform/ipc/peer_socket.h"
 
+#include <sys/ioctl.h>
 #include <sys/socket.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 
 #include "platform/ipc/frame.h"
-#include "platform/system/files.h"
 
 #ifndef SO_PEERPIDFD
 #define SO_PEERPIDFD 77  // Linux 6.5; glibc 2.36 does not name it yet
 #endif
 
 namespace shelvo::platform {
-namespace {
 
-// The process's start time in clock ticks since boot (field 22 of /proc/<pid>/stat).
-std::optional<unsigned long long> startTime(pid_t pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string text((std::istreambuf_iterator<char>(stat)), {});
-  auto close = text.rfind(')');
-  if (close == std::string::npos) return std::nullopt;
-  std::istringstream fields(text.substr(close + 2));
-  std::string field;
-  for (int index = 3; index <= 22 && fields >> field; ++index) {
-    if (index == 22) return std::stoull(field);
-  }
-  return std::nullopt;
-}
-
-unsigned long long ticksSinceBoot() {
-  timespec now{};
-  ::clock_gettime(CLOCK_BOOTTIME, &now);
-  long ticks = ::sysconf(_SC_CLK_TCK);
-  return static_cast<unsigned long long>(now.tv_sec) * static_cast<unsigned long long>(ticks) +
-         static_cast<unsigned long long>(now.tv_nsec) * static_cast<unsigned long long>(ticks) /
-             1'000'000'000ULL;
-}
-
-}  // namespace
-
-PeerSocket::PeerSocket(UniqueFd socket) : socket_(std::move(socket)) {
+PeerSocket::PeerSocket(UniqueFd socket, BootTicks acceptedAt)
+    : socket_(std::move(socket)), acceptedAt_(acceptedAt) {
   int on = 1;
   ::setsockopt(socket_.get(), SOL_SOCKET, SO_PASSCRED, &on, sizeof on);
 }
 
-Result<PeerCredentials> PeerSocket::credentials() {
+Result<PeerCredentials> PeerSocket::credentials(PeerLookup lookup) {
   ucred peer{};
   socklen_t length = sizeof peer;
   if (::getsockopt(socket_.get(), SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0 || peer.pid <= 0) {
     return Error{"no peer credentials"};
   }
-  int pidfd = -1;
-  socklen_t pidfdLength = sizeof pidfd;
-  if (::getsockopt(socket_.get(), SOL_SOCKET, SO_PEERPIDFD, &pidfd, &pidfdLength) == 0 &&
-      pidfd >= 0) {
-    pidfd_.reset(pidfd);
-  } else {
-    // Older kernels: open a pidfd by number, and make sure the process it names started before
-    // this moment, so a newcomer that took the number over is not mistaken for the peer.
-    unsigned long long now = ticksSinceBoot();
-    pidfd_.reset(static_cast<int>(::syscall(SYS_pidfd_open, peer.pid, 0)));
-    auto started = startTime(peer.pid);
-    if (!pidfd_ || !started || *started > now) return Error{"the peer process is gone"};
+  bool byNumber = lookup == PeerLookup::pidNumber;
+  if (!byNumber) {
+    int pidfd = -1;
+    socklen_t pidfdLength = sizeof pidfd;
+    if (::getsockopt(socket_.get(), SOL_SOCKET, SO_PEERPIDFD, &pidfd, &pidfdLength) == 0) {
+      pidfd_.reset(pidfd);
+    } else if (errno == ENOPROTOOPT) {
+      byNumber = true;  // a kernel before 6.5
+    } else {
+      return Error{"the process that connected is gone"};
+    }
   }
+  if (byNumber) {
+    // The number may have passed to a newcomer since the connection was made. One that started
+    // after the accept cannot be the peer; what remains is the time between connect and accept,
+    // and the refusal of anything queued before admission covers what a newcomer could do there.
+    pidfd_ = openProcess(peer.pid);
+    auto started = processStartTicks(peer.pid);
+    if (!pidfd_ || !started) return Error{"the process that connected is gone"};
+    if (*started > acceptedAt_)
+      return Error{"the process now holding the peer's pid started after the connection"};
+  }
+  if (!peerAlive()) return Error{"the process that connected is gone"};
   return PeerCredentials{peer.pid, peer.uid, peer.gid};
+}
+
+Result<std::size_t> PeerSocket::queuedBytes() const {
+  int queued = 0;
+  if (::ioctl(socket_.get(), FIONREAD, &queued) != 0 || queued < 0)
+    return Error{std::string("cannot see what is queued: ") + std::strerror(errno), errno};
+  return static_cast<std::size_t>(queued);
 }
 
 Result<std::size_t> PeerSocket::receiveSome(char* buffer, std::size_t length,

@@ -31,7 +31,7 @@ void copySigned(const fs::path& from, const fs::path& to) {
   fs::permissions(to, fs::perms(0755));  // a copy without the setgid bit
 }
 
-TEST_F(HelperTest, APreloadedLibraryNeverRunsACommandAsRoot) {
+TEST_P(HelperAdmissionTest, APreloadedLibraryNeverRunsACommandAsRoot) {
   startHelper();
   auto genuine = startGenuine(1);
   auto marker = logs / "preloaded-ran";
@@ -63,46 +63,117 @@ TEST_F(HelperTest, APreloadedLibraryNeverRunsACommandAsRoot) {
   EXPECT_EQ(finishGenuine(*genuine), "reply 0\nwaiting\nreply 1\n");
 }
 
-TEST_F(HelperTest, CopiesOutsideRootsControlAndTracedClientsAreRefused) {
+// Each row makes a client that runs the genuine code but is not protected as admission asks,
+// and the reason the refusal must name.
+TEST_P(HelperAdmissionTest, ClientsOutsideRootsControlDumpableOrTracedAreRefused) {
   startHelper();
   // Keeps the helper up between the tries.
   auto genuine = startGenuine(1);
   auto marker = logs / "ran";
   std::string script = "run:touch " + marker.string();
-
-  // The user's own copy in a folder of theirs: not setgid, so not in secure-execution mode.
-  fs::path folder = nobodysFolder(logs);
-  copySigned(client("good"), folder / "mine");
-  runProgram({"chown", "-R", "nobody:nogroup", folder.string()}, {});
-  EXPECT_EQ(run((folder / "mine").string(), {script}, true).out, "no reply\n");
-  EXPECT_TRUE(hasLoggedRefusal("not started in secure-execution mode"));
-
-  // Even set up by root, a client in a folder that user may change is refused: they could swap
-  // the file or its signature under the helper.
-  makeClient(folder / "swappable", "ostrel.shelvo", "leaf", "intermediate");
-  EXPECT_EQ(run((folder / "swappable").string(), {script}, true).out, "no reply\n");
-  EXPECT_TRUE(hasLoggedRefusal("the folder " + folder.string() +
-                               " is not owned by root or is writable by others"));
-
-  // A signature file others may write.
-  fs::path open = logs / "openly-signed";
-  makeClient(open, "ostrel.shelvo", "leaf", "intermediate");
-  fs::permissions(open.string() + ".sig", fs::perms(0666));
-  EXPECT_EQ(run(open.string(), {script}).out, "no reply\n");
-  EXPECT_TRUE(hasLoggedRefusal(open.string() + ".sig is not owned by root or is writable"));
-
-  // Under a tracer, whose owner could change what the client does.
-  auto traced =
-      runProgram({"strace", "-f", "-o", "/dev/null", client("good").string(), socket(), script},
-                 {{"ASAN_OPTIONS", "detect_leaks=0"}});  // LeakSanitizer cannot work under a tracer
-  EXPECT_EQ(traced.out, "no reply\n") << traced.err;
-  EXPECT_TRUE(hasLoggedRefusal("the client is being traced"));
-
+  fs::path users = nobodysFolder(logs);
+  auto refusedAs = [&](std::vector<std::string> command, bool asUser) {
+    return runProgram(asUser ? asNobody(command) : command, {{"ASAN_OPTIONS", "detect_leaks=0"}});
+  };
+  auto client = [&](const fs::path& path, std::vector<std::string> actions = {}) {
+    std::vector<std::string> command{path.string(), socket()};
+    actions.push_back(script);
+    command.insert(command.end(), actions.begin(), actions.end());
+    return command;
+  };
+  struct Row {
+    const char* what;
+    std::function<std::vector<std::string>()> make;  // the command that runs the client
+    bool asUser;
+    std::string reason;
+  };
+  const Row rows[] = {
+      {"the user's own copy, not setgid",
+       [&] {
+         copySigned(HelperTest::client("good"), users / "mine");
+         runProgram({"chown", "nobody:nogroup", (users / "mine").string()}, {});
+         return client(users / "mine");
+       },
+       true, "not started in secure-execution mode"},
+      {"installed by root in a folder the user may change",
+       [&] {
+         makeClient(users / "swappable", "ostrel.shelvo", "leaf", "intermediate");
+         return client(users / "swappable");
+       },
+       true, "the folder " + users.string() + " is not owned by root or is writable by others"},
+      {"a folder further up that the user may change",
+       [&] {
+         fs::create_directories(users / "inner");
+         makeClient(users / "inner/client", "ostrel.shelvo", "leaf", "intermediate");
+         return client(users / "inner/client");
+       },
+       true, "the folder " + users.string() + " is not owned by root or is writable by others"},
+      {"a signature others may write",
+       [&] {
+         makeClient(logs / "open", "ostrel.shelvo", "leaf", "intermediate");
+         fs::permissions(logs / "open.sig", fs::perms(0666));
+         return client(logs / "open");
+       },
+       false, (logs / "open.sig").string() + " is not owned by root or is writable"},
+      {"a signature its group may write",
+       [&] {
+         makeClient(logs / "groupsig", "ostrel.shelvo", "leaf", "intermediate");
+         fs::permissions(logs / "groupsig.sig", fs::perms(0664));
+         return client(logs / "groupsig");
+       },
+       false, (logs / "groupsig.sig").string() + " is not owned by root or is writable"},
+      {"an executable its group may write",
+       [&] {
+         makeClient(logs / "groupexe", "ostrel.shelvo", "leaf", "intermediate");
+         fs::permissions(logs / "groupexe", fs::perms(02775));
+         return client(logs / "groupexe");
+       },
+       true, (logs / "groupexe").string() + " is not owned by root or is writable"},
+      {"a client that made itself dumpable",
+       [&] { return client(HelperTest::client("good"), {"dumpable"}); }, true,
+       "the client is dumpable"},
+      {"under a tracer, whose owner could change what the client does",
+       [&] {
+         auto command = client(HelperTest::client("good"));
+         command.insert(command.begin(), {"strace", "-f", "-o", "/dev/null"});
+         return command;
+       },
+       false, "the client is being traced"},
+  };
+  for (const auto& row : rows) {
+    auto result = refusedAs(row.make(), row.asUser);
+    EXPECT_EQ(result.out, "no reply\n") << row.what << ": " << result.err;
+    EXPECT_TRUE(hasLoggedRefusal(row.reason)) << row.what;
+  }
   EXPECT_FALSE(fs::exists(marker));
   EXPECT_EQ(finishGenuine(*genuine), "reply 0\nwaiting\nreply 1\n");
 }
 
-TEST_F(HelperTest, AnAdmittedClientThatExecutesAnotherProgramIsCutOff) {
+TEST_P(HelperAdmissionTest, AFileMountedOverTheClientsPathIsNotTakenForTheFileThere) {
+  startHelper();
+  // The genuine bytes, set up as a client, but where the user could replace them; in a mount
+  // namespace of its own they are mounted over the genuine client's path, so the process's
+  // executable reads as that path while the signature and protection there belong to another
+  // file.
+  fs::path users = nobodysFolder(logs);
+  fs::path stand = users / "stand-in";
+  fs::copy_file(client("good"), stand);
+  runProgram({"chown", "root:shelvo-client", stand.string()}, {});
+  fs::permissions(stand, fs::perms(02755));
+  auto marker = logs / "ran";
+  auto result = runProgram(
+      {"unshare", "-m", "--", "sh", "-c",
+       "mount --bind \"$0\" \"$1\" && exec setpriv --reuid=nobody --regid=nogroup "
+       "--clear-groups -- \"$1\" \"$2\" \"$3\"",
+       stand.string(), client("good").string(), socket(), "run:touch " + marker.string()},
+      {});
+  EXPECT_EQ(result.out, "no reply\n") << result.err;
+  EXPECT_FALSE(fs::exists(marker));
+  EXPECT_TRUE(hasLogged(
+      "error", "Could not get 'secCode' with the audit token. cannot find code object on disk"));
+}
+
+TEST_P(HelperAdmissionTest, AnAdmittedClientThatExecutesAnotherProgramIsCutOff) {
   startHelper();
   auto marker = logs / "ran";
   // The other program is signed and hardened too; only the change of executable gives it away.
@@ -113,7 +184,7 @@ TEST_F(HelperTest, AnAdmittedClientThatExecutesAnotherProgramIsCutOff) {
   EXPECT_TRUE(hasLogged("error", "The client started another program; closing its connection"));
 }
 
-TEST_F(HelperTest, AClientWhoseFileWasDeletedIsRefusedThoughALinkNamesItsOldPath) {
+TEST_P(HelperAdmissionTest, AClientWhoseFileWasDeletedIsRefusedThoughALinkNamesItsOldPath) {
   startHelper();
   fs::path folder = logs / "victim-folder";
   fs::create_directories(folder);
@@ -124,7 +195,7 @@ TEST_F(HelperTest, AClientWhoseFileWasDeletedIsRefusedThoughALinkNamesItsOldPath
   BackgroundProcess running(
       {victim.string(), socket(), "await-file:" + go.string(), "run:touch " + marker.string()}, {},
       (logs / "victim.out").string());
-  awaitFileLine((logs / "victim.out").string());  // it runs
+  awaitFileLine((logs / "victim.out").string(), 30000);  // it runs
   // /proc/<pid>/exe now reads "<victim> (deleted)", and a file of that name is the same inode.
   fs::path lookalike = victim.string() + " (deleted)";
   fs::create_hard_link(victim, lookalike);
@@ -178,23 +249,45 @@ TEST_F(HelperTest, SignaturesThatAreNotWhatTheySeemAreRefusedWithoutHarm) {
 
 TEST_F(HelperTest, OneUserCannotExhaustTheHelper) {
   startHelper();
-  // An admitted client of another user holds 700 idle connections, then 24 more that announce
-  // 64 MiB frames and send one byte of each.
+  // An admitted client of another user announces 64 MiB frames on 8 more connections, sending
+  // one byte of each, then tries 700 more, of which its cap of 16 lets it hold 7.
   BackgroundProcess hog(
-      command("good", {"run:exit 0", "idle:700", "announce:24", "sleep:60000"}, true), {},
+      command("good", {"run:exit 0", "announce:8", "hold:700", "sleep:60000"}, true), {},
       (logs / "hog.out").string());
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (readTextFile(logs / "hog.out").find("announced") == std::string::npos &&
-         std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  ASSERT_NE(readTextFile(logs / "hog.out").find("announced"), std::string::npos)
-      << readTextFile(logs / "hog.out");
+  ASSERT_TRUE(eventually([&] { return holds(logs / "hog.out", "held"); }));
+  EXPECT_EQ(readTextFile(logs / "hog.out"), "reply 0\nannounced 8\nheld 7\n");
   EXPECT_EQ(run("good", {"run:exit 4"}).out, "reply 4\n");
   EXPECT_TRUE(hasLogged(
       "error", "Too many connections from user 65534 (per-user limit 16); refusing a new one"));
-  EXPECT_LT(helperResidentKiB(), 64 * 1024);
+  EXPECT_LT(helperResidentKiB(), 64 * 1024) << "a frame's buffer grows as its bytes arrive";
   EXPECT_FALSE(helper->waitForExit(std::chrono::milliseconds(0)));
+}
+
+TEST_F(HelperTest, SixteenUsersAtTheirCapDoNotLockOutASeventeenth) {
+  startHelper();
+  auto asUser = [&](int uid, std::vector<std::string> actions) {
+    auto arguments = command("good", std::move(actions));
+    arguments.insert(arguments.begin(), {"setpriv", "--reuid=" + std::to_string(uid),
+                                         "--regid=" + std::to_string(uid), "--clear-groups", "--"});
+    return arguments;
+  };
+  std::vector<std::unique_ptr<BackgroundProcess>> holders;
+  for (int uid = 30001; uid <= 30016; ++uid) {
+    holders.push_back(std::make_unique<BackgroundProcess>(
+        asUser(uid, {"hold:16", "sleep:600000"}), std::map<std::string, std::string>{},
+        (logs / (std::to_string(uid) + ".out")).string()));
+  }
+  for (int uid = 30001; uid <= 30016; ++uid) {
+    auto out = logs / (std::to_string(uid) + ".out");
+    ASSERT_TRUE(eventually([&] { return holds(out, "held"); })) << uid;
+    EXPECT_EQ(readTextFile(out), "held 16\n") << uid;
+  }
+  // 256 connections in all: a user who holds none is still served, but gets only the one.
+  auto seventeenth = runProgram(asUser(30017, {"run:exit 0", "hold:1"}), {});
+  EXPECT_EQ(seventeenth.out, "reply 0\nheld 0\n") << seventeenth.err;
+  EXPECT_TRUE(hasLogged(
+      "error",
+      "Too many connections in all (total limit 256); refusing a new one from user 30017"));
 }
 
 TEST_F(HelperTest, ADeepFrameClosesOnlyItsConnection) {
@@ -206,6 +299,11 @@ TEST_F(HelperTest, ADeepFrameClosesOnlyItsConnection) {
   EXPECT_TRUE(hasLogged("error", "the property list is nested too deeply"));
   EXPECT_EQ(finishGenuine(*genuine), "reply 0\nwaiting\nreply 2\n");
 }
+
+INSTANTIATE_TEST_SUITE_P(PeerLookup, HelperAdmissionTest, ::testing::Values("pidfd", "pid-number"),
+                         [](const ::testing::TestParamInfo<std::string>& info) {
+                           return info.param == "pidfd" ? "Pidfd" : "PidNumber";
+                         });
 
 TEST(RequirementNumbers, AMalformedNumberIsACompileError) {
   auto result = runProgram({kCodesignBinary, "verify", "--requirement",

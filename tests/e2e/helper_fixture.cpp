@@ -1,10 +1,12 @@
 #include "tests/e2e/helper_fixture.h"
 
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
 #include <iostream>
+#include <sstream>
 #include <thread>
 
 #include "tests/support/paths.h"
@@ -15,6 +17,31 @@ namespace {
 namespace fs = std::filesystem;
 
 std::unique_ptr<TempDir> gFixtures;
+
+// Whether a Unix socket listens at path (its line in /proc/net/unix has the listening flag).
+bool isListening(const std::string& path) {
+  std::ifstream table("/proc/net/unix");
+  for (std::string line; std::getline(table, line);) {
+    std::istringstream fields(line);
+    std::string number, references, protocol, flags, type, state, inode, name;
+    if (fields >> number >> references >> protocol >> flags >> type >> state >> inode >> name &&
+        name == path && flags == "00010000") {
+      return true;
+    }
+  }
+  return false;
+}
+
+bool allThreadsStopped(pid_t pid) {
+  fs::path tasks = "/proc/" + std::to_string(pid) + "/task";
+  std::error_code error;
+  for (const auto& task : fs::directory_iterator(tasks, error)) {
+    std::string stat = readTextFile(task.path() / "stat");
+    auto close = stat.rfind(')');
+    if (close == std::string::npos || stat.substr(close + 2, 1) != "T") return false;
+  }
+  return !error;
+}
 
 void mustRun(const std::vector<std::string>& command) {
   auto result = runProgram(command, {});
@@ -86,20 +113,36 @@ void HelperTest::startHelper(bool socketActivation) {
   fs::remove(socket());  // the last helper's
   std::map<std::string, std::string> environment{{"SHELVO_ROOT", root.path().string()},
                                                  {"SHELVO_LOG", "file:" + logFile.string()}};
+  if (!peerLookup.empty()) environment["SHELVO_HELPER_PEER_LOOKUP"] = peerLookup;
   if (socketActivation) {
     fs::create_directories(root / "run");
-    helper = std::make_unique<BackgroundProcess>(
-        std::vector<std::string>{"systemd-socket-activate", "-l", socket(), "-E",
-                                 "SHELVO_ROOT=" + root.path().string(), "-E",
-                                 "SHELVO_LOG=file:" + logFile.string(), kHelperBinary},
-        environment, (logs / "helper.out").string());
+    std::vector<std::string> arguments{"systemd-socket-activate", "-l", socket()};
+    for (const auto& [name, value] : environment) {
+      arguments.push_back("-E");
+      arguments.push_back(name + "=" + value);
+    }
+    arguments.push_back(kHelperBinary);
+    helper =
+        std::make_unique<BackgroundProcess>(arguments, environment, (logs / "helper.out").string());
   } else {
     helper = std::make_unique<BackgroundProcess>(std::vector<std::string>{kHelperBinary},
                                                  environment, (logs / "helper.out").string());
   }
-  for (int i = 0; i < 1000 && !fs::exists(socket()); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  // systemd-socket-activate makes the socket file before it listens, so wait for the listening;
+  // the helper binds under another name and renames the socket into place once it listens.
+  ASSERT_TRUE(
+      eventually([&] { return socketActivation ? isListening(socket()) : fs::exists(socket()); }));
+  // What the socket unit's SocketMode gives: everyone may connect.
+  if (socketActivation) fs::permissions(socket(), fs::perms(0666));
+}
+
+void HelperTest::pauseHelper() {
+  ::kill(helper->pid(), SIGSTOP);
+  ASSERT_TRUE(eventually([&] { return allThreadsStopped(helper->pid()); }));
+}
+
+void HelperTest::resumeHelper() {
+  ::kill(helper->pid(), SIGCONT);
 }
 
 std::vector<std::string> HelperTest::command(const std::string& name,
@@ -145,7 +188,7 @@ std::unique_ptr<BackgroundProcess> HelperTest::startGenuine(int lastStatus) {
                                "await-file:" + (logs / "genuine.done").string(),
                                "run:exit " + std::to_string(lastStatus)},
       std::map<std::string, std::string>{}, (logs / "genuine.out").string());
-  awaitFileLine((logs / "genuine.out").string());
+  awaitFileLine((logs / "genuine.out").string(), 30000);
   return genuine;
 }
 
@@ -153,6 +196,19 @@ std::string HelperTest::finishGenuine(BackgroundProcess& genuine) {
   writeTextFile(logs / "genuine.done", "");
   EXPECT_EQ(genuine.waitForExit(std::chrono::seconds(30)), 0);
   return readTextFile(logs / "genuine.out");
+}
+
+bool HelperTest::eventually(const std::function<bool()>& happened) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (!happened()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+bool HelperTest::holds(const fs::path& file, const std::string& text) {
+  return readTextFile(file).find(text) != std::string::npos;
 }
 
 long HelperTest::helperResidentKiB() const {

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -31,7 +32,13 @@ class HelperTest : public ::testing::Test {
                          const std::string& leaf, const std::string& chain);
 
   std::string socket() const;
+  // Starts the helper (bound by itself, or handed its socket by systemd-socket-activate) and
+  // waits until its socket listens.
   void startHelper(bool socketActivation = false);
+  // Stops the helper's process (SIGSTOP) and waits until every thread of it has stopped, so
+  // connections made meanwhile wait in its queue; resumeHelper lets it go on.
+  void pauseHelper();
+  void resumeHelper();
   // Runs a client with actions, as root or (asUser) as nobody.
   ProgramResult run(const std::string& name, std::vector<std::string> actions, bool asUser = false);
   std::vector<std::string> command(const std::string& name, std::vector<std::string> actions,
@@ -46,11 +53,28 @@ class HelperTest : public ::testing::Test {
   std::string finishGenuine(BackgroundProcess& genuine);
   // The helper's resident memory, in KiB.
   long helperResidentKiB() const;
+  // Waits (30 s at most) until happened() holds; returns whether it does.
+  static bool eventually(const std::function<bool()>& happened);
+  // Whether the file holds text.
+  static bool holds(const std::filesystem::path& file, const std::string& text);
 
+  // How the helper finds a client's process: "" (its default, the kernel's pidfd) or
+  // "pid-number", the way kernels before 6.5 force.
+  std::string peerLookup;
   TempDir root;
   TempDir logs;
   std::filesystem::path logFile = logs / "helper.log";
   std::unique_ptr<BackgroundProcess> helper;
+};
+
+// The admission tests run both ways the helper can find a client's process: by the kernel's
+// pidfd, and by pid number as on stock Debian 12's kernel.
+class HelperAdmissionTest : public HelperTest, public ::testing::WithParamInterface<std::string> {
+ protected:
+  void SetUp() override {
+    HelperTest::SetUp();
+    peerLookup = GetParam();
+  }
 };
 
 }  // namespace shelvo::test

@@ -49,33 +49,31 @@ TEST_F(HelperTest, ClientsThatFailTheCheckAreRefusedWithTheirReasons) {
 
 TEST_F(HelperTest, ARefusedClientDoesNotEndTheHelperForAnAdmittedOne) {
   startHelper();
-  BackgroundProcess admitted(
-      {client("good").string(), socket(), "run:exit 1", "sleep:1500", "run:exit 2"}, {},
-      (logs / "admitted.out").string());
-  awaitFileLine((logs / "admitted.out").string());  // admitted and served once
+  auto genuine = startGenuine(2);
   EXPECT_EQ(run("unsigned", {"run:exit 0"}).out, "no reply\n");
-  EXPECT_EQ(admitted.waitForExit(std::chrono::seconds(30)), 0);
-  EXPECT_EQ(readTextFile(logs / "admitted.out"), "reply 1\nreply 2\n");
+  EXPECT_EQ(finishGenuine(*genuine), "reply 0\nwaiting\nreply 2\n");
   EXPECT_EQ(helper->waitForExit(std::chrono::seconds(30)), 0);
 }
 
 TEST_F(HelperTest, TheHelperStaysWhileAnyClientIsConnected) {
   startHelper();
-  BackgroundProcess longer({client("good").string(), socket(), "run:exit 0", "sleep:2000"}, {},
-                           (logs / "longer.out").string());
-  awaitFileLine((logs / "longer.out").string());
+  auto genuine = startGenuine(0);
   EXPECT_EQ(run("good", {"run:exit 0"}).out, "reply 0\n");
   EXPECT_FALSE(helper->waitForExit(std::chrono::milliseconds(1300))) << "one client is left";
-  EXPECT_EQ(longer.waitForExit(std::chrono::seconds(30)), 0);
+  EXPECT_EQ(finishGenuine(*genuine), "reply 0\nwaiting\nreply 0\n");
   EXPECT_EQ(helper->waitForExit(std::chrono::seconds(30)), 0);
 }
 
 TEST_F(HelperTest, AScriptWhoseClientLeftStillRunsToItsEnd) {
   startHelper();
+  auto started = logs / "started";
   auto marker = logs / "finished";
-  // The client leaves while its script sleeps.
-  EXPECT_EQ(run("good", {"send:sleep 1; echo done > " + marker.string(), "sleep:300", "close"}).out,
-            "sent\n");
+  // The client leaves once its script runs (a request is taken only while its sender lives).
+  EXPECT_EQ(
+      run("good", {"send:touch " + started.string() + "; sleep 1; echo done > " + marker.string(),
+                   "await-file:" + started.string(), "close"})
+          .out,
+      "sent\nwaiting\n");
   EXPECT_EQ(helper->waitForExit(std::chrono::seconds(30)), 0);
   EXPECT_EQ(readTextFile(marker), "done\n");
 }
@@ -89,14 +87,10 @@ TEST_F(HelperTest, ASyntaxErrorGetsNoReplyAndEndsTheHelperWith50) {
 
 TEST_F(HelperTest, ABadFrameClosesOnlyItsOwnConnection) {
   startHelper();
-  BackgroundProcess admitted(
-      {client("good").string(), socket(), "run:exit 0", "sleep:1200", "run:exit 3"}, {},
-      (logs / "admitted.out").string());
-  awaitFileLine((logs / "admitted.out").string());
+  auto genuine = startGenuine(3);
   EXPECT_EQ(run("good", {"oversize"}).out, "no reply\n");
   EXPECT_EQ(run("good", {"badtype"}).out, "no reply\n");
-  EXPECT_EQ(admitted.waitForExit(std::chrono::seconds(30)), 0);
-  EXPECT_EQ(readTextFile(logs / "admitted.out"), "reply 0\nreply 3\n");
+  EXPECT_EQ(finishGenuine(*genuine), "reply 0\nwaiting\nreply 3\n");
   EXPECT_TRUE(hasLogged("error", "a frame of a length outside 1 to 64 MiB"));
   EXPECT_TRUE(hasLogged("error", "the message has a missing or mistyped field"));
 }

@@ -1,4 +1,4 @@
-// What a peer sends the helper: a frame header and a request property list.
+// What a peer sends the helper (a frame header and a request), and what a client reads back.
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -13,5 +13,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string_view payload(reinterpret_cast<const char*>(data) + 4, size - 4);
   shelvo::platform::decodeRequest(payload);
   shelvo::platform::decodeReply(payload);
+  shelvo::platform::decodeGreeting(payload);
   return 0;
 }

@@ -1,12 +1,15 @@
 #include "tests/support/background_process.h"
 
 #include <fcntl.h>
+#include <linux/sched.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
 #include <fstream>
 #include <stdexcept>
 #include <thread>
@@ -15,9 +18,32 @@ extern char** environ;
 
 namespace shelvo::test {
 
+namespace {
+
+// Starts the program as the given pid. Between clone3 and execve the child makes system calls
+// only, as the child of a threaded process must.
+pid_t spawnAsPid(pid_t pid, char* const* argv, char* const* envp, const std::string& outputFile) {
+  clone_args arguments{};
+  arguments.exit_signal = SIGCHLD;
+  arguments.set_tid = reinterpret_cast<std::uintptr_t>(&pid);
+  arguments.set_tid_size = 1;
+  long child = ::syscall(SYS_clone3, &arguments, sizeof arguments);
+  if (child != 0) return static_cast<pid_t>(child);
+  int input = ::open("/dev/null", O_RDONLY);
+  int output = ::open(outputFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+  if (input < 0 || output < 0 || ::dup2(input, 0) < 0 || ::dup2(output, 1) < 0 ||
+      ::dup2(output, 2) < 0) {
+    ::_exit(126);
+  }
+  ::execve(argv[0], argv, envp);
+  ::_exit(127);
+}
+
+}  // namespace
+
 BackgroundProcess::BackgroundProcess(std::vector<std::string> arguments,
                                      std::map<std::string, std::string> environment,
-                                     const std::string& outputFile) {
+                                     const std::string& outputFile, pid_t pid) {
   std::vector<std::string> envStrings;
   for (char** entry = environ; *entry != nullptr; ++entry) {
     std::string text(*entry);
@@ -32,6 +58,12 @@ BackgroundProcess::BackgroundProcess(std::vector<std::string> arguments,
   for (auto& argument : arguments) argv.push_back(argument.data());
   argv.push_back(nullptr);
 
+  if (pid > 0) {
+    pid_ = spawnAsPid(pid, argv.data(), envp.data(), outputFile);
+    if (pid_ != pid)
+      throw std::runtime_error("cannot start a process as pid " + std::to_string(pid));
+    return;
+  }
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);

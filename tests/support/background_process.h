@@ -11,12 +11,14 @@
 namespace shelvo::test {
 
 // A program running beside the test, ended (SIGTERM, then SIGKILL) when this goes out of scope.
-// Its standard output and error go to the given file, or to /dev/null.
+// Its standard output and error go to the given file, or to /dev/null. Given a pid, it runs as
+// that pid, which must be free (clone3 with set_tid: root only; the program is found by path,
+// not on PATH).
 class BackgroundProcess {
  public:
   BackgroundProcess(std::vector<std::string> arguments,
                     std::map<std::string, std::string> environment = {},
-                    const std::string& outputFile = "/dev/null");
+                    const std::string& outputFile = "/dev/null", pid_t pid = 0);
   ~BackgroundProcess();
   BackgroundProcess(const BackgroundProcess&) = delete;
   BackgroundProcess& operator=(const BackgroundProcess&) = delete;

@@ -1,6 +1,7 @@
 // A client of the helper for tests, signed in several ways by the tests. Its first argument is
 // the socket to connect to (or fd:N, a connection it inherited); it connects on the first action
-// that needs the connection, and carries out its actions in order, printing what happened:
+// that needs the connection, waits for the helper's greeting as clients must (a refusal shows in
+// what follows), and carries out its actions in order, printing what happened:
 //   run:SCRIPT        send a request and wait for its reply ("reply N" or "no reply")
 //   send:SCRIPT       send a request without waiting
 //   await             wait for the reply to the last request sent
@@ -11,11 +12,19 @@
 //   oversize          announce a frame above the limit, then wait for a reply
 //   badtype           send a request whose command is a number, then wait for a reply
 //   deep:N            send a frame N arrays deep, then wait for a reply
-//   idle:N            open N more connections and keep them, sending nothing ("held K")
-//   announce:N        open N more connections, each announcing a 64 MiB frame and sending one
-//                     byte of it ("announced K")
+//   send-early:SCRIPT connect and send a request without waiting for the greeting ("sent"),
+//                     then wait for the greeting ("greeted" or "refused")
+//   greeting          wait for the greeting on an inherited connection ("greeted" or "refused")
+//   hold:N            open N more connections and keep those the helper greets ("held K")
+//   announce:N        open N more greeted connections, each announcing a 64 MiB frame and
+//                     sending one byte of it, and wait until the helper has read them
+//                     ("announced K")
+//   dumpable          make this process dumpable again, as a crash reporter might
 //   close             close the connection
 #include <fcntl.h>
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -54,16 +63,40 @@ std::string requestWithNumericCommand() {
   return shelvo::platform::encodeFrame(shelvo::platform::toBinaryPlist(request.get()));
 }
 
-// Opens count more connections, sending prefix on each; returns them, to be kept open.
-std::vector<HelperClient> openMore(const std::string& socket, int count, std::string_view prefix) {
+// Bounds on waiting for the helper are generous: they cost time only when a test fails.
+constexpr std::chrono::seconds kPatience{60};
+
+const char* greetingOutcome(HelperClient& client) {
+  return client.awaitGreeting(kPatience) ? "greeted" : "refused";
+}
+
+// Opens count more connections; returns those the helper greeted, to be kept open.
+std::vector<HelperClient> openMore(const std::string& socket, int count) {
   std::vector<HelperClient> held;
   for (int i = 0; i < count; ++i) {
-    auto extra = HelperClient::connect(socket);
-    if (!extra) break;
-    if (!prefix.empty() && !shelvo::platform::sendAll(extra->fd(), prefix)) break;
-    held.push_back(std::move(*extra));
+    auto extra = HelperClient::connect(socket, kPatience);
+    if (extra) held.push_back(std::move(*extra));
   }
   return held;
+}
+
+// Announces a 64 MiB frame and sends one byte of it on each connection, then waits until the
+// helper has read them all (nothing left unread in the socket's send queue).
+bool announce(const std::vector<HelperClient>& connections) {
+  const char announcement[5] = {0x04, 0x00, 0x00, 0x00, 'b'};
+  for (const auto& connection : connections) {
+    if (!shelvo::platform::sendAll(connection.fd(), std::string_view(announcement, 5)))
+      return false;
+  }
+  auto deadline = std::chrono::steady_clock::now() + kPatience;
+  for (const auto& connection : connections) {
+    int unread = 1;
+    while (::ioctl(connection.fd(), SIOCOUTQ, &unread) == 0 && unread > 0) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  }
+  return true;
 }
 
 }  // namespace
@@ -78,16 +111,21 @@ int main(int argc, char** argv) {
   if (target.starts_with("fd:")) {
     client = HelperClient::adopt(shelvo::platform::UniqueFd(std::stoi(target.substr(3))));
   }
-  auto connected = [&]() -> HelperClient& {
+  auto opened = [&]() -> HelperClient& {
     if (!client) {
-      auto made = HelperClient::connect(target);
+      auto made = HelperClient::open(target);
       if (!made) {
         std::cout << "cannot connect" << std::endl;
         std::cerr << made.error().message << std::endl;
         std::exit(1);
       }
-      client = std::move(*made);
+      client = HelperClient::adopt(std::move(*made));
     }
+    return *client;
+  };
+  // A refused connection is closed, so every request on it goes unanswered.
+  auto connected = [&]() -> HelperClient& {
+    if (!client) opened().awaitGreeting(kPatience);
     return *client;
   };
   std::vector<HelperClient> held;
@@ -100,6 +138,15 @@ int main(int argc, char** argv) {
       auto id = connected().sendScript(action.substr(5));
       lastId = id ? *id : 0;
       std::cout << (id ? "sent" : "not sent") << std::endl;
+    } else if (action.starts_with("send-early:")) {
+      auto id = opened().sendScript(action.substr(11));
+      lastId = id ? *id : 0;
+      std::cout << (id ? "sent" : "not sent") << std::endl;
+      std::cout << greetingOutcome(*client) << std::endl;
+    } else if (action == "greeting") {
+      std::cout << greetingOutcome(opened()) << std::endl;
+    } else if (action == "dumpable") {
+      ::prctl(PR_SET_DUMPABLE, 1);
     } else if (action == "await") {
       printReply(connected().awaitReply(lastId));
     } else if (action.starts_with("sleep:")) {
@@ -141,16 +188,13 @@ int main(int argc, char** argv) {
       auto payload = shelvo::test::deepBinaryPlist(std::stoul(action.substr(5)));
       shelvo::platform::sendAll(connected().fd(), shelvo::platform::encodeFrame(payload));
       printReply(connected().awaitReply(1));
-    } else if (action.starts_with("idle:")) {
-      connected();
-      auto more = openMore(target, std::stoi(action.substr(5)), "");
+    } else if (action.starts_with("hold:")) {
+      auto more = openMore(target, std::stoi(action.substr(5)));
       std::cout << "held " << more.size() << std::endl;
       for (auto& extra : more) held.push_back(std::move(extra));
     } else if (action.starts_with("announce:")) {
-      connected();
-      const char announcement[5] = {0x04, 0x00, 0x00, 0x00, 'b'};  // 64 MiB, then one byte
-      auto more = openMore(target, std::stoi(action.substr(9)), std::string_view(announcement, 5));
-      std::cout << "announced " << more.size() << std::endl;
+      auto more = openMore(target, std::stoi(action.substr(9)));
+      std::cout << "announced " << (announce(more) ? more.size() : 0) << std::endl;
       for (auto& extra : more) held.push_back(std::move(extra));
     } else if (action == "close") {
       connected().close();
