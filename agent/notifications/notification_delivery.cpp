@@ -1,4 +1,5 @@
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <semaphore>
@@ -43,6 +44,24 @@ int deliverOnUsersBus(const platform::Path& bus, const platform::NotificationCon
   return center.add(identifier, *content) ? kDelivered : kNotDelivered;
 }
 
+// A session's server gets this long, connecting and authenticating included, before its child
+// is ended and the session counts as one whose server did not answer.
+constexpr std::chrono::seconds kSessionDeadline(5);
+
+// Runs work for every session at once, each in a child that has become the session's user;
+// what each returned, in the order of the sessions.
+std::vector<platform::Result<int>> asEachSessionsUser(
+    const std::vector<platform::DesktopSession>& sessions,
+    const std::function<int(const platform::DesktopSession&)>& work) {
+  std::vector<platform::Result<platform::UserChild>> children;
+  for (const auto& session : sessions)
+    children.push_back(platform::UserChild::start(session.uid, [&] { return work(session); }));
+  std::vector<platform::Result<int>> outcomes;
+  for (auto& child : children)
+    outcomes.push_back(child ? child->finish(kSessionDeadline) : child.error());
+  return outcomes;
+}
+
 }  // namespace
 
 NotificationDelivery::NotificationDelivery(const AgentPlatform& platform,
@@ -80,15 +99,23 @@ bool NotificationDelivery::postToDesktopSessions(const std::string& title,
     for (const auto& skipped : survey->skipped)
       logger_.debug("Not notifying %{public}s", {skipped});
     // Never as root on a user's bus: a child that has become the user asks its server.
-    for (const auto& session : survey->sessions) {
-      auto status = platform::runAsUser(
-          session.uid, [&] { return deliverOnUsersBus(session.bus, nullptr, ""); });
-      if (status && *status == kDelivered) {
+    auto answers =
+        asEachSessionsUser(survey->sessions, [](const platform::DesktopSession& session) {
+          return deliverOnUsersBus(session.bus, nullptr, "");
+        });
+    for (std::size_t i = 0; i < answers.size(); ++i) {
+      const auto& session = survey->sessions[i];
+      const auto& answer = answers[i];
+      if (answer && *answer == kDelivered) {
         authorised.push_back(session);
+      } else if (!answer && answer.error().systemError == ETIMEDOUT) {
+        // A user's bus that stalls costs the run no more than the deadline.
+        logger_.log("Not notifying session %{public}s: %{public}s",
+                    {session.id, "its session bus did not answer within 5 seconds"});
       } else {
         logger_.debug(
             "Not notifying session %{public}s: %{public}s",
-            {session.id, status ? "no notification server answered" : status.error().message});
+            {session.id, answer ? "no notification server answered" : answer.error().message});
       }
     }
   }
@@ -99,11 +126,14 @@ bool NotificationDelivery::postToDesktopSessions(const std::string& title,
   logger_.debug("Notification authorization are already granted");
   auto content = notificationContent(title, subtitle, body, icon);
   std::string identifier = platform::makeUUIDString();
-  for (const auto& session : authorised) {
-    auto status = platform::runAsUser(
-        session.uid, [&] { return deliverOnUsersBus(session.bus, &content, identifier); });
-    if (!status || *status != kDelivered) {
-      logger_.error("Failed to post the notification to session %{public}s", {session.id});
+  auto posted = asEachSessionsUser(authorised, [&](const platform::DesktopSession& session) {
+    return deliverOnUsersBus(session.bus, &content, identifier);
+  });
+  for (std::size_t i = 0; i < posted.size(); ++i) {
+    if (!posted[i] || *posted[i] != kDelivered) {
+      logger_.error("Failed to post the notification to session %{public}s: %{public}s",
+                    {authorised[i].id,
+                     posted[i] ? "the notification server refused it" : posted[i].error().message});
     }
   }
   platform_.env->sleepFor(kDeliveryPause);

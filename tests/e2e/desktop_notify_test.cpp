@@ -11,6 +11,7 @@
 #include "tests/support/https_server.h"
 #include "tests/support/paths.h"
 #include "tests/support/private_bus.h"
+#include "tests/support/silent_bus.h"
 
 namespace shelvo::test {
 namespace {
@@ -28,6 +29,10 @@ unsigned testUser(const std::string& name) {
   const passwd* entry = ::getpwnam(name.c_str());
   if (entry == nullptr) throw std::runtime_error("cannot create the test user " + name);
   return entry->pw_uid;
+}
+
+unsigned groupOf(unsigned uid) {
+  return ::getpwuid(uid)->pw_gid;
 }
 
 // One person at the machine: a session bus of their own and a notification server on it.
@@ -119,7 +124,7 @@ TEST_F(DesktopNotifyTest, EveryoneAtTheMachineGetsItFromAChildRunningAsThem) {
   startLogind({session("1", ann, "yes:no:wayland:user"), session("2", bob, "yes:no:x11:user"),
                session("3", ann, "yes:yes:x11:user"), session("4", bob, "yes:no:tty:user"),
                session("5", nobody, "yes:no:x11:user"), session("6", bob, "no:no:x11:user"),
-               session("7", ann, "yes:no:x11:greeter")});
+               session("7", ann, "yes:no:x11:greeter"), session("8", ann, "yes:no:x11:user")});
   auto result = agent.run({"--notify", "--title", "Shelvo", "--subtitle", "Example", "--body",
                            "Installed", "--icon", icons.url() + "/logo.png"});
   EXPECT_EQ(result.exitStatus, 0) << result.err;
@@ -129,6 +134,10 @@ TEST_F(DesktopNotifyTest, EveryoneAtTheMachineGetsItFromAChildRunningAsThem) {
     EXPECT_EQ(notifications[0]["summary"], "Shelvo");
     EXPECT_EQ(notifications[0]["body"], "Example\nInstalled");
     EXPECT_EQ(notifications[0]["sender_uid"], desktop->uid) << "the child runs as the user";
+    EXPECT_EQ(notifications[0]["sender_groups"], nlohmann::json::array({groupOf(desktop->uid)}))
+        << "and with the user's groups, none of root's";
+    for (const std::string target : notifications[0]["sender_descriptors"])
+      EXPECT_TRUE(target == "/dev/null" || target.starts_with("socket:")) << target;
     std::string image = notifications[0]["hints"]["image-path"];
     ASSERT_TRUE(image.starts_with("file://")) << image;
     EXPECT_TRUE(readableAs(desktop->uid, image.substr(7)));
@@ -143,6 +152,7 @@ TEST_F(DesktopNotifyTest, EveryoneAtTheMachineGetsItFromAChildRunningAsThem) {
   EXPECT_TRUE(loggedAbout("session 5: its user has no session bus"));
   EXPECT_TRUE(loggedAbout("session 6: it is not active"));
   EXPECT_TRUE(loggedAbout("session 7: it is of class greeter"));
+  EXPECT_TRUE(loggedAbout("session 8: its user was already found in another session"));
   EXPECT_TRUE(agent.logged("debug", "Notification authorization are already granted"));
 }
 
@@ -154,6 +164,45 @@ TEST_F(DesktopNotifyTest, NobodyAtTheMachineMeansDenied) {
   EXPECT_TRUE(agent.logged("error", "Notification authorization denied"));
   EXPECT_TRUE(annsDesktop.posted().empty());
   EXPECT_TRUE(fs::is_empty(downloads.path())) << "nothing was downloaded";
+}
+
+TEST_F(DesktopNotifyTest, AUsersBusThatStallsCostsAtMostTheDeadlineAndIsSkipped) {
+  SilentBus annsBus(agent.root / ("run/user/" + std::to_string(ann) + "/bus"),
+                    SilentBus::Mode::neverAnswers);
+  SilentBus bobsBus(agent.root / ("run/user/" + std::to_string(bob) + "/bus"),
+                    SilentBus::Mode::silentAfterAuthentication);
+  startLogind({session("1", ann, "yes:no:x11:user"), session("2", bob, "yes:no:wayland:user")});
+  ProgramRun run{{kAgentBinary, "--notify", "--body", "b"}, agent.environment, {}};
+  run.timeout = std::chrono::seconds(120);
+  auto started = std::chrono::steady_clock::now();
+  auto result = runProgram(run);
+  // 5 s for both sessions at once, with room for a busy machine; without the deadline the
+  // buses held the run for 90 s.
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(45));
+  EXPECT_EQ(result.exitStatus, 0) << result.err;
+  for (const char* id : {"1", "2"}) {
+    EXPECT_TRUE(agent.logged("default", std::string("Not notifying session ") + id +
+                                            ": its session bus did not answer within 5 seconds"))
+        << id;
+  }
+  EXPECT_TRUE(agent.logged("error", "Notification authorization denied"));
+}
+
+TEST_F(DesktopNotifyTest, AChildThatCouldBecomeRootAgainPostsNothing) {
+  Desktop annsDesktop(agent.root.path(), scratch.path(), ann);
+  startLogind({session("1", ann, "yes:no:x11:user")});
+  // With this securebit a process keeps its capabilities when its uid changes, so dropping to
+  // the user would leave the child able to take root back.
+  ProgramRun run{
+      {"setpriv", "--securebits=+no_setuid_fixup", "--", kAgentBinary, "--notify", "--body", "b"},
+      agent.environment,
+      {}};
+  auto result = runProgram(run);
+  EXPECT_EQ(result.exitStatus, 0) << result.err;
+  EXPECT_TRUE(annsDesktop.posted().empty());
+  EXPECT_TRUE(
+      agent.logged("debug", "Not notifying session 1: cannot become uid " + std::to_string(ann)));
+  EXPECT_TRUE(agent.logged("error", "Notification authorization denied"));
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 namespace {
@@ -31,6 +32,18 @@ std::string json(const std::string& text) {
     }
   }
   return out + "\"";
+}
+
+// What the descriptors of a process lead to, as JSON strings.
+std::string descriptorTargets(pid_t pid) {
+  std::string targets;
+  std::error_code error;
+  for (const auto& entry :
+       std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
+    auto target = std::filesystem::read_symlink(entry.path(), error);
+    targets += (targets.empty() ? "" : ",") + json(error ? "?" : target.string());
+  }
+  return targets;
 }
 
 int getCapabilities(sd_bus_message* message, void*, sd_bus_error*) {
@@ -73,15 +86,26 @@ int notify(sd_bus_message* message, void*, sd_bus_error*) {
   sd_bus_message_exit_container(message);
   int timeout = 0;
   sd_bus_message_read(message, "i", &timeout);
-  // Who sent it, as the bus vouches for it.
+  // Who sent it, as the bus vouches for it, with its groups and what its descriptors lead to.
   uid_t sender = static_cast<uid_t>(-1);
+  std::string groups;
+  std::string descriptors;
   sd_bus_creds* creds = nullptr;
-  if (sd_bus_query_sender_creds(message, SD_BUS_CREDS_EUID | SD_BUS_CREDS_AUGMENT, &creds) >= 0) {
+  if (sd_bus_query_sender_creds(message,
+                                SD_BUS_CREDS_EUID | SD_BUS_CREDS_PID |
+                                    SD_BUS_CREDS_SUPPLEMENTARY_GIDS | SD_BUS_CREDS_AUGMENT,
+                                &creds) >= 0) {
     sd_bus_creds_get_euid(creds, &sender);
+    const gid_t* gids = nullptr;
+    int count = sd_bus_creds_get_supplementary_gids(creds, &gids);
+    for (int i = 0; i < count; ++i) groups += (i > 0 ? "," : "") + std::to_string(gids[i]);
+    pid_t pid = 0;
+    if (sd_bus_creds_get_pid(creds, &pid) >= 0) descriptors = descriptorTargets(pid);
     sd_bus_creds_unref(creds);
   }
   line += "},\"expire_timeout\":" + std::to_string(timeout) +
-          ",\"sender_uid\":" + std::to_string(static_cast<long>(sender)) + "}\n";
+          ",\"sender_uid\":" + std::to_string(static_cast<long>(sender)) + ",\"sender_groups\":[" +
+          groups + "],\"sender_descriptors\":[" + descriptors + "]}\n";
   if (FILE* record = std::fopen(recordFile.c_str(), "a")) {
     std::fputs(line.c_str(), record);
     std::fclose(record);
