@@ -1,7 +1,5 @@
 #include "helper/client_validation.h"
 
-#include <cerrno>
-
 #include "emulation/codesign/security_status.h"
 #include "platform/codesign/hardened_runtime.h"
 #include "platform/env/env.h"
@@ -14,19 +12,6 @@ constexpr const char* kRefusal = "NSXPC client does not meet the requirements. %
 std::string statusText(int status) {
   std::string text = platform::securityErrorMessage(status);
   return text.empty() ? "Unknown error" : text;
-}
-
-// The executable and its signature must be files only root can change, or another user could
-// swap them between this check and the next exec.
-platform::Status checkProtectedCode(const platform::Path& executable) {
-  if (auto file = platform::checkProtectedFile(executable); !file) return file;
-  platform::Path signature = executable;
-  signature += ".sig";
-  auto protectedSignature = platform::checkProtectedFile(signature);
-  // A missing signature is reported by the signature check, as an unsigned client.
-  if (!protectedSignature && protectedSignature.error().systemError != ENOENT)
-    return protectedSignature;
-  return platform::success();
 }
 
 bool meetsRequirement(const platform::SigningInformation& signing, const std::string& text,
@@ -48,13 +33,6 @@ bool meetsRequirement(const platform::SigningInformation& signing, const std::st
 }
 
 }  // namespace
-
-const std::string& clientRequirement() {
-  static const std::string requirement =
-      std::string("anchor apple generic and identifier \"") + "ostrel.shelvo" +
-      "\" and certificate leaf[subject.OU] = \"" + kTeamIdentifier + "\"";
-  return requirement;
-}
 
 std::optional<AdmittedClient> admitClient(const platform::PeerSocket& connection,
                                           const platform::PeerCredentials& peer,

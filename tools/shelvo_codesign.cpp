@@ -1,11 +1,12 @@
-// shelvo-codesign: signs executables for the helper's client check and checks signatures
-// against a requirement, with the platform's messages.
+// shelvo-codesign: signs executables for the helper's client check, checks signatures against a
+// requirement with the platform's messages, and checks a client as the helper will.
 #include <iostream>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "emulation/codesign/security_status.h"
+#include "helper/client_policy.h"
 #include "platform/codesign/code_signature.h"
 #include "platform/codesign/guest_code.h"
 #include "platform/env/env.h"
@@ -16,7 +17,7 @@ namespace {
 constexpr const char* kUsage =
     "usage: shelvo-codesign sign --identifier ID --key KEY.pem --cert CERT.pem [--chain CHAIN.pem] "
     "EXECUTABLE\n"
-    "       shelvo-codesign verify [--requirement TEXT] EXECUTABLE\n";
+    "       shelvo-codesign verify [--requirement TEXT | --helper-requirement] EXECUTABLE\n";
 
 int usageError(const std::string& message) {
   std::cerr << "shelvo-codesign: " << message << "\n" << kUsage;
@@ -26,6 +27,7 @@ int usageError(const std::string& message) {
 struct Options {
   std::string identifier, key, certificate, chain, requirement, executable;
   bool hasRequirement = false;
+  bool helperRequirement = false;
 };
 
 bool parse(const std::vector<std::string>& args, Options& options, std::string& error) {
@@ -50,6 +52,8 @@ bool parse(const std::vector<std::string>& args, Options& options, std::string& 
     } else if (argument == "--requirement") {
       if (!value(options.requirement)) return false;
       options.hasRequirement = true;
+    } else if (argument == "--helper-requirement") {
+      options.helperRequirement = true;
     } else if (argument.starts_with("--")) {
       error = "unknown option " + argument;
       return false;
@@ -78,6 +82,48 @@ int sign(const Options& options) {
   return 0;
 }
 
+shelvo::platform::TrustAnchors anchorsOfThisSystem() {
+  using namespace shelvo::platform;
+  return TrustAnchors::load(TrustAnchors::folder(RootPrefix::fromEnvironment(PosixEnv())));
+}
+
+// As ShelvoHelper will check the client, in its order, from what the files tell: the file
+// checks of a hardened client, the signature, then both requirements. The first failure is
+// printed with its reason or the clause that failed.
+int verifyForHelper(const Options& options) {
+  using namespace shelvo::platform;
+  const std::string& executable = options.executable;
+  for (auto check : {shelvo::checkStartsHardened, shelvo::checkProtectedCode}) {
+    if (auto hardened = check(executable); !hardened) {
+      std::cerr << executable << ": " << hardened.error().message << "\n";
+      return 4;
+    }
+  }
+  auto checked = checkStaticCodeValidity(executable, nullptr, anchorsOfThisSystem());
+  if (!checked) {
+    std::cerr << executable << ": " << securityErrorMessage(checked.error().systemError) << "\n";
+    return 1;
+  }
+  std::cout << executable << ": valid on disk\n";
+  std::cout << "Identifier=" << checked->identifier << "\n";
+  std::cout << "Anchor=" << (checked->anchorTrusted ? "trusted" : "not trusted") << "\n";
+  const std::pair<const char*, std::string> requirements[] = {
+      {"client requirement", shelvo::clientRequirement()},
+      {"helper's requirement", shelvo::kLongRequirement}};
+  for (const auto& [name, text] : requirements) {
+    auto requirement = Requirement::compile(text);
+    if (!requirement) return 2;
+    if (!requirement->evaluate(checked->identity())) {
+      std::cerr << executable << ": " << securityErrorMessage(errSecCSReqFailed) << ": the " << name
+                << " fails at " << requirement->unmetClause(checked->identity()) << "\n";
+      return 3;
+    }
+    std::cout << executable << ": the " << name << " is satisfied\n";
+  }
+  std::cout << executable << ": ShelvoHelper would admit it, started as installed\n";
+  return 0;
+}
+
 int verify(const Options& options) {
   using namespace shelvo::platform;
   std::optional<Requirement> requirement;
@@ -90,9 +136,7 @@ int verify(const Options& options) {
     }
     requirement = std::move(*compiled);
   }
-  auto anchors = TrustAnchors::load(
-      TrustAnchors::folder(RootPrefix::fromEnvironment(shelvo::platform::PosixEnv())));
-  auto checked = checkStaticCodeValidity(options.executable, nullptr, anchors);
+  auto checked = checkStaticCodeValidity(options.executable, nullptr, anchorsOfThisSystem());
   if (!checked) {
     std::cerr << options.executable << ": " << securityErrorMessage(checked.error().systemError)
               << "\n";
@@ -123,9 +167,11 @@ int main(int argc, char** argv) {
   if (args[0] == "sign") return sign(options);
   if (args[0] == "verify") {
     if (!options.identifier.empty() || !options.key.empty() || !options.certificate.empty()) {
-      return usageError("verify takes only --requirement");
+      return usageError("verify takes only --requirement or --helper-requirement");
     }
-    return verify(options);
+    if (options.helperRequirement && options.hasRequirement)
+      return usageError("--requirement and --helper-requirement exclude each other");
+    return options.helperRequirement ? verifyForHelper(options) : verify(options);
   }
   return usageError("unknown command " + args[0]);
 }

@@ -581,6 +581,13 @@ std::string describeNode(const Node& node) {
   return "?";
 }
 
+const Node* firstUnmet(const Node& node, const CodeIdentity& identity) {
+  if (evaluateNode(node, identity)) return nullptr;
+  if (node.kind != NodeKind::And) return &node;
+  const Node* left = firstUnmet(*node.left, identity);
+  return left != nullptr ? left : firstUnmet(*node.right, identity);
+}
+
 }  // namespace
 
 Result<Requirement> Requirement::compile(std::string_view text) {
@@ -601,6 +608,13 @@ bool Requirement::evaluate(const CodeIdentity& identity) const {
 
 std::string Requirement::describe() const {
   return root_ ? describeNode(*root_) : "";
+}
+
+std::string Requirement::unmetClause(const CodeIdentity& identity) const {
+  if (!root_) return "";
+  if (isSet_) return describe();
+  const Node* unmet = firstUnmet(*root_, identity);
+  return unmet != nullptr ? describeNode(*unmet) : "";
 }
 
 }  // namespace shelvo::platform

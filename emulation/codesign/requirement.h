@@ -35,6 +35,9 @@ class Requirement {
   bool evaluate(const CodeIdentity& identity) const;
   // The expression fully parenthesised, for seeing how it was parsed.
   std::string describe() const;
+  // Why the requirement does not hold: the first term of its chain of "and"s that fails, written
+  // as describe() writes it ("or" and "!" terms whole); empty when it holds.
+  std::string unmetClause(const CodeIdentity& identity) const;
 
  private:
   std::shared_ptr<const Node> root_;

@@ -151,5 +151,48 @@ TEST_F(HelperTest, TheCodesignToolReportsWhatTheHelperChecks) {
       << "signing needs an identity";
 }
 
+TEST_F(HelperTest, TheCodesignToolChecksAClientAsTheHelperWill) {
+  fs::path plain = logs / "plain";
+  fs::copy_file(client("good"), plain);
+  fs::copy_file(client("good").string() + ".sig", plain.string() + ".sig");
+  fs::permissions(plain, fs::perms(0755));
+  fs::path groupWritable = logs / "group-writable";
+  makeClient(groupWritable, "ostrel.shelvo", "leaf", "intermediate");
+  fs::permissions(groupWritable.string() + ".sig", fs::perms(0664));
+  const struct {
+    fs::path client;
+    int status;
+    std::string said;  // on standard error, or the last line on standard output
+  } rows[] = {
+      {client("good"), 0, "ShelvoHelper would admit it, started as installed"},
+      {client("unsigned"), 1, "code object is not signed at all"},
+      {client("otherid"), 3,
+       "code failed to satisfy specified code requirement(s): the client requirement fails at "
+       "identifier \"ostrel.shelvo\""},
+      {client("otherteam"), 3,
+       "code failed to satisfy specified code requirement(s): the client requirement fails at "
+       "certificate leaf[subject.OU] = \"QZ7R2TW9LM\""},
+      {client("nomarker"), 3,
+       "code failed to satisfy specified code requirement(s): the helper's requirement fails at "
+       "(certificate leaf[field.1.2.840.113635.100.6.1.9] exists or ((certificate "
+       "1[field.1.2.840.113635.100.6.2.6] exists and certificate "
+       "leaf[field.1.2.840.113635.100.6.1.13] exists) and certificate leaf[subject.OU] = "
+       "\"QZ7R2TW9LM\"))"},
+      {plain, 4,
+       "neither setuid nor setgid, nor carrying a file capability: it would not start in "
+       "secure-execution mode"},
+      {groupWritable, 4,
+       groupWritable.string() + ".sig is not owned by root or is writable by others"},
+  };
+  for (const auto& row : rows) {
+    auto result = runProgram({kCodesignBinary, "verify", "--helper-requirement", row.client},
+                             {{"SHELVO_ROOT", root.path().string()}});
+    EXPECT_EQ(result.exitStatus, row.status) << row.client << result.err;
+    std::string said = row.status == 0 ? result.out : result.err;
+    EXPECT_TRUE(said.ends_with(row.client.string() + ": " + row.said + "\n"))
+        << row.client << ": " << said;
+  }
+}
+
 }  // namespace
 }  // namespace shelvo::test
