@@ -74,13 +74,14 @@ TEST(AdmissionBound, ACheckThatHangsIsGivenUpAfterTwoSecondsOnTheHelpersClock) {
     return clock.await(outcome, bound);
   };
   // Its threads outlive the test, as they outlive main in the helper itself, which never
-  // destroys it either.
-  auto& helper = *std::make_unique<ShelvoHelper>(
-                      std::move(*listener),
-                      platform::Logger({sink, false}, "ostrel.shelvo.helper", "ShelvoHelper"),
-                      platform::RootPrefix(folder.path()), std::move(policy))
-                      .release();
-  helper.resume();
+  // destroys it either; held by a static, so a leak checker sees it kept.
+  static ShelvoHelper* const helper =
+      std::make_unique<ShelvoHelper>(
+          std::move(*listener),
+          platform::Logger({sink, false}, "ostrel.shelvo.helper", "ShelvoHelper"),
+          platform::RootPrefix(folder.path()), std::move(policy))
+          .release();
+  helper->resume();
 
   auto client = platform::HelperClient::open(folder / "helper.sock");
   ASSERT_TRUE(client);
