@@ -14,6 +14,35 @@ bool contains(const std::vector<std::string>& arguments, std::string_view option
   return std::find(arguments.begin(), arguments.end(), option) != arguments.end();
 }
 
+// Says at once, on standard error, what the credential wait is for and how to end it. For a user
+// other than root, the credential usually sits where only root may read it: each such file is
+// named, and setting the credential again would not help.
+void explainCredentialWait(const std::optional<platform::Preferences>& suite,
+                           const std::string& userName, platform::Console& errors) {
+  if (userName == "root") {
+    errors.printLine(
+        "shelvo: no credential yet; waiting up to 5 minutes for key \"authorization\" in "
+        "domain ostrel.shelvo. Set it with: sudo shelvo-defaults write ostrel.shelvo "
+        "authorization -string TOKEN (or in /etc/shelvo/managed/ostrel.shelvo.plist, mode "
+        "0600)");
+    return;
+  }
+  if (suite) {
+    std::vector<std::string> said;  // one folder in the way can hide two layers
+    for (const auto& layer : suite->readLayers()) {
+      if (layer.state != platform::Preferences::LayerReading::State::Unreadable ||
+          std::find(said.begin(), said.end(), layer.reason) != said.end())
+        continue;
+      said.push_back(layer.reason);
+      errors.printLine("shelvo: " + layer.reason + ": run with sudo");
+    }
+  }
+  errors.printLine("shelvo: no credential readable by user " + userName +
+                   "; waiting up to 5 minutes for key \"authorization\" in domain "
+                   "ostrel.shelvo. If it is set for root (sudo shelvo-defaults write, or the "
+                   "managed file at mode 0600), run with sudo");
+}
+
 // The value of an option: the element right after its first occurrence, taken as it stands.
 struct OptionValue {
   bool present = false;
@@ -109,15 +138,9 @@ std::optional<std::string> ShelvoAgentController::awaitAuthorization() {
   };
   for (int attempt = 0; attempt < kAuthorizationAttempts; ++attempt) {
     if (readAuthorization()) break;
-    if (attempt == 0) {
-      // The wait is silent on standard output by design; the operator still learns at once what
-      // it waits for and how to end it.
-      platform_.errorConsole->printLine(
-          "shelvo: no credential yet; waiting up to 5 minutes for key \"authorization\" in "
-          "domain ostrel.shelvo. Set it with: sudo shelvo-defaults write ostrel.shelvo "
-          "authorization -string TOKEN (or in /etc/shelvo/managed/ostrel.shelvo.plist, mode "
-          "0600)");
-    }
+    // Standard output keeps the wait's own lines; standard error says why at once.
+    if (attempt == 0)
+      explainCredentialWait(defaultsShelvo, platform_.user.name, *platform_.errorConsole);
     printAndLog(platform::LogLevel::Default,
                 "Authorization not found yet, waiting max 5 minutes...");
     platform_.env->sleepFor(kAuthorizationRetryDelay);

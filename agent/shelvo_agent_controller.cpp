@@ -7,15 +7,24 @@
 namespace shelvo {
 namespace {
 
-// A layer root may not trust is skipped with one error entry naming the file and why.
+// A layer root may not trust is skipped with one error entry naming the file and why, and the
+// same words on standard error unless that is the journal too (a service), as shelvo-defaults
+// says them.
 std::optional<platform::Preferences> reportingUntrustedLayers(
-    std::optional<platform::Preferences> suite, const platform::Logger& logger) {
+    std::optional<platform::Preferences> suite, const platform::Logger& logger,
+    std::shared_ptr<platform::Console> errors) {
   if (suite) {
-    suite->reportUntrustedLayersTo([logger](const std::string& file, const std::string& reason) {
-      logger.error("Skipping the preference file %{public}s: %{public}s", {file, reason});
-    });
+    suite->reportUntrustedLayersTo(
+        [logger, errors](const std::string& file, const std::string& reason) {
+          logger.error("Skipping the preference file %{public}s: %{public}s", {file, reason});
+          if (errors) errors->printLine("shelvo: skipping " + file + ": " + reason);
+        });
   }
   return suite;
+}
+
+std::shared_ptr<platform::Console> layerWarnings(const AgentPlatform& platform) {
+  return platform.echoLoggedLines ? platform.errorConsole : nullptr;
 }
 
 std::optional<platform::Preferences> openSuite(const AgentPlatform& platform, std::string name,
@@ -24,7 +33,7 @@ std::optional<platform::Preferences> openSuite(const AgentPlatform& platform, st
   if (platform.mainBundle) mainBundleId = platform.mainBundle->bundleIdentifier();
   return reportingUntrustedLayers(
       platform::Preferences::openSuite(std::move(name), platform.root, platform.user, mainBundleId),
-      logger);
+      logger, layerWarnings(platform));
 }
 
 // The standard user defaults are the domain of the program's own bundle; a program outside a
@@ -35,7 +44,7 @@ std::optional<platform::Preferences> standardDefaults(const AgentPlatform& platf
   auto identifier = platform.mainBundle->bundleIdentifier();
   if (!identifier) return std::nullopt;
   return reportingUntrustedLayers(platform::Preferences(*identifier, platform.root, platform.user),
-                                  logger);
+                                  logger, layerWarnings(platform));
 }
 
 }  // namespace

@@ -21,6 +21,37 @@ std::string requestFailed(std::string_view url) {
   return "shelvo: the request to " + std::string(url) + " failed";
 }
 
+enum class Request { Install, Update };
+
+// What a status outside 200-299 means for the operator, with the URL that was tried.
+std::string statusHint(long status, std::string_view url, Request request) {
+  std::string hint = "shelvo: " + std::string(url) + " answered " + std::to_string(status);
+  switch (status) {
+    case 401:
+      return hint +
+             " Unauthorized: the service did not accept the credential (key \"authorization\" "
+             "of domain ostrel.shelvo; shelvo-defaults explain ostrel.shelvo shows where it "
+             "comes from)";
+    case 403:
+      return hint +
+             " Forbidden: the service knows the credential but does not allow it this request; "
+             "ask whoever runs the service";
+    case 404:
+      return hint + (request == Request::Install
+                         ? " Not Found: the service has no app with this bundle identifier, or "
+                           "the service URL is wrong (shelvo-defaults explain ostrel.shelvo "
+                           "shows it)"
+                         : " Not Found: the service URL is wrong (shelvo-defaults explain "
+                           "ostrel.shelvo shows it)");
+    default:
+      return hint;
+  }
+}
+
+std::string noHttpAnswer(std::string_view url) {
+  return "shelvo: " + std::string(url) + " gave no HTTP answer";
+}
+
 // A body that arrived: opened, or status 45. A script never holds NUL characters; the
 // service's text loses any it carries.
 AnswerOutcome opened(const platform::DataTaskResult& result, const AnswerOpener& open,
@@ -44,12 +75,17 @@ AnswerOutcome classifyInstallAnswer(const platform::DataTaskResult& result, std:
     outcome.hint = requestFailed(url);
     return outcome;
   }
-  if (!result.response) return ending(LogLevel::Error, "", 21);
+  if (!result.response) {
+    auto outcome = ending(LogLevel::Error, "", 21);
+    outcome.hint = noHttpAnswer(url);
+    return outcome;
+  }
   long status = result.response->statusCode;
   AnswerOutcome outcome;
   if (!isSuccessStatus(status)) {
     outcome =
         ending(LogLevel::Error, "Failed to get install information: " + std::to_string(status), 21);
+    outcome.hint = statusHint(status, url, Request::Install);
   } else if (!result.data) {
     outcome = ending(LogLevel::Error, "Failed to get install information: Unknown error", 22);
   } else {
@@ -86,7 +122,13 @@ AnswerOutcome classifyUpdateAnswer(const platform::DataTaskResult& result, std::
   if (result.error || !result.response || !isSuccessStatus(status)) {
     outcome =
         ending(LogLevel::Error, "Failed to get update information: " + std::to_string(status), 21);
-    if (result.error) outcome.hint = requestFailed(url) + ": " + result.error->localizedDescription;
+    if (result.error) {
+      outcome.hint = requestFailed(url) + ": " + result.error->localizedDescription;
+    } else if (!result.response) {
+      outcome.hint = noHttpAnswer(url);
+    } else {
+      outcome.hint = statusHint(status, url, Request::Update);
+    }
   } else if (!result.data) {
     outcome = ending(LogLevel::Error, "Failed to get update information: Unknown error", 22);
   } else {

@@ -1,5 +1,6 @@
 #include "platform/defaults/preferences.h"
 
+#include <cerrno>
 #include <mutex>
 #include <set>
 
@@ -57,12 +58,13 @@ std::vector<Preferences::Layer> Preferences::layers() const {
   const std::string file = domain_ + ".plist";
   std::vector<Layer> layers;
   if (!user_.name.empty() && user_.name.find('/') == std::string::npos) {
-    layers.push_back(
-        {root_.resolve("/etc/shelvo/managed") / user_.name / file, LayerKind::Managed});
+    layers.push_back({root_.resolve("/etc/shelvo/managed") / user_.name / file, LayerKind::Managed,
+                      "managed, this user"});
   }
-  layers.push_back({root_.resolve("/etc/shelvo/managed") / file, LayerKind::Managed});
-  if (auto user = userLayerFile()) layers.push_back({*user, LayerKind::User});
-  layers.push_back({root_.resolve("/etc/shelvo") / file, LayerKind::AnyUser});
+  layers.push_back(
+      {root_.resolve("/etc/shelvo/managed") / file, LayerKind::Managed, "managed, any user"});
+  if (auto user = userLayerFile()) layers.push_back({*user, LayerKind::User, "this user"});
+  layers.push_back({root_.resolve("/etc/shelvo") / file, LayerKind::AnyUser, "any user"});
   return layers;
 }
 
@@ -95,19 +97,42 @@ std::string Preferences::distrust(const Layer& layer, const FileOwnership& file)
   return "";
 }
 
-Plist Preferences::loadLayer(const Layer& layer) const {
+Preferences::LayerReading Preferences::readLayer(const Layer& layer) const {
+  using State = LayerReading::State;
+  LayerReading reading{layer.file, layer.name, State::Missing, "", nullptr};
   FileOwnership ownership;
   auto bytes = readFile(layer.file, kMaxPreferencesFile, ownership);
-  if (!bytes) return nullptr;
+  if (!bytes) {
+    int error = bytes.error().systemError;
+    if (error == ENOENT || error == ENOTDIR) return reading;
+    reading.state = error == EACCES ? State::Unreadable : State::Unusable;
+    reading.reason = error == EACCES ? accessDenial(layer.file, user_.name) : bytes.error().message;
+    return reading;
+  }
   if (runsAsRoot_) {
     if (std::string reason = distrust(layer, ownership); !reason.empty()) {
       std::lock_guard lock(trust_->mutex);
       if (trust_->report && trust_->reported.insert(layer.file).second)
         trust_->report(layer.file.string(), reason);
-      return nullptr;
+      reading.state = State::Skipped;
+      reading.reason = std::move(reason);
+      return reading;
     }
   }
-  return dictionaryFrom(*bytes);
+  reading.dictionary = dictionaryFrom(*bytes);
+  reading.state = reading.dictionary ? State::Used : State::Unusable;
+  if (!reading.dictionary) reading.reason = "not a property list holding a dictionary";
+  return reading;
+}
+
+Plist Preferences::loadLayer(const Layer& layer) const {
+  return readLayer(layer).dictionary;
+}
+
+std::vector<Preferences::LayerReading> Preferences::readLayers() const {
+  std::vector<LayerReading> readings;
+  for (const auto& layer : layers()) readings.push_back(readLayer(layer));
+  return readings;
 }
 
 std::optional<std::filesystem::path> Preferences::userLayerFile() const {

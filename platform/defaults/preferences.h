@@ -45,6 +45,24 @@ class Preferences {
   // Every key of every layer, merged by precedence.
   Plist dictionaryRepresentation() const;
 
+  // How one layer file was read, for telling an administrator why a value is or is not seen.
+  struct LayerReading {
+    enum class State {
+      Missing,     // no such file
+      Used,        // read; its keys count
+      Unreadable,  // this user may not read it (reason names the file or folder in the way)
+      Skipped,     // a root process may not trust it (reason says why)
+      Unusable,    // not a regular file, too large or not a property list dictionary
+    };
+    std::filesystem::path file;
+    std::string layer;  // "managed, this user", "managed, any user", "this user" or "any user"
+    State state = State::Missing;
+    std::string reason;
+    Plist dictionary;  // when used
+  };
+  // Every layer, highest precedence first.
+  std::vector<LayerReading> readLayers() const;
+
   Status setObject(const std::string& key, Plist value) const;
   Status removeObject(const std::string& key) const;
 
@@ -58,10 +76,12 @@ class Preferences {
   struct Layer {
     std::filesystem::path file;
     LayerKind kind;
+    const char* name;
   };
   struct TrustState;
 
   std::vector<Layer> layers() const;
+  LayerReading readLayer(const Layer& layer) const;
   Plist loadLayer(const Layer& layer) const;
   // Why a root process may not use the layer it just read; empty when it may.
   std::string distrust(const Layer& layer, const FileOwnership& file) const;

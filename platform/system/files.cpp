@@ -62,6 +62,25 @@ Result<std::string> readFile(const std::filesystem::path& path, std::size_t maxB
   return bytes;
 }
 
+std::string accessDenial(const std::filesystem::path& path, const std::string& userName) {
+  // The first folder this process may not pass through is in the way; else the file itself.
+  std::filesystem::path blocker = path;
+  std::filesystem::path walked;
+  for (const auto& part : path.parent_path()) {
+    walked /= part;
+    if (::faccessat(AT_FDCWD, walked.c_str(), X_OK, AT_EACCESS) != 0) {
+      blocker = walked;
+      break;
+    }
+  }
+  struct stat info {};
+  if (::stat(blocker.c_str(), &info) == 0 && info.st_uid == 0) {
+    const mode_t othersMayRead = S_ISDIR(info.st_mode) ? S_IXGRP | S_IXOTH : S_IRGRP | S_IROTH;
+    if ((info.st_mode & othersMayRead) == 0) return blocker.string() + " is readable by root only";
+  }
+  return blocker.string() + " is not readable by user " + userName;
+}
+
 Status writeAll(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
     ssize_t n = ::write(fd, bytes.data(), bytes.size());

@@ -24,6 +24,11 @@ Result<std::string> readFile(const std::filesystem::path& path, std::size_t maxB
                              FileOwnership& ownership);
 Result<FileOwnership> ownershipOf(const std::filesystem::path& path);
 
+// Why this process may not read path (opening it failed with EACCES), naming the file or the
+// folder in the way: "/etc/shelvo/managed is readable by root only", or "... is not readable by
+// user NAME".
+std::string accessDenial(const std::filesystem::path& path, const std::string& userName);
+
 // Writes all bytes to fd, retrying partial writes and EINTR.
 Status writeAll(int fd, std::string_view bytes);
 

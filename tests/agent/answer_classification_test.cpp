@@ -37,7 +37,7 @@ struct Row {
   LogLevel level;
   std::string message;
   int status;
-  bool hint;
+  std::string hint;  // on standard error; empty for none
 };
 
 void expectRows(const std::vector<Row>& rows, bool install) {
@@ -49,7 +49,7 @@ void expectRows(const std::vector<Row>& rows, bool install) {
     EXPECT_EQ(outcome.level, row.level) << row.name;
     EXPECT_EQ(outcome.message, row.message) << row.name;
     EXPECT_EQ(outcome.status, row.status) << row.name;
-    EXPECT_EQ(outcome.hint.has_value(), row.hint) << row.name;
+    EXPECT_EQ(outcome.hint.value_or(""), row.hint) << row.name;
   }
 }
 
@@ -58,45 +58,70 @@ TEST(AnswerClassification, InstallAnswers) {
   platform::DataTaskResult noResponse;
   expectRows(
       {
-          {"opened", answered(200, "sealed:echo hi"), "echo hi", LogLevel::Error, "", 0, false},
+          {"opened", answered(200, "sealed:echo hi"), "echo hi", LogLevel::Error, "", 0, ""},
           {"NUL removed", answered(204, std::string("sealed:a\0b", 10)), "ab", LogLevel::Error, "",
-           0, false},
+           0, ""},
           {"transport",
            failed(timedOut),
            {},
            LogLevel::Error,
            "Failed to get install information: The request timed out.",
            20,
-           true},
-          {"no response", noResponse, {}, LogLevel::Error, "", 21, false},
+           "shelvo: the request to https://apps.example/apps/x failed"},
+          {"no response",
+           noResponse,
+           {},
+           LogLevel::Error,
+           "",
+           21,
+           "shelvo: https://apps.example/apps/x gave no HTTP answer"},
+          {"HTTP 401",
+           answered(401, "x"),
+           {},
+           LogLevel::Error,
+           "Failed to get install information: 401",
+           21,
+           "shelvo: https://apps.example/apps/x answered 401 Unauthorized: the service did not "
+           "accept the credential (key \"authorization\" of domain ostrel.shelvo; "
+           "shelvo-defaults explain ostrel.shelvo shows where it comes from)"},
+          {"HTTP 403",
+           answered(403, "x"),
+           {},
+           LogLevel::Error,
+           "Failed to get install information: 403",
+           21,
+           "shelvo: https://apps.example/apps/x answered 403 Forbidden: the service knows the "
+           "credential but does not allow it this request; ask whoever runs the service"},
           {"HTTP 404",
            answered(404, "x"),
            {},
            LogLevel::Error,
            "Failed to get install information: 404",
            21,
-           false},
+           "shelvo: https://apps.example/apps/x answered 404 Not Found: the service has no app "
+           "with this bundle identifier, or the service URL is wrong (shelvo-defaults explain "
+           "ostrel.shelvo shows it)"},
           {"HTTP 300",
            answered(300, "x"),
            {},
            LogLevel::Error,
            "Failed to get install information: 300",
            21,
-           false},
+           "shelvo: https://apps.example/apps/x answered 300"},
           {"no body",
            answered(200, std::nullopt),
            {},
            LogLevel::Error,
            "Failed to get install information: Unknown error",
            22,
-           false},
+           ""},
           {"not sealed",
            answered(200, "plain"),
            {},
            LogLevel::Error,
            "Error while obtaining install information",
            45,
-           false},
+           ""},
       },
       true);
   EXPECT_EQ(classifyInstallAnswer(answered(404, "x"), kUrl, open).httpStatus, 404);
@@ -114,14 +139,14 @@ TEST(AnswerClassification, UpdateAnswers) {
   plain.localizedDescription = "something else";
   expectRows(
       {
-          {"opened", answered(200, "sealed:update"), "update", LogLevel::Error, "", 0, false},
+          {"opened", answered(200, "sealed:update"), "update", LogLevel::Error, "", 0, ""},
           {"low data mode",
            failed(constrained),
            {},
            LogLevel::Default,
            "Low Data Mode is enabled. Skipping updates...",
            0,
-           false},
+           ""},
           {"hotspot",
            failed(expensive),
            {},
@@ -129,42 +154,50 @@ TEST(AnswerClassification, UpdateAnswers) {
            "Network connection is considered expensive, likely a Personal Hotspot. Skipping "
            "updates...",
            0,
-           false},
+           ""},
           {"not a URL error",
            failed(plain),
            {},
            LogLevel::Error,
            "Failed to get update information: something else",
            20,
-           true},
+           "shelvo: the request to https://apps.example/apps/x failed"},
           {"URL error",
            failed(timedOut),
            {},
            LogLevel::Error,
            "Failed to get update information: 0",
            21,
-           true},
+           "shelvo: the request to https://apps.example/apps/x failed: The request timed out."},
+          {"HTTP 404",
+           answered(404, "x"),
+           {},
+           LogLevel::Error,
+           "Failed to get update information: 404",
+           21,
+           "shelvo: https://apps.example/apps/x answered 404 Not Found: the service URL is wrong "
+           "(shelvo-defaults explain ostrel.shelvo shows it)"},
           {"HTTP 500",
            answered(500, "x"),
            {},
            LogLevel::Error,
            "Failed to get update information: 500",
            21,
-           false},
+           "shelvo: https://apps.example/apps/x answered 500"},
           {"no body",
            answered(200, std::nullopt),
            {},
            LogLevel::Error,
            "Failed to get update information: Unknown error",
            22,
-           false},
+           ""},
           {"not sealed",
            answered(200, "plain"),
            {},
            LogLevel::Error,
            "Error while obtaining update information",
            45,
-           false},
+           ""},
       },
       false);
 }

@@ -55,6 +55,19 @@ TEST_F(DispatchTest, TheCredentialIsAwaitedThirtyOneTimesTenSecondsApartThenStat
             "0600)\n");
 }
 
+TEST_F(DispatchTest, AnotherUserIsToldThatRootsCredentialNeedsSudoAndTheWaitIsUnchanged) {
+  EXPECT_EQ(dispatch({"--schedule-status"}, "nobody"), 10);
+  std::string expected;
+  for (int i = 0; i < 31; ++i)
+    expected += "Authorization not found yet, waiting max 5 minutes...\n";
+  EXPECT_EQ(console->text(), expected + "Error: Authorization not found!\n");
+  EXPECT_EQ(sink->records().size(), 32u);
+  EXPECT_EQ(errors->text(),
+            "shelvo: no credential readable by user nobody; waiting up to 5 minutes for key "
+            "\"authorization\" in domain ostrel.shelvo. If it is set for root (sudo "
+            "shelvo-defaults write, or the managed file at mode 0600), run with sudo\n");
+}
+
 TEST_F(DispatchTest, TheWaitNoticeComesBeforeTheFirstPause) {
   bool noticeFirst = false;
   env->onSleep = [&] {

@@ -125,8 +125,13 @@ TEST_F(EnvSeamTest, TransportAndHttpFailuresOfTheInstallRequest) {
        "shelvo: the request to https://apps.example/apps/com.example.app?notification=true&"
        "dock=false&progress=false failed\n"  // the hint, on standard error in the program
        "Failed to get install information: The request timed out.\n"},
-      {serverError, 21, "Failed to get install information: 500\n"},
-      {noResponse, 21, ""},
+      {serverError, 21,
+       "shelvo: https://apps.example/apps/com.example.app?notification=true&dock=false&"
+       "progress=false answered 500\n"
+       "Failed to get install information: 500\n"},
+      {noResponse, 21,
+       "shelvo: https://apps.example/apps/com.example.app?notification=true&dock=false&"
+       "progress=false gave no HTTP answer\n"},
       {emptyBody, 22, "Failed to get install information: Unknown error\n"},
   };
   for (const auto& row : rows) {

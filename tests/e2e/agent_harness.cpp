@@ -42,6 +42,10 @@ ProgramResult AgentHarness::run(std::vector<std::string> arguments) {
 }
 
 ProgramResult AgentHarness::runAsNobody(std::vector<std::string> arguments) {
+  return runProgram(nobodyCommand(std::move(arguments)), environment);
+}
+
+std::vector<std::string> AgentHarness::nobodyCommand(std::vector<std::string> arguments) {
   namespace fs = std::filesystem;
   const auto open = fs::perms(0755);
   fs::permissions(root.path(), open);
@@ -57,7 +61,7 @@ ProgramResult AgentHarness::runAsNobody(std::vector<std::string> arguments) {
   fs::create_directories(home);
   runProgram({"chown", "nobody:nogroup", home.string()}, {});
   arguments.insert(arguments.begin(), copy.string());
-  return runProgram(asNobody(arguments), environment);
+  return asNobody(arguments);
 }
 
 std::vector<nlohmann::json> AgentHarness::logEntries() const {

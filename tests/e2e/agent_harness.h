@@ -29,6 +29,8 @@ class AgentHarness {
   // Runs a copy of the agent as the unprivileged user "nobody", whose home is made below the
   // root and whose log file it can write.
   ProgramResult runAsNobody(std::vector<std::string> arguments);
+  // The command line that runs such a copy as nobody, for running it in the background.
+  std::vector<std::string> nobodyCommand(std::vector<std::string> arguments);
   // The messages logged so far, in order.
   std::vector<nlohmann::json> logEntries() const;
   std::vector<std::string> logMessages() const;
