@@ -2,6 +2,15 @@
 BUILD ?= build
 BUILD_SANITIZED ?= build-sanitized
 JOBS ?= $(shell nproc)
+CONFIGURE = cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSHELVO_WERROR=ON
+# `make build SHELVO_SERVICE_URL=https://apps.example.com` builds that service URL into the
+# programs (it stays in the build's cache). Only from the command line: the variable of the
+# same name in the environment points one run of the agent elsewhere and must not end up in a
+# package.
+ifeq ($(origin SHELVO_SERVICE_URL),command line)
+CONFIGURE += -DSHELVO_SERVICE_URL=$(SHELVO_SERVICE_URL)
+endif
+unexport SHELVO_SERVICE_URL
 
 .PHONY: all deps build demo test test-system test-fleet test-sanitized fuzz bench format clean
 
@@ -11,12 +20,12 @@ deps:
 	./scripts/install-deps
 
 build: deps
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSHELVO_WERROR=ON
+	$(CONFIGURE)
 	cmake --build $(BUILD) -j $(JOBS)
 
 # The demo builds only the programs it runs (the tests are built by `make test`).
 demo: deps
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSHELVO_WERROR=ON
+	$(CONFIGURE)
 	cmake --build $(BUILD) -j $(JOBS) --target shelvo shelvo-defaults shelvo-demo-service
 	./scripts/demo $(BUILD)
 

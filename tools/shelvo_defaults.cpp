@@ -1,5 +1,6 @@
 // shelvo-defaults: reads, writes and deletes preference keys through the same layered store the
-// agent reads, so admins can set the credential, the update interval and the rest.
+// agent reads, so admins can set the credential, the update interval and the rest, and explains
+// where each value comes from.
 #include <unistd.h>
 
 #include <cerrno>
@@ -14,6 +15,8 @@
 #include "platform/plist/plist.h"
 #include "platform/system/root_prefix.h"
 #include "platform/system/user.h"
+#include "tools/defaults/explain.h"
+#include "tools/defaults/plist_text.h"
 
 namespace {
 
@@ -21,75 +24,14 @@ using shelvo::platform::Plist;
 
 constexpr const char* kUsage =
     "usage: shelvo-defaults read DOMAIN [KEY]\n"
+    "       shelvo-defaults read-type DOMAIN KEY\n"
     "       shelvo-defaults write DOMAIN KEY -string|-int|-bool|-array|-data VALUE...\n"
-    "       shelvo-defaults delete DOMAIN KEY\n";
+    "       shelvo-defaults delete DOMAIN KEY\n"
+    "       shelvo-defaults explain DOMAIN\n";
 
 int usageError(const std::string& message) {
   std::cerr << "shelvo-defaults: " << message << "\n" << kUsage;
   return 2;
-}
-
-std::string quoted(const std::string& text) {
-  bool plain = !text.empty();
-  for (unsigned char c : text) {
-    if (!(std::isalnum(c) || c == '.' || c == '_' || c == '-' || c == '/')) plain = false;
-  }
-  if (plain) return text;
-  std::string out = "\"";
-  for (char c : text) {
-    if (c == '"' || c == '\\') out.push_back('\\');
-    if (c == '\n') {
-      out.append("\\n");
-      continue;
-    }
-    out.push_back(c);
-  }
-  return out + "\"";
-}
-
-// The old-style text the platform's defaults tool prints.
-std::string describe(plist_t node, int indent) {
-  std::string pad(static_cast<std::size_t>(indent) * 4, ' ');
-  std::string inner(static_cast<std::size_t>(indent + 1) * 4, ' ');
-  switch (plist_get_node_type(node)) {
-    case PLIST_STRING:
-      return quoted(*shelvo::platform::stringValue(node));
-    case PLIST_BOOLEAN:
-      return *shelvo::platform::boolValue(node) ? "1" : "0";
-    case PLIST_UINT:
-      return std::to_string(*shelvo::platform::integerValue(node));
-    case PLIST_REAL:
-      return std::to_string(*shelvo::platform::realValue(node));
-    case PLIST_DATA: {
-      std::string bytes = *shelvo::platform::dataValue(node);
-      std::string hex;
-      for (unsigned char c : bytes) {
-        static constexpr char kHex[] = "0123456789abcdef";
-        hex.push_back(kHex[c >> 4]);
-        hex.push_back(kHex[c & 15]);
-      }
-      return "{length = " + std::to_string(bytes.size()) + ", bytes = 0x" + hex + "}";
-    }
-    case PLIST_ARRAY: {
-      std::string out = "(\n";
-      uint32_t count = plist_array_get_size(node);
-      for (uint32_t i = 0; i < count; ++i) {
-        out += inner + describe(plist_array_get_item(node, i), indent + 1);
-        out += i + 1 < count ? ",\n" : "\n";
-      }
-      return out + pad + ")";
-    }
-    case PLIST_DICT: {
-      std::string out = "{\n";
-      for (const auto& key : shelvo::platform::dictionaryKeys(node)) {
-        out += inner + quoted(key) + " = " +
-               describe(shelvo::platform::dictionaryItem(node, key), indent + 1) + ";\n";
-      }
-      return out + pad + "}";
-    }
-    default:
-      return "<unsupported value>";
-  }
 }
 
 std::optional<bool> parseBool(std::string text) {
@@ -158,19 +100,37 @@ int writeKey(shelvo::platform::Preferences& preferences, const std::string& key,
   return 0;
 }
 
+int doesNotExist(const std::string& domain, const std::string& key) {
+  std::cerr << "The domain/default pair of (" << domain << ", " << key << ") does not exist\n";
+  return 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.size() < 2) return usageError("missing command or domain");
   const std::string& command = args[0];
-  shelvo::platform::Preferences preferences(
-      args[1], shelvo::platform::RootPrefix::fromEnvironment(shelvo::platform::PosixEnv()),
-      shelvo::platform::effectiveUserAccount());
+  shelvo::platform::PosixEnv env;
+  shelvo::platform::Preferences preferences(args[1],
+                                            shelvo::platform::RootPrefix::fromEnvironment(env),
+                                            shelvo::platform::effectiveUserAccount());
+  if (command == "explain") {
+    if (args.size() != 2) return usageError("explain takes a domain");
+    shelvo::tools::explainDomain(preferences, env.variable("SHELVO_SERVICE_URL"), std::cout);
+    return 0;
+  }
   // Shows, as the agent logs, which files a root process leaves out and why.
   preferences.reportUntrustedLayersTo([](const std::string& file, const std::string& reason) {
     std::cerr << "shelvo-defaults: skipping " << file << ": " << reason << "\n";
   });
+  if (command == "read-type") {
+    if (args.size() != 3) return usageError("read-type needs a domain and a key");
+    Plist value = preferences.objectForKey(args[2]);
+    if (!value) return doesNotExist(args[1], args[2]);
+    std::cout << "Type is " << shelvo::tools::plistTypeName(value.get()) << "\n";
+    return 0;
+  }
   if (command == "read") {
     if (args.size() > 3) return usageError("read takes a domain and at most one key");
     if (args.size() == 2) {
@@ -179,16 +139,12 @@ int main(int argc, char** argv) {
         std::cerr << "Domain " << args[1] << " does not exist\n";
         return 1;
       }
-      std::cout << describe(all.get(), 0) << "\n";
+      std::cout << shelvo::tools::describePlist(all.get()) << "\n";
       return 0;
     }
     Plist value = preferences.objectForKey(args[2]);
-    if (!value) {
-      std::cerr << "The domain/default pair of (" << args[1] << ", " << args[2]
-                << ") does not exist\n";
-      return 1;
-    }
-    std::cout << describe(value.get(), 0) << "\n";
+    if (!value) return doesNotExist(args[1], args[2]);
+    std::cout << shelvo::tools::describePlist(value.get()) << "\n";
     return 0;
   }
   if (command == "write") {
@@ -198,11 +154,7 @@ int main(int argc, char** argv) {
   }
   if (command == "delete") {
     if (args.size() != 3) return usageError("delete needs a domain and a key");
-    if (!preferences.objectForKey(args[2])) {
-      std::cerr << "The domain/default pair of (" << args[1] << ", " << args[2]
-                << ") does not exist\n";
-      return 1;
-    }
+    if (!preferences.objectForKey(args[2])) return doesNotExist(args[1], args[2]);
     auto removed = preferences.removeObject(args[2]);
     if (!removed) {
       std::cerr << "shelvo-defaults: " << removed.error().message << "\n";

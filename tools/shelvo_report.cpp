@@ -1,5 +1,7 @@
-// shelvo-report: the agent's last runs, as a table or as JSON, or one run in full.
+// shelvo-report: the agent's last runs, as a table or as JSON, or one run in full; with --about,
+// what was built in.
 //   shelvo-report [--json] [--last N | --run ID]
+//   shelvo-report --about
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -11,6 +13,7 @@
 #include "platform/env/env.h"
 #include "platform/log/log_format.h"
 #include "platform/system/root_prefix.h"
+#include "shared/build/build_settings.h"
 #include "shared/records/run_record.h"
 
 namespace {
@@ -19,8 +22,16 @@ using shelvo::RunRecord;
 
 int usage(const std::string& problem) {
   std::cerr << "shelvo-report: " << problem
-            << "\nusage: shelvo-report [--json] [--last N | --run ID]\n";
+            << "\nusage: shelvo-report [--json] [--last N | --run ID]\n"
+               "       shelvo-report --about\n";
   return 2;
+}
+
+// The version, and the service URL a run started here or by the timer goes to.
+int printAbout(const shelvo::platform::Env& env) {
+  std::cout << "Shelvo " << shelvo::builtVersion() << "\n"
+            << shelvo::serviceURLLine(env.variable("SHELVO_SERVICE_URL")) << "\n";
+  return 0;
 }
 
 std::string orDash(const std::optional<long>& value) {
@@ -109,6 +120,7 @@ void printRun(const RunRecord& record, bool json) {
 
 int main(int argc, char** argv) {
   bool json = false;
+  bool about = false;
   std::size_t last = 20;
   std::optional<std::string> run;
   for (int i = 1; i < argc; ++i) {
@@ -122,6 +134,8 @@ int main(int argc, char** argv) {
       if (*end != '\0' || count < 1)
         return usage("--last needs a positive number, not \"" + std::string(argv[i]) + "\"");
       last = static_cast<std::size_t>(count);
+    } else if (argument == "--about") {
+      about = true;
     } else if (argument == "--run") {
       if (i + 1 == argc || argv[i + 1][0] == '\0') return usage("--run needs a run id");
       run = argv[++i];
@@ -130,6 +144,7 @@ int main(int argc, char** argv) {
     }
   }
   shelvo::platform::PosixEnv env;
+  if (about) return argc == 2 ? printAbout(env) : usage("--about takes no other argument");
   auto root = shelvo::platform::RootPrefix::fromEnvironment(env);
   auto folder = shelvo::runRecordFolder(root.resolve("/"));
   if (auto why = whyUnreadable(folder)) {

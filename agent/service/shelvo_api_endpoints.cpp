@@ -4,10 +4,7 @@
 #include <cstdlib>
 
 #include "platform/http/url_syntax.h"
-
-#ifndef SHELVO_DEFAULT_SERVICE_URL
-#error "the build sets SHELVO_DEFAULT_SERVICE_URL"
-#endif
+#include "shared/build/build_settings.h"
 
 namespace shelvo {
 namespace {
@@ -36,7 +33,7 @@ bool ShelvoAPIEndpoints::isAbsoluteHttpsURL(std::string_view text) {
 std::optional<std::string> ShelvoAPIEndpoints::baseURL(
     const std::optional<std::string>& configured) {
   std::string base =
-      configured && !configured->empty() ? *configured : std::string(SHELVO_DEFAULT_SERVICE_URL);
+      configured && !configured->empty() ? *configured : std::string(builtInServiceURL());
   if (!isAbsoluteHttpsURL(base) || !platform::parsesAsURL(base)) return std::nullopt;
   while (base.back() == '/') base.pop_back();  // "https://host/" + "/apps" must not double up
   return base;

@@ -129,6 +129,7 @@ TEST_F(FleetTest, EveryRunLeavesARecordAndNoneHoldsTheCredential) {
       {{"--last"}, 2, "--last needs a number of runs"},
       {{"--last", "--json"}, 2, "--last needs a positive number, not \"--json\""},
       {{"--run"}, 2, "--run needs a run id"},
+      {{"--about", "--json"}, 2, "--about takes no other argument"},
   };
   for (const auto& refusal : refusals) {
     std::vector<std::string> command{kReportBinary};
