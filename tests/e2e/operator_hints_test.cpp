@@ -6,6 +6,7 @@
 #include "tests/e2e/agent_harness.h"
 #include "tests/support/background_process.h"
 #include "tests/support/https_server.h"
+#include "tests/support/paths.h"
 
 namespace shelvo::test {
 namespace {
@@ -107,6 +108,13 @@ TEST(OperatorHintsTest, ACredentialOnlyRootMayReadIsNamedAtOnceWhileTheWaitGoesO
             "shelvo: " + managed.string() + " is readable by root only: run with sudo");
   EXPECT_EQ(awaitFileLine((outputs / "out").string(), 30000),
             "Authorization not found yet, waiting max 5 minutes...");
+}
+
+TEST(OperatorHintsTest, TheDemoServicePrintsItsUsageForHelp) {
+  auto result = runProgram({kDemoServiceBinary, "--help"}, {});
+  EXPECT_EQ(result.exitStatus, 0);
+  EXPECT_TRUE(result.out.starts_with("usage: shelvo-demo-service --scripts DIR")) << result.out;
+  EXPECT_EQ(result.err, "");
 }
 
 }  // namespace

@@ -26,6 +26,10 @@ int main(int argc, char** argv) {
   std::string readyFile;
   for (int i = 1; i < argc; ++i) {
     std::string option = argv[i];
+    if (option == "--help" || option == "-h") {
+      std::cout << kUsage;
+      return 0;
+    }
     if (i + 1 >= argc) {
       std::cerr << "shelvo-demo-service: " << option << " needs a value\n" << kUsage;
       return 2;
