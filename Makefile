@@ -29,8 +29,10 @@ demo: deps
 	cmake --build $(BUILD) -j $(JOBS) --target shelvo shelvo-defaults shelvo-demo-service
 	./scripts/demo $(BUILD)
 
+# ctest shows no output of a skipped test: the skips and their reasons are listed after it.
 test: build
-	ctest --test-dir $(BUILD) -j $(JOBS) --output-on-failure
+	ctest --test-dir $(BUILD) -j $(JOBS) --output-on-failure; status=$$?; \
+	  ./scripts/print-skips $(BUILD); exit $$status
 
 # The package installed, used and purged in a booted Debian 12 container (tests/system).
 test-system: build
@@ -44,7 +46,8 @@ test-sanitized: deps
 	cmake -S . -B $(BUILD_SANITIZED) -DCMAKE_BUILD_TYPE=Debug -DSHELVO_SANITIZE=ON -DSHELVO_WERROR=ON \
 	  -DSHELVO_BUILD_BENCHMARKS=OFF
 	cmake --build $(BUILD_SANITIZED) -j $(JOBS)
-	ctest --test-dir $(BUILD_SANITIZED) -j $(JOBS) --output-on-failure
+	ctest --test-dir $(BUILD_SANITIZED) -j $(JOBS) --output-on-failure; status=$$?; \
+	  ./scripts/print-skips $(BUILD_SANITIZED); exit $$status
 
 # Each fuzz target for FUZZ_SECONDS (default 60), after its saved regression inputs.
 FUZZ_SECONDS ?= 60
