@@ -1,4 +1,5 @@
-# Thin wrapper over CMake. `make demo` and `make test` do all the set-up on Debian 12.
+# Thin wrapper over CMake. Each job installs the Debian 12 packages it needs first
+# (scripts/install-deps), so `make demo` and `make test` do all the set-up on Debian 12.
 BUILD ?= build
 BUILD_SANITIZED ?= build-sanitized
 JOBS ?= $(shell nproc)
@@ -12,49 +13,60 @@ CONFIGURE += -DSHELVO_SERVICE_URL=$(SHELVO_SERVICE_URL)
 endif
 unexport SHELVO_SERVICE_URL
 
-.PHONY: all deps build demo test test-system test-fleet test-sanitized fuzz bench format clean
+.PHONY: all deps deps-build deps-tests deps-fuzz deps-bench build build-all demo test \
+	test-system test-fleet test-sanitized fuzz bench format clean
 
 all: build
 
 deps:
 	./scripts/install-deps
+deps-build deps-tests deps-fuzz deps-bench:
+	./scripts/install-deps $(@:deps-%=%)
 
-build: deps
+# The programs and what the package needs; the tests too where their libraries are installed.
+build: deps-build
 	$(CONFIGURE)
 	cmake --build $(BUILD) -j $(JOBS)
 
+# Everything, the tests and the benchmarks included.
+build-all: deps-tests
+	$(CONFIGURE) -DSHELVO_BUILD_TESTS=ON -DSHELVO_BUILD_BENCHMARKS=ON
+	cmake --build $(BUILD) -j $(JOBS)
+
 # The demo builds only the programs it runs (the tests are built by `make test`).
-demo: deps
+demo: deps-build
 	$(CONFIGURE)
 	cmake --build $(BUILD) -j $(JOBS) --target shelvo shelvo-defaults shelvo-demo-service
 	./scripts/demo $(BUILD)
 
 # ctest shows no output of a skipped test: the skips and their reasons are listed after it.
-test: build
+test: build-all
 	ctest --test-dir $(BUILD) -j $(JOBS) --output-on-failure; status=$$?; \
 	  ./scripts/print-skips $(BUILD); exit $$status
 
 # The package installed, used and purged in a booted Debian 12 container (tests/system).
-test-system: build
+test-system: build-all
 	./tests/system/run-system-test $(BUILD)
 
 # Three booted containers rolled out with the Ansible role and watched by Prometheus (tests/fleet).
-test-fleet: build
+test-fleet: build-all
 	./tests/fleet/run-fleet-test $(BUILD)
 
-test-sanitized: deps
+test-sanitized: deps-tests
 	cmake -S . -B $(BUILD_SANITIZED) -DCMAKE_BUILD_TYPE=Debug -DSHELVO_SANITIZE=ON -DSHELVO_WERROR=ON \
-	  -DSHELVO_BUILD_BENCHMARKS=OFF
+	  -DSHELVO_BUILD_TESTS=ON -DSHELVO_BUILD_BENCHMARKS=OFF
 	cmake --build $(BUILD_SANITIZED) -j $(JOBS)
 	ctest --test-dir $(BUILD_SANITIZED) -j $(JOBS) --output-on-failure; status=$$?; \
 	  ./scripts/print-skips $(BUILD_SANITIZED); exit $$status
 
 # Each fuzz target for FUZZ_SECONDS (default 60), after its saved regression inputs.
 FUZZ_SECONDS ?= 60
-fuzz: deps
+fuzz: deps-fuzz
 	./scripts/fuzz $(FUZZ_SECONDS)
 
-bench: build
+bench: deps-bench
+	$(CONFIGURE) -DSHELVO_BUILD_BENCHMARKS=ON
+	cmake --build $(BUILD) -j $(JOBS)
 	./bench/run-all $(BUILD)
 
 format:
