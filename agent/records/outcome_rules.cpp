@@ -33,6 +33,8 @@ std::optional<std::string> messageOfAnswer(const AnswerOutcome& answer,
       message += " (" + description + ")";
     }
   }
+  // A refusal's meaning, as standard error said it with the URL ("... 404 (Not Found: ...)").
+  if (answer.meaning && !message.empty()) message += " (" + *answer.meaning + ")";
   if (message.empty() && !result.response) message = "No HTTP answer";
   if (message.empty()) return std::nullopt;
   return message;

@@ -20,7 +20,7 @@ namespace shelvo {
 RunOutcome outcomeOfAnswer(const AnswerOutcome& answer, const platform::DataTaskResult& result);
 
 // What the record says the agent reported about that answer: the line it printed, with the
-// transport error's description where the line lacks it.
+// transport error's description where the line lacks it, or what a refusing HTTP status means.
 std::optional<std::string> messageOfAnswer(const AnswerOutcome& answer,
                                            const platform::DataTaskResult& result);
 

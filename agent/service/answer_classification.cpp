@@ -23,28 +23,37 @@ std::string requestFailed(std::string_view url) {
 
 enum class Request { Install, Update };
 
-// What a status outside 200-299 means for the operator, with the URL that was tried.
+// What a status outside 200-299 means, where it means more than its number.
+std::optional<std::string> statusMeaning(long status, Request request) {
+  switch (status) {
+    case 401:
+      return "Unauthorized: the service did not accept the credential";
+    case 403:
+      return "Forbidden: the service knows the credential but does not allow it this request";
+    case 404:
+      return request == Request::Install ? "Not Found: the service has no app with this bundle "
+                                           "identifier, or the service URL is wrong"
+                                         : "Not Found: the service URL is wrong";
+    default:
+      return std::nullopt;
+  }
+}
+
+// The same for the operator at the terminal, with the URL that was tried and where to look.
 std::string statusHint(long status, std::string_view url, Request request) {
   std::string hint = "shelvo: " + std::string(url) + " answered " + std::to_string(status);
+  auto meaning = statusMeaning(status, request);
+  if (!meaning) return hint;
+  hint += " " + *meaning;
   switch (status) {
     case 401:
       return hint +
-             " Unauthorized: the service did not accept the credential (key \"authorization\" "
-             "of domain ostrel.shelvo; shelvo-defaults explain ostrel.shelvo shows where it "
-             "comes from)";
+             " (key \"authorization\" of domain ostrel.shelvo; shelvo-defaults explain "
+             "ostrel.shelvo shows where it comes from)";
     case 403:
-      return hint +
-             " Forbidden: the service knows the credential but does not allow it this request; "
-             "ask whoever runs the service";
-    case 404:
-      return hint + (request == Request::Install
-                         ? " Not Found: the service has no app with this bundle identifier, or "
-                           "the service URL is wrong (shelvo-defaults explain ostrel.shelvo "
-                           "shows it)"
-                         : " Not Found: the service URL is wrong (shelvo-defaults explain "
-                           "ostrel.shelvo shows it)");
+      return hint + "; ask whoever runs the service";
     default:
-      return hint;
+      return hint + " (shelvo-defaults explain ostrel.shelvo shows it)";
   }
 }
 
@@ -86,6 +95,7 @@ AnswerOutcome classifyInstallAnswer(const platform::DataTaskResult& result, std:
     outcome =
         ending(LogLevel::Error, "Failed to get install information: " + std::to_string(status), 21);
     outcome.hint = statusHint(status, url, Request::Install);
+    outcome.meaning = statusMeaning(status, Request::Install);
   } else if (!result.data) {
     outcome = ending(LogLevel::Error, "Failed to get install information: Unknown error", 22);
   } else {
@@ -128,6 +138,7 @@ AnswerOutcome classifyUpdateAnswer(const platform::DataTaskResult& result, std::
       outcome.hint = noHttpAnswer(url);
     } else {
       outcome.hint = statusHint(status, url, Request::Update);
+      outcome.meaning = statusMeaning(status, Request::Update);
     }
   } else if (!result.data) {
     outcome = ending(LogLevel::Error, "Failed to get update information: Unknown error", 22);

@@ -17,8 +17,9 @@ struct AnswerOutcome {
   platform::LogLevel level = platform::LogLevel::Error;
   std::string message;  // logged, then printed; nothing when empty
   int status = 0;
-  std::optional<std::string> hint;  // for the operator, on standard error
-  std::optional<long> httpStatus;   // for the run record
+  std::optional<std::string> hint;     // for the operator, on standard error
+  std::optional<std::string> meaning;  // of a refusing HTTP status, as the hint says it
+  std::optional<long> httpStatus;      // for the run record
 };
 
 // Opens a sealed answer body; nothing when it cannot be opened.

@@ -148,6 +148,11 @@ TEST_F(RunOutcomeTest, EachWayARunEndsHasItsOutcomeClass) {
        RunOutcome::FailedService, "Failed to get update information: 0 (The request timed out.)"},
       {"service refused", install, [](RunOutcomeTest& t) { t.env->answer = answered(500, "no"); },
        21, RunOutcome::FailedService, "Failed to get install information: 500"},
+      {"credential refused", install,
+       [](RunOutcomeTest& t) { t.env->answer = answered(401, "no"); }, 21,
+       RunOutcome::FailedService,
+       "Failed to get install information: 401 (Unauthorized: the service did not accept the "
+       "credential)"},
       {"unopenable answer", install,
        [](RunOutcomeTest& t) { t.env->answer = answered(200, "not sealed"); }, 45,
        RunOutcome::FailedAnswer, "Error while obtaining install information"},
