@@ -3,7 +3,7 @@
 #include <limits>
 #include <nlohmann/json.hpp>
 
-#include "platform/system/file_lock.h"
+#include "platform/system/run_lock.h"
 
 namespace shelvo {
 namespace {
@@ -105,10 +105,12 @@ platform::Status addToRunTotals(platform::Env& env, const platform::Path& root,
                                 const RunRecord& run) {
   auto file = totalsFile(root);
   if (auto made = env.makeFolders(file.parent_path(), 0755); !made) return made;
-  auto lockFile = file;
-  lockFile += ".lock";
-  auto lock = platform::FileLock::exclusive(lockFile, 0644);
+  // Taken beside the run lock, where only root can open a file: a lock any user could open is
+  // one any user could hold, and every run waits here while it still holds its turn. A run that
+  // found the run lock busy counts here too, so the run lock alone would not do.
+  auto lock = platform::RunLock::open(root / "run/shelvo/totals.lock");
   if (!lock) return lock.error();
+  if (auto locked = lock->lock(); !locked) return locked;
   auto totals = loadRunTotals(env, root);
   countRun(totals, run);
   return env.replaceFile(file, encodeRunTotals(totals), 0644);
