@@ -69,7 +69,7 @@ void ShelvoAgentController::dispatchCommandLine() {
   }
 
   const std::string authorization = awaitAuthorization().value_or("");
-  scriptOutput_->setSecret(authorization);
+  scriptWatch_->setSecret(authorization);
 
   const bool notification = !contains(arguments, "-s") && !contains(arguments, "--silent");
   const bool dock = contains(arguments, "-d") || contains(arguments, "--dock");

@@ -28,6 +28,17 @@ void ScriptWatch::wrote(std::string_view bytes) {
   output_->write(bytes);
 }
 
+std::string ScriptWatch::secret() const {
+  std::lock_guard lock(mutex_);
+  return secret_;
+}
+
+void ScriptWatch::setSecret(std::string secret) {
+  output_->setSecret(secret);
+  std::lock_guard lock(mutex_);
+  secret_ = std::move(secret);
+}
+
 bool ScriptWatch::stop(int signal) {
   std::lock_guard lock(mutex_);
   if (!stoppedBy_) stoppedBy_ = signal;

@@ -5,6 +5,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 
 #include "platform/service-management/service_notifier.h"
 #include "shared/records/output_recorder.h"
@@ -23,6 +24,10 @@ class ScriptWatch final : public ScriptRunObserver {
   void started(pid_t pid) override;
   void ended() override;
   void wrote(std::string_view bytes) override;
+  std::string secret() const override;
+
+  // The credential: kept out of the log, the console and the run record.
+  void setSecret(std::string secret);
 
   // The run is to stop (on the signal's thread). True while a script is being checked or runs:
   // it is asked to end (SIGTERM) and the run ends once it has. False when no script is under
@@ -38,6 +43,7 @@ class ScriptWatch final : public ScriptRunObserver {
   bool underWay_ = false;  // from checking() to ended()
   pid_t script_ = 0;
   std::optional<int> stoppedBy_;
+  std::string secret_;
 };
 
 }  // namespace shelvo

@@ -7,31 +7,10 @@
 #include <string>
 #include <string_view>
 
+#include "platform/text/stream_blanker.h"
 #include "shared/records/run_record.h"
 
 namespace shelvo {
-
-// Blanks every occurrence of a secret in a byte stream that arrives in pieces: an end of a
-// piece that could still be the start of the secret is held back until the next piece shows
-// whether it is, so no split leaves a part of the secret behind.
-class StreamBlanker {
- public:
-  static constexpr std::string_view kBlank = "<private>";
-  // Receives the stream's safe bytes, in order, in as many parts as it takes.
-  using Sink = std::function<void(std::string_view)>;
-
-  explicit StreamBlanker(std::string secret = {}) : secret_(std::move(secret)) {}
-  // Hands on the bytes of piece known to be safe, secret blanked; may hold back a few.
-  void next(std::string_view piece, const Sink& out);
-  // What was held back, once the stream has ended.
-  void finish(const Sink& out) const {
-    if (!held_.empty()) out(held_);
-  }
-
- private:
-  std::string secret_;
-  std::string held_;
-};
 
 // Keeps the byte count and the last lines of a script's output for the run record. It reads
 // the output as the script wrote it, before it is decoded or cut: the credential is blanked in
@@ -55,7 +34,7 @@ class OutputRecorder {
   };
 
   mutable std::mutex mutex_;
-  StreamBlanker blanker_;
+  platform::StreamBlanker blanker_;
   LineTail tail_;
   std::uint64_t bytes_ = 0;
 };

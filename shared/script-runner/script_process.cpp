@@ -8,10 +8,13 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/process/spawn.h"
+#include "platform/text/stream_blanker.h"
 #include "platform/text/utf8.h"
 #include "platform/text/utf8_chunker.h"
 
@@ -39,6 +42,7 @@ struct OutputReader {
   platform::UniqueFd readEnd;
   ScriptOutputHandler handler;
   std::function<void(std::string_view)> wrote;
+  std::optional<platform::StreamBlanker> blanker;  // when there is a secret to blank
   std::mutex mutex;
   std::condition_variable changed;
   std::uint64_t chunksRead = 0;
@@ -48,15 +52,37 @@ struct OutputReader {
   void run() {
     auto buffer = std::make_unique_for_overwrite<char[]>(kReadSize);
     platform::Utf8Chunker chunker;
+    auto deliver = [&](std::string_view bytes) {
+      if (bytes.empty()) return;
+      if (wrote) wrote(bytes);
+      auto text = chunker.next(bytes);
+      if (!text.empty()) handler(platform::trimNewlines(text));
+    };
+    // A read stays one chunk, secret blanked. One whose end could start the secret waits whole
+    // for the next, so the chunks (log entries, printed lines) fall where they would have.
+    std::string blanked;
+    auto append = [&](std::string_view safe) { blanked.append(safe); };
     while (true) {
       ssize_t n = ::read(readEnd.get(), buffer.get(), kReadSize);
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) break;
       setDelivering(true);
-      if (wrote) wrote(std::string_view(buffer.get(), static_cast<std::size_t>(n)));
-      auto text = chunker.next(std::string_view(buffer.get(), static_cast<std::size_t>(n)));
-      if (!text.empty()) handler(platform::trimNewlines(text));
+      std::string_view bytes(buffer.get(), static_cast<std::size_t>(n));
+      if (!blanker) {
+        deliver(bytes);
+      } else {
+        blanker->next(bytes, append);
+        // A stream that keeps ending that way is not held back without bound.
+        if (!blanker->holdsBack() || blanked.size() >= kReadSize) {
+          deliver(blanked);
+          blanked.clear();
+        }
+      }
       setDelivering(false);
+    }
+    if (blanker) {
+      blanker->finish(append);
+      deliver(blanked);
     }
     readEnd.reset();
     std::lock_guard lock(mutex);
@@ -131,6 +157,7 @@ platform::Result<std::int32_t> executeScript(const std::string& zshPath, int scr
   reader->readEnd = std::move(pipe->readEnd);
   reader->handler = std::move(handler);
   reader->wrote = std::move(watch.wrote);
+  if (!watch.secret.empty()) reader->blanker.emplace(std::move(watch.secret));
   std::thread([reader] { reader->run(); }).detach();
 
   std::int32_t status = platform::waitForTermination(*pid);

@@ -20,8 +20,11 @@ using ScriptOutputHandler = std::function<void(std::string_view chunk)>;
 struct ScriptProcessWatch {
   // The script's process, just started.
   std::function<void(pid_t)> started;
-  // Each read of the output as it came, before it is decoded or trimmed (on the reader thread).
+  // Each read of the output, before it is decoded or trimmed (on the reader thread).
   std::function<void(std::string_view bytes)> wrote;
+  // Blanked in the output before it is logged, printed or handed to wrote: the credential,
+  // which a script may print.
+  std::string secret;
 };
 
 // The script text in a sealed memory file, made once and handed to zsh on descriptor 3 for both

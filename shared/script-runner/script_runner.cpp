@@ -66,6 +66,7 @@ platform::Result<ScriptOutcome> ScriptRunner::runScript(std::string_view script)
   if (observer) {
     watch.started = [observer](pid_t pid) { observer->started(pid); };
     watch.wrote = [observer](std::string_view bytes) { observer->wrote(bytes); };
+    watch.secret = observer->secret();
   }
   // The handler owns copies of the logger and console: it may outlive this call while a
   // background child of the script still writes to the pipe.

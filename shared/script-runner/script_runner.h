@@ -47,8 +47,11 @@ class ScriptRunObserver {
   // The script's process has started; it has ended, and its output been read, at ended().
   virtual void started(pid_t) {}
   virtual void ended() {}
-  // One read of the script's output as it came, before it is decoded or trimmed.
+  // One read of the script's output, secret blanked, before it is decoded or trimmed.
   virtual void wrote(std::string_view) {}
+  // What must never leave the script's output: blanked before it is logged, printed or seen by
+  // wrote(). Asked once per run, when the script starts.
+  virtual std::string secret() const { return {}; }
 };
 
 // What a program hands the runner besides its log and console; each part may be missing.

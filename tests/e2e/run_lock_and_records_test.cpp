@@ -151,24 +151,34 @@ TEST_F(RunLockAndRecordsTest, RecordsAreForRootAndAdmAndHoldNoPieceOfTheCredenti
   fs::permissions(records() / "2020-01-01T000000.000Z-1.json", fs::perms(0644));
 
   const std::string credential = "demo-credential";
-  // The first half is in the log, so read, before the second half is written.
+  // The first half was read (the pipe is empty again) before the second half is written.
   service.addScript("com.example.split",
                     "printf 'token=demo-cred'\n"
-                    "until grep -q 'token=demo-cred' " +
-                        agent.environment["SHELVO_LOG"].substr(5) +
-                        "; do sleep 0.05; done\n"
-                        "echo 'ential end'\n");
+                    "until python3 -c 'import array, fcntl, sys, termios\n"
+                    "unread = array.array(\"i\", [0]); fcntl.ioctl(1, termios.FIONREAD, unread)\n"
+                    "sys.exit(unread[0] != 0)'; do sleep 0.05; done\n"
+                    "echo 'ential end'\n");
   service.addScript("com.example.cut", "echo " + std::string(1015, 'x') + credential + "\n");
   service.addScript("com.example.twice", "echo " + credential + " and " + credential + "\n");
+  // Neither the records nor the log (the journal, for group adm) nor standard output (the
+  // journal too, for a scheduled run) hold a piece of it.
+  auto expectNoPiece = [&](const std::string& text, const std::string& where) {
+    for (std::size_t at = 0; at + 6 <= credential.size(); ++at)
+      EXPECT_EQ(text.find(credential.substr(at, 6)), std::string::npos) << where << ": " << text;
+  };
+  std::string printed;
   for (const char* app : {"com.example.split", "com.example.cut", "com.example.twice"}) {
-    EXPECT_EQ(agent.run({"--install", app}).exitStatus, 0) << app;
+    auto result = agent.run({"--install", app});
+    EXPECT_EQ(result.exitStatus, 0) << app;
+    printed += result.out;
   }
+  expectNoPiece(printed, "standard output");
+  EXPECT_NE(printed.find("token=<private> end"), std::string::npos) << printed;
+  expectNoPiece(readTextFile(agent.environment["SHELVO_LOG"].substr(5)), "the log");
   EXPECT_EQ(modeOf(records()), (Mode{0750, 0, "adm"}));
   for (const auto& file : recordFiles()) {
     EXPECT_EQ(modeOf(file), (Mode{0640, 0, "adm"})) << file;
-    std::string text = readTextFile(file);
-    for (std::size_t at = 0; at + 6 <= credential.size(); ++at)
-      EXPECT_EQ(text.find(credential.substr(at, 6)), std::string::npos) << file << " " << text;
+    expectNoPiece(readTextFile(file), file.string());
   }
   auto lines = [&](const std::string& app) {
     for (const auto& file : recordFiles()) {

@@ -17,7 +17,7 @@ std::string blankedAtOnce(std::string_view stream, std::string_view secret) {
   for (std::size_t at = stream.find(secret); at != std::string_view::npos;
        at = stream.find(secret, from)) {
     out.append(stream.substr(from, at - from));
-    out += shelvo::StreamBlanker::kBlank;
+    out += shelvo::platform::StreamBlanker::kBlank;
     from = at + secret.size();
   }
   out.append(stream.substr(from));
@@ -37,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string_view stream(reinterpret_cast<const char*>(data) + 2 + secretSize,
                           size - 2 - secretSize);
 
-  shelvo::StreamBlanker blanker(secret);
+  shelvo::platform::StreamBlanker blanker(secret);
   shelvo::OutputRecorder recorder;
   recorder.setSecret(secret);
   std::string joined;
