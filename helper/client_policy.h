@@ -28,7 +28,7 @@ const std::string& clientRequirement();
 platform::Status checkProtectedCode(const std::filesystem::path& executable);
 
 // Whether starting the file puts the process in secure-execution mode, not dumpable, which the
-// helper asks of a running client: setuid, setgid, or a file capability.
+// helper asks of a running client: setuid or setgid.
 platform::Status checkStartsHardened(const std::filesystem::path& executable);
 
 }  // namespace shelvo

@@ -179,8 +179,7 @@ TEST_F(HelperTest, TheCodesignToolChecksAClientAsTheHelperWill) {
        "leaf[field.1.2.840.113635.100.6.1.13] exists) and certificate leaf[subject.OU] = "
        "\"QZ7R2TW9LM\"))"},
       {plain, 4,
-       "neither setuid nor setgid, nor carrying a file capability: it would not start in "
-       "secure-execution mode"},
+       "neither setuid nor setgid: it would not start in secure-execution mode, undumpable"},
       {groupWritable, 4,
        groupWritable.string() + ".sig is not owned by root or is writable by others"},
   };
