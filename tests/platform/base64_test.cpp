@@ -69,13 +69,19 @@ TEST(Base64, LongTextsDecodeExactlyAndRefuseABadByteAnywhere) {
   for (int i = 0; i < 3000; ++i) bytes.push_back(static_cast<char>((i * 37 + i / 7) & 0xFF));
   std::string text = encodeBase64(bytes);
   EXPECT_EQ(decodeBase64(text), bytes);
-  for (std::size_t position : {std::size_t{0}, std::size_t{31}, std::size_t{32}, std::size_t{1000},
-                               text.size() - 40, text.size() - 5}) {
+  for (std::size_t position :
+       {std::size_t{0}, std::size_t{31}, std::size_t{32}, std::size_t{63}, std::size_t{64},
+        std::size_t{127}, std::size_t{128}, std::size_t{255}, std::size_t{256}, std::size_t{1000},
+        text.size() - 40, text.size() - 5}) {
     for (char bad : {'\n', ' ', '-', '=', '\x80'}) {
       std::string broken = text;
       broken[position] = bad;
       EXPECT_FALSE(decodeBase64(broken)) << position << " " << int(bad);
     }
+  }
+  // Every length up to a few vector steps, so each step's end falls everywhere.
+  for (std::size_t size = 0; size < 400; ++size) {
+    EXPECT_EQ(decodeBase64(encodeBase64(bytes.substr(0, size))), bytes.substr(0, size)) << size;
   }
   EXPECT_EQ(decodeBase64(encodeBase64(bytes.substr(0, 2999))), bytes.substr(0, 2999));
 }
