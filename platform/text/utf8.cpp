@@ -59,6 +59,46 @@ __attribute__((target("avx2"))) std::size_t asciiBlocksAvx2(const unsigned char*
   return i;
 }
 
+// The length of the leading run of 64-byte blocks of ASCII without NUL, checked with AVX2: as
+// signed bytes, exactly those from 0x01 to 0x7F are above zero.
+__attribute__((target("avx2"))) std::size_t asciiWithoutNulBlocksAvx2(const unsigned char* p,
+                                                                      std::size_t size) {
+  const __m256i zero = _mm256_setzero_si256();
+  std::size_t i = 0;
+  for (; i + 64 <= size; i += 64) {
+    __m256i first = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i));
+    __m256i second = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i + 32));
+    __m256i plain =
+        _mm256_and_si256(_mm256_cmpgt_epi8(first, zero), _mm256_cmpgt_epi8(second, zero));
+    if (_mm256_movemask_epi8(plain) != -1) break;
+  }
+  return i;
+}
+
+// The same with AVX-512, four vectors at a time: their signed minimum is above zero only when
+// every byte is.
+__attribute__((target("avx512f,avx512bw"))) std::size_t asciiWithoutNulBlocksAvx512(
+    const unsigned char* p, std::size_t size) {
+  const __m512i zero = _mm512_setzero_si512();
+  std::size_t i = 0;
+  for (; i + 256 <= size; i += 256) {
+    __m512i low = _mm512_min_epi8(_mm512_loadu_si512(p + i), _mm512_loadu_si512(p + i + 64));
+    __m512i high =
+        _mm512_min_epi8(_mm512_loadu_si512(p + i + 128), _mm512_loadu_si512(p + i + 192));
+    if (_mm512_cmpgt_epi8_mask(_mm512_min_epi8(low, high), zero) != ~0ULL) break;
+  }
+  for (; i + 64 <= size; i += 64) {
+    if (_mm512_cmpgt_epi8_mask(_mm512_loadu_si512(p + i), zero) != ~0ULL) break;
+  }
+  return i;
+}
+
+bool hasAvx512() {
+  static const bool supported =
+      __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
+  return supported;
+}
+
 bool hasAvx2() {
   static const bool supported = __builtin_cpu_supports("avx2");
   return supported;
@@ -95,6 +135,20 @@ bool isValidUtf8(std::string_view bytes) {
     i += length;
   }
   return true;
+}
+
+std::size_t leadingAsciiWithoutNul(std::string_view bytes) {
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  std::size_t i = 0;
+#if defined(__x86_64__)
+  if (hasAvx512()) {
+    i = asciiWithoutNulBlocksAvx512(p, bytes.size());
+  } else if (hasAvx2()) {
+    i = asciiWithoutNulBlocksAvx2(p, bytes.size());
+  }
+#endif
+  while (i < bytes.size() && p[i] != 0 && p[i] < 0x80) ++i;
+  return i;
 }
 
 std::size_t incompleteUtf8Suffix(std::string_view bytes) {

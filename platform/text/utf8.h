@@ -10,6 +10,10 @@ namespace shelvo::platform {
 // U+10FFFF.
 bool isValidUtf8(std::string_view bytes);
 
+// The length of the leading run of ASCII bytes other than NUL: text that is UTF-8 as it stands
+// and holds no NUL character, found in one vector pass.
+std::size_t leadingAsciiWithoutNul(std::string_view bytes);
+
 // The length of an incomplete but so far valid sequence at the very end of bytes (0 to 3): the
 // start of a character whose remaining bytes have not arrived yet.
 std::size_t incompleteUtf8Suffix(std::string_view bytes);

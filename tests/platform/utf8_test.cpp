@@ -71,6 +71,19 @@ TEST(Utf8, LongTextsAreCheckedToTheLastByte) {
   EXPECT_TRUE(isValidUtf8(text + "\u00e9" + text));
 }
 
+TEST(Utf8, LeadingAsciiWithoutNulStopsAtTheFirstOtherByte) {
+  std::string text(1000, 'a');
+  EXPECT_EQ(leadingAsciiWithoutNul(text), 1000u);
+  for (std::size_t position : {std::size_t{0}, std::size_t{63}, std::size_t{64}, std::size_t{255},
+                               std::size_t{256}, std::size_t{300}, std::size_t{999}}) {
+    for (char other : {'\0', '\x80', '\xff'}) {
+      std::string broken = text;
+      broken[position] = other;
+      EXPECT_EQ(leadingAsciiWithoutNul(broken), position) << position << " " << int(other);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace shelvo::platform
 
