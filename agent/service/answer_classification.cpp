@@ -61,13 +61,10 @@ std::string noHttpAnswer(std::string_view url) {
   return "shelvo: " + std::string(url) + " gave no HTTP answer";
 }
 
-// A body that arrived: opened, or status 45. A script never holds NUL characters; the
-// service's text loses any it carries.
-AnswerOutcome opened(const platform::DataTaskResult& result, const AnswerOpener& open,
-                     const char* what) {
-  auto text = open(*result.data);
+// A body that arrived: opened, or status 45.
+AnswerOutcome opened(std::string body, const AnswerOpener& open, const char* what) {
+  auto text = open(std::move(body));
   if (!text) return ending(LogLevel::Error, std::string("Error while obtaining ") + what, 45);
-  std::erase(*text, '\0');
   AnswerOutcome outcome;
   outcome.script = std::move(*text);
   return outcome;
@@ -75,7 +72,7 @@ AnswerOutcome opened(const platform::DataTaskResult& result, const AnswerOpener&
 
 }  // namespace
 
-AnswerOutcome classifyInstallAnswer(const platform::DataTaskResult& result, std::string_view url,
+AnswerOutcome classifyInstallAnswer(platform::DataTaskResult result, std::string_view url,
                                     const AnswerOpener& open) {
   if (result.error) {
     auto outcome =
@@ -99,13 +96,13 @@ AnswerOutcome classifyInstallAnswer(const platform::DataTaskResult& result, std:
   } else if (!result.data) {
     outcome = ending(LogLevel::Error, "Failed to get install information: Unknown error", 22);
   } else {
-    outcome = opened(result, open, "install information");
+    outcome = opened(std::move(*result.data), open, "install information");
   }
   outcome.httpStatus = status;
   return outcome;
 }
 
-AnswerOutcome classifyUpdateAnswer(const platform::DataTaskResult& result, std::string_view url,
+AnswerOutcome classifyUpdateAnswer(platform::DataTaskResult result, std::string_view url,
                                    const AnswerOpener& open) {
   using Reason = platform::NetworkUnavailableReason;
   if (result.error && result.error->isURLError) {
@@ -143,7 +140,7 @@ AnswerOutcome classifyUpdateAnswer(const platform::DataTaskResult& result, std::
   } else if (!result.data) {
     outcome = ending(LogLevel::Error, "Failed to get update information: Unknown error", 22);
   } else {
-    outcome = opened(result, open, "update information");
+    outcome = opened(std::move(*result.data), open, "update information");
   }
   if (result.response) outcome.httpStatus = status;
   return outcome;

@@ -22,14 +22,15 @@ struct AnswerOutcome {
   std::optional<long> httpStatus;      // for the run record
 };
 
-// Opens a sealed answer body; nothing when it cannot be opened.
-using AnswerOpener = std::function<std::optional<std::string>(std::string_view body)>;
+// Opens a sealed answer body to the script text, without NUL characters; nothing when it cannot
+// be opened. The body is handed over, so a large answer can be opened where it lies.
+using AnswerOpener = std::function<std::optional<std::string>(std::string body)>;
 
 // The install request's answer (url is where the request went).
-AnswerOutcome classifyInstallAnswer(const platform::DataTaskResult& result, std::string_view url,
+AnswerOutcome classifyInstallAnswer(platform::DataTaskResult result, std::string_view url,
                                     const AnswerOpener& open);
 // The update request's answer; a restricted network is a skip, not a failure.
-AnswerOutcome classifyUpdateAnswer(const platform::DataTaskResult& result, std::string_view url,
+AnswerOutcome classifyUpdateAnswer(platform::DataTaskResult result, std::string_view url,
                                    const AnswerOpener& open);
 
 }  // namespace shelvo

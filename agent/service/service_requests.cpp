@@ -91,15 +91,18 @@ std::string ShelvoAgentController::awaitAnswer(platform::URLRequest request, Ans
                           });
   arrival->done.acquire();
   DecryptionManager decryption(platform_.log);
-  auto open = [&](std::string_view body) { return decryption.decrypt(body); };
-  auto outcome = answer == Answer::Install ? classifyInstallAnswer(arrival->result, url, open)
-                                           : classifyUpdateAnswer(arrival->result, url, open);
+  auto open = [&](std::string body) { return decryption.decrypt(std::move(body)); };
+  // The body is handed over to be opened where it lies; the rest stays for the run record.
+  platform::DataTaskResult& arrived = arrival->result;
+  platform::DataTaskResult answered{
+      .data = std::move(arrived.data), .response = arrived.response, .error = arrived.error};
+  auto outcome = answer == Answer::Install ? classifyInstallAnswer(std::move(answered), url, open)
+                                           : classifyUpdateAnswer(std::move(answered), url, open);
   if (outcome.httpStatus) fleet_.noteHttpStatus(*outcome.httpStatus);
   if (!outcome.script) {
     if (outcome.hint) platform_.errorConsole->printLine(*outcome.hint);
     if (!outcome.message.empty()) report(agentLogger, outcome.level, outcome.message);
-    endRun(outcome.status, outcomeOfAnswer(outcome, arrival->result),
-           messageOfAnswer(outcome, arrival->result));
+    endRun(outcome.status, outcomeOfAnswer(outcome, arrived), messageOfAnswer(outcome, arrived));
   }
   agentLogger.debug(answer == Answer::Install ? "Successfully obtained install information..."
                                               : "Successfully obtained update information...");

@@ -2,8 +2,8 @@
 
 #include <openssl/evp.h>
 
+#include <algorithm>
 #include <limits>
-#include <memory>
 
 #include "platform/dynamic/library.h"
 
@@ -35,50 +35,56 @@ struct CryptoApi {
   }
 };
 
+const unsigned char* bytesOf(std::string_view text) {
+  return reinterpret_cast<const unsigned char*>(text.data());
+}
+
 }  // namespace
 
-AesGcmOpened openAesGcm(std::string_view key, std::string_view nonce,
-                        std::string ciphertextAndTag) {
-  AesGcmOpened result;
-  if (key.size() != 32 || nonce.size() != kAesGcmNonceSize ||
-      ciphertextAndTag.size() < kAesGcmTagSize ||
-      ciphertextAndTag.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
-    return result;
-  }
+void AesGcmDecryption::ContextFree::operator()(evp_cipher_ctx_st* context) const {
+  CryptoApi::get()->contextFree(context);
+}
+
+AesGcmDecryption::AesGcmDecryption(std::string_view key, std::string_view nonce) {
   const CryptoApi* api = CryptoApi::get();
-  if (api == nullptr) {
-    result.error = AesGcmOpenError::Unavailable;
-    return result;
+  if (key.size() != kAesGcmKeySize || nonce.size() != kAesGcmNonceSize || api == nullptr) return;
+  context_.reset(api->contextNew());
+  if (!context_) return;
+  failed_ = api->decryptInit(context_.get(), api->aes256Gcm(), nullptr, nullptr, nullptr) != 1 ||
+            api->control(context_.get(), EVP_CTRL_GCM_SET_IVLEN, static_cast<int>(kAesGcmNonceSize),
+                         nullptr) != 1 ||
+            api->decryptInit(context_.get(), nullptr, nullptr, bytesOf(key), bytesOf(nonce)) != 1;
+}
+
+bool AesGcmDecryption::decrypt(const unsigned char* ciphertext, unsigned char* plaintext,
+                               std::size_t size) {
+  if (!context_ || failed_) return false;
+  const CryptoApi* api = CryptoApi::get();
+  // The cipher takes an int length; a piece is normally far shorter.
+  constexpr std::size_t kLargestCall = std::numeric_limits<int>::max() / 16 * 16;
+  while (size > 0 && !failed_) {
+    int length = static_cast<int>(std::min(size, kLargestCall));
+    int written = 0;
+    failed_ = api->decryptUpdate(context_.get(), plaintext, &written, ciphertext, length) != 1 ||
+              written != length;
+    ciphertext += length;
+    plaintext += length;
+    size -= static_cast<std::size_t>(length);
   }
-  auto freeContext = [api](EVP_CIPHER_CTX* context) { api->contextFree(context); };
-  std::unique_ptr<EVP_CIPHER_CTX, decltype(freeContext)> context(api->contextNew(), freeContext);
-  if (!context) {
-    result.error = AesGcmOpenError::Unavailable;
-    return result;
-  }
-  std::size_t cipherLength = ciphertextAndTag.size() - kAesGcmTagSize;
-  auto* ciphertext = reinterpret_cast<unsigned char*>(ciphertextAndTag.data());
-  unsigned char* tag = ciphertext + cipherLength;
-  unsigned char* out = ciphertext;  // in place
-  int written = 0;
+  return !failed_;
+}
+
+bool AesGcmDecryption::verify(std::string_view tag) {
+  if (!context_ || failed_ || tag.size() != kAesGcmTagSize) return false;
+  const CryptoApi* api = CryptoApi::get();
+  // The tag is only read; the call's signature lacks const.
+  auto* tagBytes = const_cast<unsigned char*>(bytesOf(tag));
   int finalWritten = 0;
-  bool opened =
-      api->decryptInit(context.get(), api->aes256Gcm(), nullptr, nullptr, nullptr) == 1 &&
-      api->control(context.get(), EVP_CTRL_GCM_SET_IVLEN, static_cast<int>(kAesGcmNonceSize),
-                   nullptr) == 1 &&
-      api->decryptInit(context.get(), nullptr, nullptr,
-                       reinterpret_cast<const unsigned char*>(key.data()),
-                       reinterpret_cast<const unsigned char*>(nonce.data())) == 1 &&
-      api->decryptUpdate(context.get(), out, &written, ciphertext,
-                         static_cast<int>(cipherLength)) == 1 &&
-      api->control(context.get(), EVP_CTRL_GCM_SET_TAG, static_cast<int>(kAesGcmTagSize), tag) == 1;
-  if (opened && api->decryptFinal(context.get(), out + written, &finalWritten) == 1) {
-    ciphertextAndTag.resize(static_cast<std::size_t>(written + finalWritten));
-    result.plaintext = std::move(ciphertextAndTag);
-    return result;
-  }
-  result.error = AesGcmOpenError::AuthenticationFailure;
-  return result;
+  unsigned char none[1];
+  failed_ = api->control(context_.get(), EVP_CTRL_GCM_SET_TAG, static_cast<int>(kAesGcmTagSize),
+                         tagBytes) != 1 ||
+            api->decryptFinal(context_.get(), none, &finalWritten) != 1;
+  return !failed_;
 }
 
 }  // namespace shelvo::platform

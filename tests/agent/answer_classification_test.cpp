@@ -59,8 +59,6 @@ TEST(AnswerClassification, InstallAnswers) {
   expectRows(
       {
           {"opened", answered(200, "sealed:echo hi"), "echo hi", LogLevel::Error, "", 0, ""},
-          {"NUL removed", answered(204, std::string("sealed:a\0b", 10)), "ab", LogLevel::Error, "",
-           0, ""},
           {"transport",
            failed(timedOut),
            {},

@@ -12,7 +12,7 @@ namespace {
 class DecryptionTest : public ::testing::Test {
  protected:
   std::optional<std::string> open(std::string_view body) {
-    return DecryptionManager({sink, false}).decrypt(body);
+    return DecryptionManager({sink, false}).decrypt(std::string(body));
   }
   std::vector<std::string> errors() {
     std::vector<std::string> messages;
@@ -62,6 +62,94 @@ TEST_F(DecryptionTest, EachFailureHasItsOwnMessage) {
 
 TEST_F(DecryptionTest, PlaintextThatIsNotUtf8YieldsNothing) {
   EXPECT_FALSE(open(demo::sealText("echo \xff\xfe", key)));
+}
+
+// The answer is opened a block at a time; nothing may depend on where the blocks end.
+constexpr std::size_t kBlock = DecryptionManager::kBlockTextLength / 4 * 3;  // plaintext bytes
+
+// size bytes of UTF-8 text after shift ASCII bytes: characters of one to four bytes and NULs, so
+// that across sizes and shifts a block boundary falls inside every kind of sequence.
+std::string mixedText(std::size_t size, std::size_t shift) {
+  static constexpr std::string_view kCharacters[] = {
+      "a", "\xc3\xa9", std::string_view("\0", 1), "\xe2\x82\xac", "\xf0\x9f\x98\x80", "\n"};
+  std::string text(std::min(shift, size), 'x');
+  for (std::size_t next = 0; text.size() < size; ++next) {
+    std::string_view character = kCharacters[next % std::size(kCharacters)];
+    text.append(text.size() + character.size() <= size ? character : "x");
+  }
+  return text;
+}
+
+TEST_F(DecryptionTest, OpensEveryLengthAroundTheBlockBoundariesWithoutItsNuls) {
+  for (std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{2}, std::size_t{3},
+                           kBlock / 4 - 1, kBlock - 2, kBlock - 1, kBlock, kBlock + 1, kBlock + 2,
+                           2 * kBlock - 1, 2 * kBlock, 2 * kBlock + 1, 3 * kBlock + kBlock / 2}) {
+    for (std::size_t shift = 0; shift < 9; ++shift) {
+      std::string text = mixedText(size, shift);
+      std::string expected = text;
+      std::erase(expected, '\0');
+      EXPECT_EQ(open(demo::sealTextWithNonce(text, key, nonce)), expected) << size << "+" << shift;
+    }
+  }
+  // Plain ASCII blocks next to blocks with more to check.
+  std::string text = std::string(kBlock, 'a') + "\xc3\xa9" + std::string(kBlock, 'b') +
+                     std::string(1, '\0') + std::string(kBlock, 'c');
+  EXPECT_EQ(
+      open(demo::sealTextWithNonce(text, key, nonce)),
+      std::string(kBlock, 'a') + "\xc3\xa9" + std::string(kBlock, 'b') + std::string(kBlock, 'c'));
+  EXPECT_TRUE(errors().empty());
+}
+
+TEST_F(DecryptionTest, AFaultInALaterBlockIsFoundWithItsOwnMessage) {
+  std::string text(3 * kBlock + 100, 'e');
+  std::string box = demo::sealCombined(text, key, nonce);
+  std::string body = platform::encodeBase64(box);
+  std::string flipped = box;
+  flipped[12 + 2 * kBlock + 7] ^= 0x01;  // one bit of the third block's ciphertext
+  std::size_t third = 16 + 2 * DecryptionManager::kBlockTextLength + 5;  // a character in it
+  auto replaced = [](std::string body, std::size_t at, char c) {
+    body[at] = c;
+    return body;
+  };
+  const std::pair<std::string, const char*> rows[] = {
+      {replaced(body, third, '-'), "Failed to decode obtained install information: Unknown error"},
+      {replaced(body, third, '='), "Failed to decode obtained install information: Unknown error"},
+      {replaced(body, body.size() - 9, '\n'),
+       "Failed to decode obtained install information: Unknown error"},
+      {replaced(platform::encodeBase64(flipped), third, '_'),
+       "Failed to decode obtained install information: Unknown error"},
+      {platform::encodeBase64(flipped),
+       "Failed to decode obtained install information: Error while decrypting data"},
+  };
+  for (const auto& [broken, message] : rows) {
+    sink = std::make_shared<test::CaptureSink>();
+    EXPECT_FALSE(open(broken)) << message;
+    EXPECT_EQ(errors(), std::vector<std::string>{message});
+  }
+}
+
+TEST_F(DecryptionTest, TextThatIsNotUtf8InALaterBlockYieldsNothing) {
+  std::string ascii(2 * kBlock, 'u');
+  const std::string rows[] = {
+      std::string(ascii).replace(kBlock + 9, 1, "\xff"),
+      // A NUL inside a sequence that spans two blocks: removing it would hide the fault.
+      std::string(ascii).replace(kBlock - 1, 3, std::string("\xc3\0\xa9", 3)),
+      ascii + "\xe2\x82",  // cut short at the very end
+      // A sequence cut short by a block of plain ASCII, with more to check after it.
+      std::string(ascii).replace(kBlock - 1, 1, "\xc3") + "\xc3\xa9",
+  };
+  for (const auto& text : rows) {
+    sink = std::make_shared<test::CaptureSink>();
+    EXPECT_FALSE(open(demo::sealTextWithNonce(text, key, nonce)));
+    EXPECT_TRUE(errors().empty());
+  }
+  // The tag is checked first: a forged text that is not UTF-8 either is a decryption error.
+  std::string box = demo::sealCombined(rows[0], key, nonce);
+  box.back() ^= 0x01;
+  EXPECT_FALSE(open(platform::encodeBase64(box)));
+  EXPECT_EQ(errors(),
+            std::vector<std::string>{
+                "Failed to decode obtained install information: Error while decrypting data"});
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
-// Opening a service answer: Base64, then AES-256-GCM, then UTF-8, on any body a server sends.
+// Opening a service answer: Base64, then AES-256-GCM, then UTF-8 and NUL removal, a block at a
+// time, on any body a server sends.
 #include <cstddef>
 #include <cstdint>
-#include <string_view>
+#include <string>
 
 #include "agent/service/decryption_manager.h"
 #include "platform/log/log_sink.h"
@@ -9,6 +10,6 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const shelvo::DecryptionManager manager(
       shelvo::platform::LogConfig{std::make_shared<shelvo::platform::NullSink>(), false});
-  manager.decrypt(std::string_view(reinterpret_cast<const char*>(data), size));
+  manager.decrypt(std::string(reinterpret_cast<const char*>(data), size));
   return 0;
 }
