@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/result.h"
+#include "base/result.h"
 
 namespace shelvo {
 

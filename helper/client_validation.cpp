@@ -1,8 +1,8 @@
 #include "helper/client_validation.h"
 
+#include "base/path.h"
 #include "emulation/codesign/security_status.h"
 #include "platform/codesign/hardened_runtime.h"
-#include "platform/env/env.h"
 
 namespace shelvo {
 namespace {

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "agent/records/run_totals.h"
-#include "platform/result.h"
+#include "base/result.h"
 #include "shared/records/run_record.h"
 
 namespace shelvo {

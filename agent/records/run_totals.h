@@ -5,8 +5,8 @@
 #include <optional>
 #include <string>
 
+#include "base/result.h"
 #include "platform/env/env.h"
-#include "platform/result.h"
 #include "shared/records/run_record.h"
 
 namespace shelvo {

@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "platform/result.h"
+#include "base/result.h"
 
 namespace shelvo::platform {
 

@@ -7,8 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "base/result.h"
 #include "platform/dbus/sd_bus_api.h"
-#include "platform/result.h"
 
 namespace shelvo::platform {
 

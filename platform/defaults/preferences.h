@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "base/result.h"
 #include "platform/plist/plist.h"
-#include "platform/result.h"
 #include "platform/system/files.h"
 #include "platform/system/root_prefix.h"
 #include "platform/system/user.h"

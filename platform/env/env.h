@@ -12,16 +12,14 @@
 #include <string_view>
 #include <vector>
 
+#include "base/path.h"
+#include "base/result.h"
 #include "platform/http/url_session.h"
 #include "platform/notifications/notification_center.h"
-#include "platform/result.h"
 #include "platform/service-management/daemon_service.h"
 #include "platform/system/root_prefix.h"
 
 namespace shelvo::platform {
-
-// A file system path: a value, never an operation; those go through Env.
-using Path = std::filesystem::path;
 
 // Everything the programs take from the operating system: the environment, files and folders,
 // time and the time zone, waiting, the end of the process, HTTP sessions, and the services

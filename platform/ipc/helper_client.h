@@ -6,8 +6,8 @@
 #include <optional>
 #include <string>
 
+#include "base/result.h"
 #include "platform/ipc/helper_messages.h"
-#include "platform/result.h"
 #include "platform/system/unique_fd.h"
 
 namespace shelvo::platform {

@@ -2,7 +2,7 @@
 
 #include <filesystem>
 
-#include "platform/result.h"
+#include "base/result.h"
 #include "platform/system/unique_fd.h"
 
 namespace shelvo::platform {

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform/result.h"
+#include "base/result.h"
 #include "platform/system/process_identity.h"
 #include "platform/system/unique_fd.h"
 

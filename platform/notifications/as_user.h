@@ -5,7 +5,7 @@
 #include <chrono>
 #include <functional>
 
-#include "platform/result.h"
+#include "base/result.h"
 #include "platform/system/unique_fd.h"
 
 namespace shelvo::platform {

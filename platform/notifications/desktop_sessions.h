@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/result.h"
+#include "base/result.h"
 #include "platform/system/root_prefix.h"
 
 namespace shelvo::platform {

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "base/result.h"
 #include "platform/dbus/bus_connection.h"
-#include "platform/result.h"
 
 namespace shelvo::platform {
 

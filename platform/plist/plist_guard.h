@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <string_view>
 
-#include "platform/result.h"
+#include "base/result.h"
 
 namespace shelvo::platform {
 

@@ -3,8 +3,8 @@
 #include <functional>
 #include <string>
 
+#include "base/result.h"
 #include "platform/dbus/bus_connection.h"
-#include "platform/result.h"
 #include "platform/system/unique_fd.h"
 
 namespace shelvo::platform {

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/result.h"
+#include "base/result.h"
 #include "platform/system/unique_fd.h"
 
 namespace shelvo::platform {

@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/result.h"
+#include "base/result.h"
 #include "platform/system/root_prefix.h"
 
 namespace shelvo::platform {

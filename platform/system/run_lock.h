@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/result.h"
+#include "base/result.h"
 #include "platform/system/unique_fd.h"
 
 namespace shelvo::platform {

@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/result.h"
 #include "platform/env/env.h"
-#include "platform/result.h"
 
 namespace shelvo {
 

@@ -9,9 +9,9 @@
 #include <string>
 #include <string_view>
 
+#include "base/result.h"
 #include "platform/log/logger.h"
 #include "platform/power/shutdown_inhibitor.h"
-#include "platform/result.h"
 #include "platform/system/console.h"
 #include "platform/system/unique_fd.h"
 
