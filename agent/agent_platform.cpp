@@ -20,6 +20,7 @@ AgentPlatform AgentPlatform::fromEnvironment(std::shared_ptr<platform::Env> env)
   platform.urlSession = platform::URLSessionConfiguration::fromEnvironment(*env);
   platform.serviceURL = env->variable("SHELVO_SERVICE_URL");
   platform.serviceNotifier = platform::ServiceNotifier::fromEnvironment(*env);
+  platform.services = std::make_shared<platform::SystemServices>(*env);
   platform.env = std::move(env);
   return platform;
 }

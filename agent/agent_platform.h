@@ -11,6 +11,7 @@
 #include "platform/http/url_session.h"
 #include "platform/log/logger.h"
 #include "platform/service-management/service_notifier.h"
+#include "platform/services/services.h"
 #include "platform/system/console.h"
 #include "platform/system/os_version.h"
 #include "platform/system/root_prefix.h"
@@ -19,8 +20,8 @@
 namespace shelvo {
 
 // Everything the agent takes from the system it runs on, gathered at process entry. Tests build
-// one by hand to run the agent against a scratch root, a captured console or an Env of their
-// own.
+// one by hand to run the agent against a scratch root, a captured console, or an Env or services
+// of their own.
 struct AgentPlatform {
   platform::RootPrefix root{"/"};
   platform::LogConfig log;
@@ -39,8 +40,11 @@ struct AgentPlatform {
   platform::ServiceNotifier serviceNotifier;
   // SHELVO_SERVICE_URL, when set.
   std::optional<std::string> serviceURL;
-  // The operating system: files, time, the end of the process, services.
+  // The operating system: the environment, files, time, the end of the process.
   std::shared_ptr<platform::Env> env;
+  // Built on it: HTTP tasks, the buses, notifications, the schedule. Declared after env, as it
+  // stands on it.
+  std::shared_ptr<platform::Services> services;
 
   static AgentPlatform fromEnvironment(std::shared_ptr<platform::Env> env);
 };

@@ -2,6 +2,7 @@
 
 #include "agent/agent_platform.h"
 #include "agent/shelvo_agent_controller.h"
+#include "platform/env/posix_env.h"
 
 int main(int argc, char** argv) {
   // A closed standard output must not end an install half way.

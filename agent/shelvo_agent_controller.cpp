@@ -68,7 +68,7 @@ ShelvoAgentController::ShelvoAgentController(AgentPlatform platform,
           platform_.echoLoggedLines ? platform_.console : std::make_shared<platform::NoConsole>(),
           platform_.zshPath,
           {std::make_shared<platform::LogindInhibitor>(
-               "shelvo", [env = platform_.env] { return env->systemBus(); }),
+               "shelvo", [services = platform_.services] { return services->systemBus(); }),
            scriptWatch_}),
       fleet_(platform_, agentLogger, scriptOutput_, agentVersion()) {}
 

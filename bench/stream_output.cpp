@@ -5,7 +5,7 @@
 #include <csignal>
 #include <iostream>
 
-#include "platform/env/env.h"
+#include "platform/env/posix_env.h"
 #include "platform/log/logger.h"
 #include "platform/system/console.h"
 #include "shared/records/output_recorder.h"

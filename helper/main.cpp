@@ -1,7 +1,7 @@
 #include <csignal>
 
 #include "helper/shelvo_helper.h"
-#include "platform/env/env.h"
+#include "platform/env/posix_env.h"
 #include "platform/system/descriptor_limit.h"
 
 // The property lists the helper carries, in sections of its own (readelf -p .shelvo.info_plist).

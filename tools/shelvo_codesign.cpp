@@ -9,7 +9,7 @@
 #include "helper/client_policy.h"
 #include "platform/codesign/code_signature.h"
 #include "platform/codesign/guest_code.h"
-#include "platform/env/env.h"
+#include "platform/env/posix_env.h"
 #include "platform/system/root_prefix.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "platform/defaults/preferences.h"
-#include "platform/env/env.h"
+#include "platform/env/posix_env.h"
 #include "platform/plist/plist.h"
 #include "platform/system/root_prefix.h"
 #include "platform/system/user.h"

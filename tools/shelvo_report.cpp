@@ -10,7 +10,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/env/env.h"
+#include "platform/env/posix_env.h"
 #include "platform/log/log_format.h"
 #include "platform/system/root_prefix.h"
 #include "shared/build/build_settings.h"

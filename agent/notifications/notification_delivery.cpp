@@ -6,6 +6,7 @@
 
 #include "agent/notifications/notification_delivery.h"
 #include "agent/service/shelvo_api_endpoints.h"
+#include "base/path.h"
 #include "platform/http/url_syntax.h"
 #include "platform/notifications/as_user.h"
 #include "platform/notifications/desktop_sessions.h"
@@ -75,7 +76,7 @@ bool NotificationDelivery::post(const std::string& title,
   if (platform_.user.name == "root") return postToDesktopSessions(title, subtitle, body, icon);
   // The settings are asked first and answered before anything is shown, so a denied
   // authorisation never races the rest.
-  auto center = platform_.env->notificationCenter();
+  auto center = platform_.services->notificationCenter();
   if (center->authorizationStatus() == platform::NotificationAuthorization::Authorized) {
     logger_.debug("Notification authorization are already granted");
   } else {
@@ -165,7 +166,7 @@ void NotificationDelivery::attachIcon(const std::string& iconURL,
   std::binary_semaphore downloaded{0};
   platform::URLRequest request;
   request.url = iconURL;
-  platform_.env->downloadTask(
+  platform_.services->downloadTask(
       platform_.urlSession, std::move(request), [&](platform::DownloadTaskResult result) {
         if (result.error) {
           logger_.error("Failed to download icon from URL");

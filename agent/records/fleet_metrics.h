@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "agent/records/run_totals.h"
+#include "base/path.h"
 #include "base/result.h"
 #include "shared/records/run_record.h"
 

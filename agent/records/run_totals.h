@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "base/path.h"
 #include "base/result.h"
 #include "platform/env/env.h"
 #include "shared/records/run_record.h"

@@ -16,7 +16,7 @@ void ShelvoAgentController::openSystemSettingsLoginItems(const std::string& unit
 }
 
 void ShelvoAgentController::enableUpdateSchedule() {
-  auto service = platform_.env->scheduledService(deamonPlist, platform_.root);
+  auto service = platform_.services->scheduledService(deamonPlist, platform_.root);
   switch (service->status()) {
     case ServiceStatus::NotRegistered:
       report(launchDaemonLogger, LogLevel::Default,
@@ -51,7 +51,7 @@ void ShelvoAgentController::enableUpdateSchedule() {
 }
 
 void ShelvoAgentController::disableUpdateSchedule() {
-  auto service = platform_.env->scheduledService(deamonPlist, platform_.root);
+  auto service = platform_.services->scheduledService(deamonPlist, platform_.root);
   if (auto unregistered = service->unregisterService(); !unregistered) {
     const std::string& description = unregistered.error().message;
     launchDaemonLogger.error("Error disabling update schedule: %{public}s", {description});
@@ -64,7 +64,7 @@ void ShelvoAgentController::disableUpdateSchedule() {
 }
 
 void ShelvoAgentController::printUpdateScheduleStatus() {
-  auto service = platform_.env->scheduledService(deamonPlist, platform_.root);
+  auto service = platform_.services->scheduledService(deamonPlist, platform_.root);
   switch (service->status()) {
     case ServiceStatus::NotRegistered:
       print("Update schedule is disabled. Run 'shelvo --schedule-enable' to enable");

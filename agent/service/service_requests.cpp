@@ -84,11 +84,11 @@ std::string ShelvoAgentController::awaitAnswer(platform::URLRequest request, Ans
   std::string url = request.url;
   platform_.serviceNotifier.status(answer == Answer::Install ? "Requesting install information"
                                                              : "Requesting update information");
-  platform_.env->dataTask(platform_.urlSession, std::move(request),
-                          [arrival](platform::DataTaskResult result) {
-                            arrival->result = std::move(result);
-                            arrival->done.release();
-                          });
+  platform_.services->dataTask(platform_.urlSession, std::move(request),
+                               [arrival](platform::DataTaskResult result) {
+                                 arrival->result = std::move(result);
+                                 arrival->done.release();
+                               });
   arrival->done.acquire();
   DecryptionManager decryption(platform_.log);
   auto open = [&](std::string body) { return decryption.decrypt(std::move(body)); };

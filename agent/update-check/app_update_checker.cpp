@@ -6,6 +6,7 @@
 
 #include "agent/configuration.h"
 #include "agent/service/shelvo_api_endpoints.h"
+#include "base/path.h"
 #include "emulation/text/numeric_comparison.h"
 #include "platform/bundle/application_index.h"
 #include "platform/bundle/localization.h"
@@ -55,11 +56,11 @@ platform::Status AppUpdateChecker::fetchAppList() {
   request.url = *endpoint;
   std::binary_semaphore done{0};
   platform::DataTaskResult result;
-  platform_.env->dataTask(platform_.urlSession, std::move(request),
-                          [&](platform::DataTaskResult answer) {
-                            result = std::move(answer);
-                            done.release();
-                          });
+  platform_.services->dataTask(platform_.urlSession, std::move(request),
+                               [&](platform::DataTaskResult answer) {
+                                 result = std::move(answer);
+                                 done.release();
+                               });
   done.acquire();
   if (result.error) {
     const std::string& description = result.error->localizedDescription;

@@ -3,7 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/system/files.h"
+#include "platform/env/files.h"
 
 namespace shelvo::platform {
 namespace {

@@ -4,8 +4,8 @@
 
 #include <cstdlib>
 
+#include "platform/env/files.h"
 #include "platform/plist/plist.h"
-#include "platform/system/files.h"
 
 namespace shelvo::platform {
 namespace {

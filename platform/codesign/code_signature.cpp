@@ -13,8 +13,8 @@
 #include <nlohmann/json.hpp>
 
 #include "emulation/codesign/security_status.h"
-#include "platform/system/files.h"
-#include "platform/system/unique_fd.h"
+#include "platform/env/files.h"
+#include "platform/env/unique_fd.h"
 
 namespace shelvo::platform {
 namespace {

@@ -7,7 +7,7 @@
 
 #include "emulation/codesign/requirement.h"
 #include "platform/codesign/code_signature.h"
-#include "platform/system/unique_fd.h"
+#include "platform/env/unique_fd.h"
 
 namespace shelvo::platform {
 

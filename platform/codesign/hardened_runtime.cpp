@@ -9,9 +9,9 @@
 #include <cstring>
 #include <string>
 
-#include "platform/system/files.h"
+#include "platform/env/files.h"
+#include "platform/env/unique_fd.h"
 #include "platform/system/process_identity.h"
-#include "platform/system/unique_fd.h"
 
 namespace shelvo::platform {
 namespace {

@@ -5,8 +5,8 @@
 #include <set>
 
 #include "platform/defaults/conversions.h"
+#include "platform/env/files.h"
 #include "platform/system/file_lock.h"
-#include "platform/system/files.h"
 
 namespace shelvo::platform {
 namespace {

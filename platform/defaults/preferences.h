@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "base/result.h"
+#include "platform/env/files.h"
 #include "platform/plist/plist.h"
-#include "platform/system/files.h"
 #include "platform/system/root_prefix.h"
 #include "platform/system/user.h"
 

@@ -10,10 +10,10 @@
 #include <memory>
 #include <thread>
 
+#include "platform/env/files.h"
+#include "platform/env/unique_fd.h"
 #include "platform/http/curl_api.h"
 #include "platform/http/url_syntax.h"
-#include "platform/system/files.h"
-#include "platform/system/unique_fd.h"
 
 namespace shelvo::platform {
 namespace {
@@ -154,8 +154,7 @@ void URLSession::downloadTask(URLRequest request,
 }
 
 DownloadTaskResult URLSession::download(const URLRequest& request) const {
-  std::string pattern =
-      (std::filesystem::temp_directory_path() / "shelvo-download-XXXXXX").string();
+  std::string pattern = (configuration_.downloadFolder / "shelvo-download-XXXXXX").string();
   UniqueFd file(::mkostemp(pattern.data(), O_CLOEXEC));
   if (!file) {
     return {std::nullopt, std::nullopt,

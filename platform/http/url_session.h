@@ -51,6 +51,8 @@ struct URLSessionConfiguration {
   // Replaces every request's timeout interval.
   std::optional<std::chrono::seconds> timeoutOverride;
   std::shared_ptr<NetworkPolicy> networkPolicy;
+  // Where download tasks store bodies; the services put the Env's temporary folder here.
+  std::filesystem::path downloadFolder = "/tmp";
 
   // SHELVO_CA_FILE; the NetworkManager policy.
   static URLSessionConfiguration fromEnvironment(const Env& env);

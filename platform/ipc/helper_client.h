@@ -7,8 +7,8 @@
 #include <string>
 
 #include "base/result.h"
+#include "platform/env/unique_fd.h"
 #include "platform/ipc/helper_messages.h"
-#include "platform/system/unique_fd.h"
 
 namespace shelvo::platform {
 

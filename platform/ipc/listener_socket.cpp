@@ -13,7 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/system/files.h"
+#include "platform/env/files.h"
 
 namespace shelvo::platform {
 namespace {

@@ -3,7 +3,7 @@
 #include <filesystem>
 
 #include "base/result.h"
-#include "platform/system/unique_fd.h"
+#include "platform/env/unique_fd.h"
 
 namespace shelvo::platform {
 

@@ -5,8 +5,8 @@
 #include <string>
 
 #include "base/result.h"
+#include "platform/env/unique_fd.h"
 #include "platform/system/process_identity.h"
-#include "platform/system/unique_fd.h"
 
 namespace shelvo::platform {
 

@@ -9,8 +9,8 @@
 #include <ctime>
 
 #include "platform/dynamic/library.h"
+#include "platform/env/files.h"
 #include "platform/log/log_format.h"
-#include "platform/system/files.h"
 #include "platform/text/utf8.h"
 
 namespace shelvo::platform {

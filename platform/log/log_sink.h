@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/env/unique_fd.h"
 #include "platform/log/log_entry.h"
-#include "platform/system/unique_fd.h"
 
 namespace shelvo::platform {
 

@@ -6,7 +6,7 @@
 #include <functional>
 
 #include "base/result.h"
-#include "platform/system/unique_fd.h"
+#include "platform/env/unique_fd.h"
 
 namespace shelvo::platform {
 

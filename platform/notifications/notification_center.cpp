@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "platform/system/files.h"
+#include "platform/env/files.h"
 #include "platform/text/percent_encoding.h"
 
 namespace shelvo::platform {

@@ -1,5 +1,7 @@
 #include "platform/power/power_source.h"
 
+#include "base/path.h"
+
 namespace shelvo::platform {
 namespace {
 

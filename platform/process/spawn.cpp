@@ -11,7 +11,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/system/files.h"
+#include "platform/env/files.h"
 
 extern char** environ;
 

@@ -7,7 +7,6 @@
 #include <string_view>
 
 #include "platform/dbus/bus_connection.h"
-#include "platform/env/env.h"
 
 namespace shelvo::platform {
 namespace {
@@ -21,13 +20,13 @@ constexpr const char* kDestination = "org.freedesktop.systemd1";
 constexpr const char* kPath = "/org/freedesktop/systemd1";
 constexpr const char* kManager = "org.freedesktop.systemd1.Manager";
 
-Result<BusConnection> connectToSystemd(const RootPrefix& root, Env& env) {
+Result<BusConnection> connectToSystemd(const RootPrefix& root, const SystemBusOpener& systemBus) {
   std::string privateSocket = root.resolve("/run/systemd/private").string();
   if (::access(privateSocket.c_str(), F_OK) == 0) {
     auto direct = openPeerBus("unix:path=" + privateSocket);
     if (direct) return direct;
   }
-  return env.systemBus();
+  return systemBus();
 }
 
 Error failure(std::string_view name, std::string_view message) {
@@ -137,15 +136,16 @@ int appendUnitList(const SdBusApi* api, sd_bus_message* call, const std::string&
 
 }  // namespace
 
-DaemonService::DaemonService(const std::string& plistName, RootPrefix root, Env& env)
-    : root_(std::move(root)), env_(env) {
+DaemonService::DaemonService(const std::string& plistName, RootPrefix root,
+                             SystemBusOpener systemBus)
+    : root_(std::move(root)), systemBus_(std::move(systemBus)) {
   std::string_view base(plistName);
   if (base.ends_with(".plist")) base.remove_suffix(6);
   unitName_ = std::string(base) + ".timer";
 }
 
 ServiceStatus DaemonService::status() const {
-  auto connection = connectToSystemd(root_, env_);
+  auto connection = connectToSystemd(root_, systemBus_);
   if (!connection) return ServiceStatus::Unknown;
   const SdBusApi* api = connection->api;
   SdBusMessage reply;
@@ -177,7 +177,7 @@ ServiceStatus DaemonService::status() const {
 }
 
 Status DaemonService::registerService() const {
-  auto connection = connectToSystemd(root_, env_);
+  auto connection = connectToSystemd(root_, systemBus_);
   if (!connection)
     return failure("org.freedesktop.DBus.Error.NoServer", connection.error().message);
   if (auto called = callManager(*connection, "EnableUnitFiles",
@@ -193,7 +193,7 @@ Status DaemonService::registerService() const {
 }
 
 Status DaemonService::unregisterService() const {
-  auto connection = connectToSystemd(root_, env_);
+  auto connection = connectToSystemd(root_, systemBus_);
   if (!connection)
     return failure("org.freedesktop.DBus.Error.NoServer", connection.error().message);
   // An enablement made with --runtime lives beside the persistent one; both must go.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -8,7 +9,10 @@
 
 namespace shelvo::platform {
 
-class Env;
+class BusConnection;
+
+// Opens the system bus; systemd is reached there when its private socket is not there.
+using SystemBusOpener = std::function<Result<BusConnection>()>;
 
 // The registration states of a launch daemon.
 enum class ServiceStatus {
@@ -35,8 +39,7 @@ class ScheduledService {
 // system bus.
 class DaemonService final : public ScheduledService {
  public:
-  // env gives the system bus when systemd's private socket is not there.
-  DaemonService(const std::string& plistName, RootPrefix root, Env& env);
+  DaemonService(const std::string& plistName, RootPrefix root, SystemBusOpener systemBus);
 
   const std::string& unitName() const override { return unitName_; }
   // GetUnitFileState: enabled 1 while the timer also runs, enabled but stopped or disabled 0,
@@ -50,7 +53,7 @@ class DaemonService final : public ScheduledService {
  private:
   std::string unitName_;
   RootPrefix root_;
-  Env& env_;
+  SystemBusOpener systemBus_;
 };
 
 }  // namespace shelvo::platform

@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "platform/system/unique_fd.h"
+#include "platform/env/unique_fd.h"
 
 namespace shelvo::platform {
 

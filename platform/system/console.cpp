@@ -5,7 +5,7 @@
 
 #include <cerrno>
 
-#include "platform/system/files.h"
+#include "platform/env/files.h"
 
 namespace shelvo::platform {
 

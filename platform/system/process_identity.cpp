@@ -7,7 +7,7 @@
 #include <charconv>
 #include <string>
 
-#include "platform/system/files.h"
+#include "platform/env/files.h"
 
 namespace shelvo::platform {
 

@@ -4,7 +4,7 @@
 
 #include <optional>
 
-#include "platform/system/unique_fd.h"
+#include "platform/env/unique_fd.h"
 
 namespace shelvo::platform {
 

@@ -11,7 +11,7 @@
 #include <cstring>
 #include <thread>
 
-#include "platform/system/files.h"
+#include "platform/env/files.h"
 
 namespace shelvo::platform {
 namespace {

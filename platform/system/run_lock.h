@@ -5,7 +5,7 @@
 #include <string>
 
 #include "base/result.h"
-#include "platform/system/unique_fd.h"
+#include "platform/env/unique_fd.h"
 
 namespace shelvo::platform {
 

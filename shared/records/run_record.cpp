@@ -10,8 +10,8 @@
 #include <random>
 #include <sstream>
 
+#include "platform/env/files.h"
 #include "platform/log/log_format.h"
-#include "platform/system/files.h"
 
 namespace shelvo {
 namespace {

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/path.h"
 #include "base/result.h"
 #include "platform/env/env.h"
 

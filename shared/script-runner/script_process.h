@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "base/result.h"
-#include "platform/system/unique_fd.h"
+#include "platform/env/unique_fd.h"
 
 namespace shelvo {
 

@@ -10,10 +10,10 @@
 #include <string_view>
 
 #include "base/result.h"
+#include "platform/env/unique_fd.h"
 #include "platform/log/logger.h"
 #include "platform/power/shutdown_inhibitor.h"
 #include "platform/system/console.h"
-#include "platform/system/unique_fd.h"
 
 namespace shelvo {
 

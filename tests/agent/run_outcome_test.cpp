@@ -20,7 +20,7 @@ namespace fs = std::filesystem;
 constexpr std::int64_t kNow = 1'700'000'000;
 
 // Answers every request with answer, at once; onRequest runs first.
-class RunEnv final : public test::TestEnv {
+class RunServices final : public test::TestServices {
  public:
   void dataTask(const platform::URLSessionConfiguration&, platform::URLRequest request,
                 std::function<void(platform::DataTaskResult)> completion) override {
@@ -62,12 +62,13 @@ class RunOutcomeTest : public ::testing::Test {
   // at kNow and a service answering with a script.
   void fresh() {
     root = std::make_unique<test::TempDir>();
-    env = std::make_shared<RunEnv>();
+    env = std::make_shared<test::TestEnv>();
+    services = std::make_shared<RunServices>();
     zshPath = "/bin/zsh";
     set("ostrel.shelvo", "authorization", platform::makeString("token"));
     set("ostrel.shelvo", "UpdateInterval", platform::makeInteger(1));
     env->fixedNow = std::chrono::system_clock::time_point(std::chrono::seconds(kNow));
-    env->answer = sealed("echo ran");
+    services->answer = sealed("echo ran");
   }
   void set(const std::string& domain, const std::string& key, platform::Plist value) {
     platform::Preferences suite(domain, platform::RootPrefix(root->path()), {"root", "/root"});
@@ -84,7 +85,7 @@ class RunOutcomeTest : public ::testing::Test {
     *env->fixedNow += std::chrono::minutes(1);
     console = std::make_shared<test::CapturedConsole>();
     AgentPlatform platform =
-        test::makeTestAgentPlatform(*root, sink, console, "root", "/root", env);
+        test::makeTestAgentPlatform(*root, sink, console, "root", "/root", env, services);
     platform.serviceURL = "https://apps.example";
     platform.zshPath = zshPath;
     ShelvoAgentController controller(std::move(platform), arguments);
@@ -95,7 +96,8 @@ class RunOutcomeTest : public ::testing::Test {
   }
 
   std::unique_ptr<test::TempDir> root;
-  std::shared_ptr<RunEnv> env;
+  std::shared_ptr<test::TestEnv> env;
+  std::shared_ptr<RunServices> services;
   std::shared_ptr<test::CaptureSink> sink = std::make_shared<test::CaptureSink>();
   std::shared_ptr<test::CapturedConsole> console = std::make_shared<test::CapturedConsole>();
   std::string zshPath = "/bin/zsh";
@@ -127,14 +129,14 @@ TEST_F(RunOutcomeTest, EachWayARunEndsHasItsOutcomeClass) {
        },
        0, RunOutcome::Disabled, "Update schedule is disabled. Skipping updates...", false},
       {"offline", scheduled,
-       [](RunOutcomeTest& t) { t.env->answer = failed(platform::kURLErrorCannotFindHost); }, 21,
-       RunOutcome::DeferredOffline,
+       [](RunOutcomeTest& t) { t.services->answer = failed(platform::kURLErrorCannotFindHost); },
+       21, RunOutcome::DeferredOffline,
        "Failed to get update information: 0 (A server with the specified hostname could not be "
        "found.)"},
       {"metered", scheduled,
        [](RunOutcomeTest& t) {
-         t.env->answer = failed(platform::kURLErrorNotConnectedToInternet,
-                                platform::NetworkUnavailableReason::Constrained);
+         t.services->answer = failed(platform::kURLErrorNotConnectedToInternet,
+                                     platform::NetworkUnavailableReason::Constrained);
        },
        0, RunOutcome::DeferredMetered, "Low Data Mode is enabled. Skipping updates..."},
       {"on battery", scheduled,
@@ -144,20 +146,21 @@ TEST_F(RunOutcomeTest, EachWayARunEndsHasItsOutcomeClass) {
        },
        0, RunOutcome::DeferredBattery, "Running on battery power. Skipping updates...", false},
       {"service timed out", scheduled,
-       [](RunOutcomeTest& t) { t.env->answer = failed(platform::kURLErrorTimedOut); }, 21,
+       [](RunOutcomeTest& t) { t.services->answer = failed(platform::kURLErrorTimedOut); }, 21,
        RunOutcome::FailedService, "Failed to get update information: 0 (The request timed out.)"},
-      {"service refused", install, [](RunOutcomeTest& t) { t.env->answer = answered(500, "no"); },
-       21, RunOutcome::FailedService, "Failed to get install information: 500"},
+      {"service refused", install,
+       [](RunOutcomeTest& t) { t.services->answer = answered(500, "no"); }, 21,
+       RunOutcome::FailedService, "Failed to get install information: 500"},
       {"credential refused", install,
-       [](RunOutcomeTest& t) { t.env->answer = answered(401, "no"); }, 21,
+       [](RunOutcomeTest& t) { t.services->answer = answered(401, "no"); }, 21,
        RunOutcome::FailedService,
        "Failed to get install information: 401 (Unauthorized: the service did not accept the "
        "credential)"},
       {"unopenable answer", install,
-       [](RunOutcomeTest& t) { t.env->answer = answered(200, "not sealed"); }, 45,
+       [](RunOutcomeTest& t) { t.services->answer = answered(200, "not sealed"); }, 45,
        RunOutcome::FailedAnswer, "Error while obtaining install information"},
       {"script refused", install,
-       [](RunOutcomeTest& t) { t.env->answer = sealed("if true; then\n"); }, 50,
+       [](RunOutcomeTest& t) { t.services->answer = sealed("if true; then\n"); }, 50,
        RunOutcome::FailedScriptCheck, "Installation information was invalid, exiting"},
       {"script not started", install,
        [](RunOutcomeTest& t) {
@@ -168,7 +171,7 @@ TEST_F(RunOutcomeTest, EachWayARunEndsHasItsOutcomeClass) {
        },
        23, RunOutcome::FailedScriptStart, "Error installing com.example.app: cannot start "},
       {"stopped while requesting", scheduled,
-       [](RunOutcomeTest& t) { t.env->onRequest = [&t] { t.env->stopRun(SIGTERM); }; }, 143,
+       [](RunOutcomeTest& t) { t.services->onRequest = [&t] { t.env->stopRun(SIGTERM); }; }, 143,
        RunOutcome::TimedOut, "Stopped by SIGTERM before the run ended"},
   };
   for (const auto& row : rows) {
@@ -183,7 +186,7 @@ TEST_F(RunOutcomeTest, EachWayARunEndsHasItsOutcomeClass) {
     EXPECT_TRUE(stored[0].message.value_or("").starts_with(row.message.value_or("")))
         << row.name << ": " << stored[0].message.value_or("");
     EXPECT_EQ(stored[0].agentStatus, row.status) << row.name;
-    EXPECT_EQ(env->requested.size(), row.requested ? 1u : 0u) << row.name;
+    EXPECT_EQ(services->requested.size(), row.requested ? 1u : 0u) << row.name;
     auto totals = loadRunTotals(*env, root->path());
     EXPECT_EQ(totals[row.arguments[1].substr(2)].runsByOutcome,
               (std::map<std::string, std::uint64_t>{{std::string(outcomeName(row.outcome)), 1}}))
@@ -202,7 +205,7 @@ TEST_F(RunOutcomeTest, AScheduledRunWaitsHalfAnHourForAnotherThenIsBusy) {
   ASSERT_TRUE(lock->writeHolder("pid " + std::to_string(::getpid()) + ", shelvo --install x"));
   EXPECT_EQ(run({"shelvo", "--update-schedule"}), 0);
   EXPECT_EQ(env->slept.size(), 1800u) << "a second apart";
-  EXPECT_TRUE(env->requested.empty());
+  EXPECT_TRUE(services->requested.empty());
   auto stored = records();
   ASSERT_EQ(stored.size(), 1u);
   EXPECT_EQ(stored[0].outcome, RunOutcome::Busy);
@@ -279,7 +282,7 @@ TEST_F(RunOutcomeTest, OnlyADischargingSystemBatteryWithoutLinePowerDefers) {
     set("ostrel.shelvo", "SkipUpdatesOnBattery", platform::makeBool(true));
     for (const auto& [name, attributes] : row.supplies) supply(name, attributes);
     EXPECT_EQ(run({"shelvo", "--update-schedule"}), 0) << row.name;
-    EXPECT_EQ(env->requested.empty(), row.deferred) << row.name;
+    EXPECT_EQ(services->requested.empty(), row.deferred) << row.name;
   }
   // Without the setting, or run by hand, a battery changes nothing.
   fresh();
@@ -287,7 +290,7 @@ TEST_F(RunOutcomeTest, OnlyADischargingSystemBatteryWithoutLinePowerDefers) {
   EXPECT_EQ(run({"shelvo", "--update-schedule"}), 0);
   set("ostrel.shelvo", "SkipUpdatesOnBattery", platform::makeBool(true));
   EXPECT_EQ(run({"shelvo", "--update"}), 0);
-  EXPECT_EQ(env->requested.size(), 2u);
+  EXPECT_EQ(services->requested.size(), 2u);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include "agent/records/fleet_metrics.h"
 #include "agent/records/run_totals.h"
+#include "platform/env/posix_env.h"
 #include "shared/records/output_recorder.h"
 #include "tests/support/temp_dir.h"
 

@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "tests/support/capture.h"
+#include "platform/env/files.h"
 #include "platform/log/log_format.h"
 #include "platform/log/logger.h"
-#include "platform/system/files.h"
+#include "tests/support/capture.h"
 #include "tests/support/temp_dir.h"
 
 namespace shelvo::platform {

@@ -7,7 +7,7 @@
 
 #include <limits>
 
-#include "platform/system/files.h"
+#include "platform/env/files.h"
 #include "tests/support/temp_dir.h"
 
 namespace shelvo::platform {

@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "platform/system/unique_fd.h"
+#include "platform/env/unique_fd.h"
 
 namespace shelvo::test {
 

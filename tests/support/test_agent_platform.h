@@ -8,7 +8,8 @@
 #include <vector>
 
 #include "agent/agent_platform.h"
-#include "platform/env/env.h"
+#include "platform/env/posix_env.h"
+#include "platform/services/services.h"
 #include "tests/support/capture.h"
 #include "tests/support/temp_dir.h"
 
@@ -44,6 +45,17 @@ class TestEnv : public platform::EnvWrapper {
   std::function<void(int signal)> stopRun;
 };
 
+// The real services, standing on env; a test derives from it and overrides the one call it is
+// about.
+class TestServices : public platform::ServicesWrapper {
+ public:
+  explicit TestServices(std::shared_ptr<platform::Env> env = std::make_shared<TestEnv>())
+      : ServicesWrapper(std::make_shared<platform::SystemServices>(*env)), env_(std::move(env)) {}
+
+ private:
+  std::shared_ptr<platform::Env> env_;  // what the real services stand on
+};
+
 // Runs an operation of the agent: the status the process ended with, or -1 when it returned.
 template <typename Operation>
 int endStatusOf(Operation operation) {
@@ -56,12 +68,13 @@ int endStatusOf(Operation operation) {
 }
 
 // An agent platform for unit tests: a scratch root, captured log and console, macOS 13, and the
-// Env given (a TestEnv unless a test needs to override more).
+// Env and services given (a TestEnv and the real services on it unless a test needs more).
 inline AgentPlatform makeTestAgentPlatform(const TempDir& root, std::shared_ptr<CaptureSink> sink,
                                            std::shared_ptr<CapturedConsole> console,
                                            const std::string& userName = "root",
                                            const std::string& home = "/root",
-                                           std::shared_ptr<platform::Env> env = nullptr) {
+                                           std::shared_ptr<platform::Env> env = nullptr,
+                                           std::shared_ptr<platform::Services> services = nullptr) {
   AgentPlatform platform;
   platform.root = platform::RootPrefix(root.path());
   platform.log = {std::move(sink), false};
@@ -70,6 +83,8 @@ inline AgentPlatform makeTestAgentPlatform(const TempDir& root, std::shared_ptr<
   platform.user = {userName, home};
   platform.operatingSystemVersion = {13, 0, 0};
   platform.env = env ? std::move(env) : std::make_shared<TestEnv>();
+  platform.services =
+      services ? std::move(services) : std::make_shared<platform::SystemServices>(*platform.env);
   return platform;
 }
 

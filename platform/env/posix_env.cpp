@@ -1,4 +1,4 @@
-#include "platform/env/env.h"
+#include "platform/env/posix_env.h"
 
 #include <grp.h>
 #include <sys/stat.h>
@@ -9,9 +9,10 @@
 #include <ctime>
 #include <thread>
 
-#include "platform/system/files.h"
-#include "platform/system/process_exit.h"
-#include "platform/system/stop_signals.h"
+#include "base/path.h"
+#include "platform/env/files.h"
+#include "platform/env/process_exit.h"
+#include "platform/env/stop_signals.h"
 
 extern char** environ;
 
@@ -42,6 +43,15 @@ std::optional<std::string> PosixEnv::variable(const std::string& name) const {
 
 Result<std::string> PosixEnv::readFile(const Path& path, std::size_t maxBytes) const {
   return platform::readFile(path, maxBytes);
+}
+
+Result<std::string> PosixEnv::readOwnedFile(const Path& path, std::size_t maxBytes,
+                                            FileOwnership& ownership) const {
+  return platform::readFile(path, maxBytes, ownership);
+}
+
+Result<FileOwnership> PosixEnv::ownershipOf(const Path& path) const {
+  return platform::ownershipOf(path);
 }
 
 Status PosixEnv::replaceFile(const Path& path, std::string_view bytes, unsigned mode) {
@@ -128,30 +138,6 @@ void PosixEnv::endProcess(int status) {
 
 void PosixEnv::watchStopSignals(std::function<void(int signal)> onStop) {
   platform::watchStopSignals(std::move(onStop));
-}
-
-void PosixEnv::dataTask(const URLSessionConfiguration& configuration, URLRequest request,
-                        std::function<void(DataTaskResult)> completion) {
-  URLSession(configuration).dataTask(std::move(request), std::move(completion));
-}
-
-void PosixEnv::downloadTask(const URLSessionConfiguration& configuration, URLRequest request,
-                            std::function<void(DownloadTaskResult)> completion) {
-  URLSession(configuration).downloadTask(std::move(request), std::move(completion));
-}
-
-std::unique_ptr<ScheduledService> Env::scheduledService(const std::string& plistName,
-                                                        const RootPrefix& root) {
-  // This Env, whichever derived one it is, so that a wrapper's buses are the ones used.
-  return std::make_unique<DaemonService>(plistName, root, *this);
-}
-
-std::unique_ptr<NotificationPoster> PosixEnv::notificationCenter() {
-  return std::make_unique<NotificationCenter>();
-}
-
-Result<BusConnection> PosixEnv::systemBus() {
-  return openSystemBus();
 }
 
 }  // namespace shelvo::platform

@@ -1,5 +1,5 @@
 // The agent's error paths for HTTP, service management and notifications, driven through the
-// Env seam: each test overrides the one call it is about, without servers or buses.
+// services seam: each test overrides the one call it is about, without servers or buses.
 #include <gtest/gtest.h>
 
 #include "agent/shelvo_agent_controller.h"
@@ -10,9 +10,9 @@ namespace shelvo {
 namespace {
 
 // Answers every request with the given result, at once.
-class AnsweringEnv final : public test::TestEnv {
+class AnsweringServices final : public test::TestServices {
  public:
-  explicit AnsweringEnv(platform::DataTaskResult answer) : answer_(std::move(answer)) {}
+  explicit AnsweringServices(platform::DataTaskResult answer) : answer_(std::move(answer)) {}
   void dataTask(const platform::URLSessionConfiguration&, platform::URLRequest request,
                 std::function<void(platform::DataTaskResult)> completion) override {
     requested.push_back(request.url);
@@ -44,7 +44,7 @@ class StubSchedule final : public platform::ScheduledService {
   std::optional<platform::Error> failure_;
 };
 
-class ScheduleEnv final : public test::TestEnv {
+class ScheduleServices final : public test::TestServices {
  public:
   std::unique_ptr<platform::ScheduledService> scheduledService(
       const std::string&, const platform::RootPrefix&) override {
@@ -55,7 +55,7 @@ class ScheduleEnv final : public test::TestEnv {
 };
 
 // A machine without a system bus, and without systemd's private socket.
-class BusLessEnv final : public test::TestEnv {
+class BusLessServices final : public test::TestServices {
  public:
   platform::Result<platform::BusConnection> systemBus() override {
     return platform::Error{"no system bus in this test"};
@@ -80,7 +80,7 @@ class StubNotifications final : public platform::NotificationPoster {
   std::vector<std::string>& posted_;
 };
 
-class NotificationEnv final : public test::TestEnv {
+class NotificationServices final : public test::TestServices {
  public:
   std::unique_ptr<platform::NotificationPoster> notificationCenter() override {
     return std::make_unique<StubNotifications>(authorized, posted);
@@ -89,25 +89,26 @@ class NotificationEnv final : public test::TestEnv {
   std::vector<std::string> posted;
 };
 
-class EnvSeamTest : public ::testing::Test {
+class ServicesSeamTest : public ::testing::Test {
  protected:
-  // Runs one operation of a controller built on env; the status the process ended with.
+  // Runs one operation of a controller built on services; the status the process ended with.
   template <typename Operation>
-  int run(std::shared_ptr<platform::Env> env, Operation operation,
+  int run(std::shared_ptr<platform::Services> services, Operation operation,
           const std::string& user = "root") {
-    AgentPlatform platform =
-        test::makeTestAgentPlatform(root, sink, console, user, "/home/" + user, std::move(env));
+    AgentPlatform platform = test::makeTestAgentPlatform(root, sink, console, user, "/home/" + user,
+                                                         env, std::move(services));
     platform.serviceURL = "https://apps.example";
     ShelvoAgentController controller(std::move(platform), {"shelvo"});
     return test::endStatusOf([&] { operation(controller); });
   }
 
   test::TempDir root;
+  std::shared_ptr<test::TestEnv> env = std::make_shared<test::TestEnv>();
   std::shared_ptr<test::CaptureSink> sink = std::make_shared<test::CaptureSink>();
   std::shared_ptr<test::CapturedConsole> console = std::make_shared<test::CapturedConsole>();
 };
 
-TEST_F(EnvSeamTest, TransportAndHttpFailuresOfTheInstallRequest) {
+TEST_F(ServicesSeamTest, TransportAndHttpFailuresOfTheInstallRequest) {
   struct Row {
     platform::DataTaskResult answer;
     int status;
@@ -136,34 +137,34 @@ TEST_F(EnvSeamTest, TransportAndHttpFailuresOfTheInstallRequest) {
   };
   for (const auto& row : rows) {
     console = std::make_shared<test::CapturedConsole>();
-    auto env = std::make_shared<AnsweringEnv>(row.answer);
-    int status = run(env, [](ShelvoAgentController& controller) {
+    auto services = std::make_shared<AnsweringServices>(row.answer);
+    int status = run(services, [](ShelvoAgentController& controller) {
       controller.requestInstallInformation("com.example.app", true, false, false, false, false,
                                            "token");
     });
     EXPECT_EQ(status, row.status) << row.out;
     EXPECT_EQ(console->text(), row.out);
-    ASSERT_EQ(env->requested.size(), 1u);
-    EXPECT_TRUE(env->requested[0].starts_with("https://apps.example/apps/com.example.app?"));
+    ASSERT_EQ(services->requested.size(), 1u);
+    EXPECT_TRUE(services->requested[0].starts_with("https://apps.example/apps/com.example.app?"));
   }
 }
 
-TEST_F(EnvSeamTest, ATimedOutUpdateRequestReportsStatusZero) {
+TEST_F(ServicesSeamTest, ATimedOutUpdateRequestReportsStatusZero) {
   platform::DataTaskResult timedOut;
   timedOut.error = platform::makeURLError(platform::kURLErrorTimedOut, "apps.example");
-  int status = run(std::make_shared<AnsweringEnv>(timedOut), [](ShelvoAgentController& c) {
+  int status = run(std::make_shared<AnsweringServices>(timedOut), [](ShelvoAgentController& c) {
     c.requestUpdateInformation(true, false, "token");
   });
   EXPECT_EQ(status, 21);
   EXPECT_NE(console->text().find("Failed to get update information: 0\n"), std::string::npos);
 }
 
-TEST_F(EnvSeamTest, AFailedRegistrationIsReportedAndStillEndsWithZero) {
-  auto env = std::make_shared<ScheduleEnv>();
-  env->failure =
+TEST_F(ServicesSeamTest, AFailedRegistrationIsReportedAndStillEndsWithZero) {
+  auto services = std::make_shared<ScheduleServices>();
+  services->failure =
       platform::Error{"Job for ostrel.shelvo.agent.timer failed with result 'dependency'.", 0,
                       "org.freedesktop.systemd1.JobFailed"};
-  EXPECT_EQ(run(env, [](ShelvoAgentController& c) { c.enableUpdateSchedule(); }), 0);
+  EXPECT_EQ(run(services, [](ShelvoAgentController& c) { c.enableUpdateSchedule(); }), 0);
   EXPECT_EQ(console->text(),
             "Update schedule is not enabled, trying to enable...\n"
             "Error enabling update schedule\n"
@@ -175,42 +176,44 @@ TEST_F(EnvSeamTest, AFailedRegistrationIsReportedAndStillEndsWithZero) {
   EXPECT_EQ(records.back().category, "LaunchDaemon");
 
   console = std::make_shared<test::CapturedConsole>();
-  EXPECT_EQ(run(env, [](ShelvoAgentController& c) { c.disableUpdateSchedule(); }), 0);
+  EXPECT_EQ(run(services, [](ShelvoAgentController& c) { c.disableUpdateSchedule(); }), 0);
   EXPECT_EQ(console->text(),
             "Error disabling update schedule: Job for ostrel.shelvo.agent.timer failed with "
             "result 'dependency'.\n");
 
-  env->status = platform::ServiceStatus::Unknown;
+  services->status = platform::ServiceStatus::Unknown;
   console = std::make_shared<test::CapturedConsole>();
-  EXPECT_EQ(run(env, [](ShelvoAgentController& c) { c.enableUpdateSchedule(); }), 0);
+  EXPECT_EQ(run(services, [](ShelvoAgentController& c) { c.enableUpdateSchedule(); }), 0);
   EXPECT_EQ(console->text(), "Unknown error while enabling update schedule\n");
 }
 
-TEST_F(EnvSeamTest, WithoutABusTheScheduleIsUnknownAndCannotBeDisabled) {
-  auto env = std::make_shared<BusLessEnv>();
-  EXPECT_EQ(run(env, [](ShelvoAgentController& c) { c.printUpdateScheduleStatus(); }), -1);
+TEST_F(ServicesSeamTest, WithoutABusTheScheduleIsUnknownAndCannotBeDisabled) {
+  auto services = std::make_shared<BusLessServices>();
+  EXPECT_EQ(run(services, [](ShelvoAgentController& c) { c.printUpdateScheduleStatus(); }), -1);
   EXPECT_EQ(console->text(), "Update schedule is unknown\n");
   console = std::make_shared<test::CapturedConsole>();
-  EXPECT_EQ(run(env, [](ShelvoAgentController& c) { c.disableUpdateSchedule(); }), 0);
+  EXPECT_EQ(run(services, [](ShelvoAgentController& c) { c.disableUpdateSchedule(); }), 0);
   EXPECT_EQ(console->text(), "Error disabling update schedule: no system bus in this test\n");
 }
 
-TEST_F(EnvSeamTest, ADeniedNotificationEndsWithZeroAndPostsNothing) {
-  auto env = std::make_shared<NotificationEnv>();
-  env->authorized = false;
-  EXPECT_EQ(run(
-                env, [](ShelvoAgentController& c) { c.postNotification("Title", {}, "Body", {}); },
-                "someone"),
-            0);
-  EXPECT_TRUE(env->posted.empty());
+TEST_F(ServicesSeamTest, ADeniedNotificationEndsWithZeroAndPostsNothing) {
+  auto services = std::make_shared<NotificationServices>();
+  services->authorized = false;
+  EXPECT_EQ(
+      run(
+          services, [](ShelvoAgentController& c) { c.postNotification("Title", {}, "Body", {}); },
+          "someone"),
+      0);
+  EXPECT_TRUE(services->posted.empty());
   EXPECT_EQ(sink->messages().back(), "Notification authorization denied");
 
-  env->authorized = true;
-  EXPECT_EQ(run(
-                env, [](ShelvoAgentController& c) { c.postNotification("Title", {}, "Body", {}); },
-                "someone"),
-            -1);
-  EXPECT_EQ(env->posted, std::vector<std::string>{"Title|Body"});
+  services->authorized = true;
+  EXPECT_EQ(
+      run(
+          services, [](ShelvoAgentController& c) { c.postNotification("Title", {}, "Body", {}); },
+          "someone"),
+      -1);
+  EXPECT_EQ(services->posted, std::vector<std::string>{"Title|Body"});
   EXPECT_EQ(env->slept.size(), 1u) << "a pause lets the server take the notification";
 }
 

@@ -1,4 +1,4 @@
-#include "platform/system/files.h"
+#include "platform/env/files.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/system/unique_fd.h"
+#include "platform/env/unique_fd.h"
 
 namespace shelvo::platform {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/system/process_exit.h"
+#include "platform/env/process_exit.h"
 
 #include <unistd.h>
 

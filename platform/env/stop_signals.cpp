@@ -1,4 +1,4 @@
-#include "platform/system/stop_signals.h"
+#include "platform/env/stop_signals.h"
 
 #include <pthread.h>
 

@@ -6,19 +6,17 @@
 #include <string_view>
 
 #include "base/result.h"
+#include "platform/env/env.h"  // FileOwnership
 
 namespace shelvo::platform {
+
+// The POSIX file primitives PosixEnv is built on. Facilities that work on descriptors of their
+// own (logs, locks, processes) use them directly.
 
 // Reads a whole regular file, refusing files larger than maxBytes and anything that is not a
 // regular file (a FIFO, device or socket) without blocking on it.
 Result<std::string> readFile(const std::filesystem::path& path, std::size_t maxBytes);
 
-// Who owns a file and who may write it, as fstat or stat saw it.
-struct FileOwnership {
-  unsigned owner = 0;
-  bool writableByGroup = false;
-  bool writableByOthers = false;
-};
 // The same, also telling who owns the file that was read (not whatever the path names later).
 Result<std::string> readFile(const std::filesystem::path& path, std::size_t maxBytes,
                              FileOwnership& ownership);
