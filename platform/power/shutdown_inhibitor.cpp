@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "platform/dbus/bus_connection.h"
+
 namespace shelvo::platform {
 namespace {
 
@@ -13,6 +15,9 @@ namespace {
 constexpr std::uint64_t kCallTimeoutMicroseconds = 5'000'000;
 
 }  // namespace
+
+LogindInhibitor::LogindInhibitor(std::string who)
+    : LogindInhibitor(std::move(who), openSystemBus) {}
 
 Result<InhibitorLock> LogindInhibitor::delayShutdown(const std::string& why) {
   auto connection = openBus_();

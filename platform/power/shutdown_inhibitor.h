@@ -1,10 +1,9 @@
 #pragma once
 
-#include <functional>
 #include <string>
 
 #include "base/result.h"
-#include "platform/dbus/bus_connection.h"
+#include "platform/dbus/bus_opener.h"
 #include "platform/env/unique_fd.h"
 
 namespace shelvo::platform {
@@ -30,15 +29,16 @@ class ShutdownInhibitor {
 // logind's Inhibit("shutdown:sleep", who, why, "delay") on the system bus.
 class LogindInhibitor final : public ShutdownInhibitor {
  public:
-  using BusOpener = std::function<Result<BusConnection>()>;
-  explicit LogindInhibitor(std::string who, BusOpener openBus = openSystemBus)
+  // On the system bus.
+  explicit LogindInhibitor(std::string who);
+  LogindInhibitor(std::string who, SystemBusOpener openBus)
       : who_(std::move(who)), openBus_(std::move(openBus)) {}
 
   Result<InhibitorLock> delayShutdown(const std::string& why) override;
 
  private:
   std::string who_;
-  BusOpener openBus_;
+  SystemBusOpener openBus_;
 };
 
 }  // namespace shelvo::platform

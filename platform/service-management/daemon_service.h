@@ -1,18 +1,13 @@
 #pragma once
 
-#include <functional>
 #include <optional>
 #include <string>
 
 #include "base/result.h"
+#include "platform/dbus/bus_opener.h"
 #include "platform/system/root_prefix.h"
 
 namespace shelvo::platform {
-
-class BusConnection;
-
-// Opens the system bus; systemd is reached there when its private socket is not there.
-using SystemBusOpener = std::function<Result<BusConnection>()>;
 
 // The registration states of a launch daemon.
 enum class ServiceStatus {
@@ -39,6 +34,7 @@ class ScheduledService {
 // system bus.
 class DaemonService final : public ScheduledService {
  public:
+  // systemBus is where systemd is reached when its private socket is not there.
   DaemonService(const std::string& plistName, RootPrefix root, SystemBusOpener systemBus);
 
   const std::string& unitName() const override { return unitName_; }
