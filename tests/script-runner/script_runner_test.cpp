@@ -145,7 +145,12 @@ TEST_F(ScriptRunnerTest, ALargeScriptRunsAndNeverAppearsInAnyCommandLine) {
     for (std::filesystem::directory_iterator entry("/proc", error), end; !error && entry != end;
          entry.increment(error)) {
       std::ifstream cmdline(entry->path() / "cmdline", std::ios::binary);
-      std::string text((std::istreambuf_iterator<char>(cmdline)), {});
+      std::string text;
+      try {
+        text.assign(std::istreambuf_iterator<char>(cmdline), {});
+      } catch (const std::ios_base::failure&) {
+        continue;  // the process ended while its command line was read (ESRCH)
+      }
       if (text.find(marker) != std::string::npos) seen = true;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
