@@ -15,10 +15,10 @@ class AnsweringEnv final : public test::TestEnv {
   explicit AnsweringEnv(platform::DataTaskResult answer) : answer_(std::move(answer)) {}
   void dataTask(const platform::URLSessionConfiguration&, platform::URLRequest request,
                 std::function<void(platform::DataTaskResult)> completion) override {
-    requested.push_back(request.url);
+    requested.push_back(request);
     completion(answer_);
   }
-  std::vector<std::string> requested;
+  std::vector<platform::URLRequest> requested;
 
  private:
   platform::DataTaskResult answer_;
@@ -144,17 +144,21 @@ TEST_F(EnvSeamTest, TransportAndHttpFailuresOfTheInstallRequest) {
     EXPECT_EQ(status, row.status) << row.out;
     EXPECT_EQ(console->text(), row.out);
     ASSERT_EQ(env->requested.size(), 1u);
-    EXPECT_TRUE(env->requested[0].starts_with("https://apps.example/apps/com.example.app?"));
+    EXPECT_TRUE(env->requested[0].url.starts_with("https://apps.example/apps/com.example.app?"));
+    // The agent's own idle timeout, whatever the HTTP library's default.
+    EXPECT_EQ(env->requested[0].timeoutInterval, std::chrono::seconds(60));
   }
 }
 
 TEST_F(EnvSeamTest, ATimedOutUpdateRequestReportsStatusZero) {
   platform::DataTaskResult timedOut;
   timedOut.error = platform::makeURLError(platform::kURLErrorTimedOut, "apps.example");
-  int status = run(std::make_shared<AnsweringEnv>(timedOut), [](ShelvoAgentController& c) {
-    c.requestUpdateInformation(true, false, "token");
-  });
+  auto env = std::make_shared<AnsweringEnv>(timedOut);
+  int status =
+      run(env, [](ShelvoAgentController& c) { c.requestUpdateInformation(true, false, "token"); });
   EXPECT_EQ(status, 21);
+  ASSERT_EQ(env->requested.size(), 1u);
+  EXPECT_EQ(env->requested[0].timeoutInterval, std::chrono::seconds(60));
   EXPECT_NE(console->text().find("Failed to get update information: 0\n"), std::string::npos);
 }
 
