@@ -97,7 +97,7 @@ class EnvSeamTest : public ::testing::Test {
           const std::string& user = "root") {
     AgentPlatform platform =
         test::makeTestAgentPlatform(root, sink, console, user, "/home/" + user, std::move(env));
-    platform.serviceURL = "https://apps.example";
+    platform.serviceURL = "https://apps.example//";  // every trailing slash is dropped
     ShelvoAgentController controller(std::move(platform), {"shelvo"});
     return test::endStatusOf([&] { operation(controller); });
   }
