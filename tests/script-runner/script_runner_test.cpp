@@ -1,17 +1,19 @@
 #include "shared/script-runner/script_runner.h"
 #include "tests/support/capture.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <fstream>
 #include <mutex>
 #include <thread>
 
+#include "platform/system/unique_fd.h"
 #include "shared/script-runner/script_process.h"
 #include "tests/support/temp_dir.h"
 
@@ -129,30 +131,50 @@ TEST_F(ScriptRunnerTest, TheScriptSeesNoExtraDescriptorNorArguments) {
   EXPECT_EQ(console->text(), "/bin/zsh 0\nfd3-closed\n0\n");
 }
 
+// The command line of a process, or nothing once it has gone. Not through a stream: reading the
+// command line of a process that just ended fails, and the stream throws on that.
+std::string commandLineOf(const std::filesystem::path& process) {
+  platform::UniqueFd file(::open((process / "cmdline").c_str(), O_RDONLY | O_CLOEXEC));
+  std::string text;
+  char buffer[4096];
+  for (ssize_t got; file && (got = ::read(file.get(), buffer, sizeof buffer)) > 0;)
+    text.append(buffer, static_cast<std::size_t>(got));
+  return text;
+}
+
 TEST_F(ScriptRunnerTest, ALargeScriptRunsAndNeverAppearsInAnyCommandLine) {
   const std::string marker = "shelvo-marker-" + std::to_string(::getpid());
+  test::TempDir scratch;
+  const auto gate = scratch / "gate";
+  ASSERT_EQ(::mkfifo(gate.c_str(), 0600), 0);
+  // The script waits at the gate until every process has been looked at once while it runs.
   std::string script = "# " + marker + "\n: '" + std::string(2 * 1024 * 1024, 'x') + "'\n";
-  script += "sleep 0.5; echo done";
+  script += "echo started; read -r _ < " + gate.string() + "; echo done";
   std::atomic<bool> finished = false;
   std::jthread run([&] {
     runner().runScript(script, "Installing app...");
     finished = true;
   });
   bool seen = false;
+  bool released = false;
   while (!finished) {
+    bool running = console->text() == "started\n";
     // Processes come and go while /proc is listed: a vanished entry ends this pass, not the test.
     std::error_code error;
     for (std::filesystem::directory_iterator entry("/proc", error), end; !error && entry != end;
          entry.increment(error)) {
-      std::ifstream cmdline(entry->path() / "cmdline", std::ios::binary);
-      std::string text((std::istreambuf_iterator<char>(cmdline)), {});
-      if (text.find(marker) != std::string::npos) seen = true;
+      if (commandLineOf(entry->path()).find(marker) != std::string::npos) seen = true;
+    }
+    if (running && !released) {
+      // Without blocking: fails until the script has opened the gate to read.
+      platform::UniqueFd opener(::open(gate.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+      released = opener && ::write(opener.get(), "\n", 1) == 1;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   run.join();
   EXPECT_FALSE(seen);
-  EXPECT_EQ(console->text(), "done\n");
+  EXPECT_EQ(console->text(), "started\ndone\n");
 }
 
 TEST_F(ScriptRunnerTest, ABackgroundChildHoldingThePipeDoesNotDelayTheReturn) {
