@@ -71,6 +71,7 @@ class StubNotifications final : public platform::NotificationPoster {
                        : platform::NotificationAuthorization::Denied;
   }
   platform::Status add(const std::string&, const platform::NotificationContent& content) override {
+    if (content.title == "Refused") return platform::Error{"the server refused it"};
     posted_.push_back(content.title + "|" + content.body);
     return platform::success();
   }
@@ -199,7 +200,7 @@ TEST_F(EnvSeamTest, WithoutABusTheScheduleIsUnknownAndCannotBeDisabled) {
   EXPECT_EQ(console->text(), "Error disabling update schedule: no system bus in this test\n");
 }
 
-TEST_F(EnvSeamTest, ADeniedNotificationEndsWithZeroAndPostsNothing) {
+TEST_F(EnvSeamTest, ADeniedOrRefusedNotificationEndsWithZero) {
   auto env = std::make_shared<NotificationEnv>();
   env->authorized = false;
   EXPECT_EQ(run(
@@ -216,6 +217,13 @@ TEST_F(EnvSeamTest, ADeniedNotificationEndsWithZeroAndPostsNothing) {
             -1);
   EXPECT_EQ(env->posted, std::vector<std::string>{"Title|Body"});
   EXPECT_EQ(env->slept.size(), 1u) << "a pause lets the server take the notification";
+
+  EXPECT_EQ(
+      run(
+          env, [](ShelvoAgentController& c) { c.postNotification("Refused", {}, "Body", {}); },
+          "someone"),
+      0);
+  EXPECT_EQ(sink->messages().back(), "Cannot post the notification: the server refused it");
 }
 
 }  // namespace

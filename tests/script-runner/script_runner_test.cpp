@@ -89,27 +89,28 @@ TEST_F(ScriptRunnerTest, SyntaxVerdictsMatchZshsParser) {
 }
 
 TEST_F(ScriptRunnerTest, OneWriteIsOneEntryAndSeparateWritesAreSeparateEntries) {
-  runner().runScript("print 'a\\nb'", "Installing app...");
+  EXPECT_TRUE(runner().runScript("print 'a\\nb'", "Installing app..."));
   EXPECT_EQ(scriptEntries(), std::vector<std::string>{"a\nb"});
   EXPECT_EQ(console->text(), "a\nb\n");
   EXPECT_EQ(sink->records().front().message, "<private>") << "progress message uses %s";
 
   sink = std::make_shared<CaptureSink>();
-  runner().runScript("echo a; sleep 0.3; echo b; sleep 0.3; printf '\\n\\n'", "Installing app...");
+  EXPECT_TRUE(runner().runScript("echo a; sleep 0.3; echo b; sleep 0.3; printf '\\n\\n'",
+                                 "Installing app..."));
   EXPECT_EQ(scriptEntries(), (std::vector<std::string>{"a", "b", ""}));
 }
 
 TEST_F(ScriptRunnerTest, StandardErrorIsNeitherLoggedNorPrinted) {
-  runner().runScript("echo hidden >&2; echo shown", "Installing app...");
+  EXPECT_TRUE(runner().runScript("echo hidden >&2; echo shown", "Installing app..."));
   EXPECT_EQ(scriptEntries(), std::vector<std::string>{"shown"});
   EXPECT_EQ(console->text(), "shown\n");
 }
 
 TEST_F(ScriptRunnerTest, ACharacterSplitBetweenReadsIsCarriedAndInvalidChunksAreDropped) {
-  runner().runScript(
+  EXPECT_TRUE(runner().runScript(
       "printf 'caf\\xc3'; sleep 0.3; printf '\\xa9\\n'; sleep 0.3; printf 'bad \\xff\\n'; "
       "sleep 0.3; echo next",
-      "Installing app...");
+      "Installing app..."));
   EXPECT_EQ(scriptEntries(), (std::vector<std::string>{"caf", "é", "next"}));
 }
 
@@ -124,10 +125,10 @@ TEST_F(ScriptRunnerTest, TheHelperCopyReportsTheExitStatus) {
 }
 
 TEST_F(ScriptRunnerTest, TheScriptSeesNoExtraDescriptorNorArguments) {
-  runner().runScript(
+  EXPECT_TRUE(runner().runScript(
       "echo \"$0 $#\"; [[ -e /proc/$$/fd/3 ]] && echo fd3-open || echo fd3-closed; "
       "echo ${+__shelvo_s}",
-      "Installing app...");
+      "Installing app..."));
   EXPECT_EQ(console->text(), "/bin/zsh 0\nfd3-closed\n0\n");
 }
 
@@ -152,7 +153,7 @@ TEST_F(ScriptRunnerTest, ALargeScriptRunsAndNeverAppearsInAnyCommandLine) {
   script += "echo started; read -r _ < " + gate.string() + "; echo done";
   std::atomic<bool> finished = false;
   std::jthread run([&] {
-    runner().runScript(script, "Installing app...");
+    EXPECT_TRUE(runner().runScript(script, "Installing app..."));
     finished = true;
   });
   bool seen = false;
@@ -179,7 +180,7 @@ TEST_F(ScriptRunnerTest, ALargeScriptRunsAndNeverAppearsInAnyCommandLine) {
 
 TEST_F(ScriptRunnerTest, ABackgroundChildHoldingThePipeDoesNotDelayTheReturn) {
   auto start = std::chrono::steady_clock::now();
-  runner().runScript("sleep 30 & echo $!", "Installing app...");
+  EXPECT_TRUE(runner().runScript("sleep 30 & echo $!", "Installing app..."));
   auto elapsed = std::chrono::steady_clock::now() - start;
   EXPECT_LT(elapsed, std::chrono::milliseconds(1500));
   std::string pid = console->text();
@@ -191,7 +192,7 @@ TEST_F(ScriptRunnerTest, TheLastLineOfAScriptThatExitsAtOnceIsNeverLost) {
   for (int i = 0; i < 40; ++i) {
     auto out = std::make_shared<CapturedConsole>();
     ScriptRunner quick(platform::Logger({sink, false}, "ostrel.shelvo", "Agent"), out);
-    quick.runScript("echo first; printf last", "Installing app...");
+    EXPECT_TRUE(quick.runScript("echo first; printf last", "Installing app..."));
     ASSERT_EQ(out->text(), "first\nlast\n") << "run " << i;
   }
 }
