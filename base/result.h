@@ -17,9 +17,10 @@ struct Error {
 };
 
 // A value or the error that prevented it; the platform layer's way of
-// reporting failures without exceptions.
+// reporting failures without exceptions. Dropping one unread is a compile warning; a drop that
+// is meant says so with ignoreError().
 template <typename T>
-class Result {
+class [[nodiscard]] Result {
  public:
   Result(T value) : state_(std::move(value)) {}      // NOLINT: implicit by design
   Result(Error error) : state_(std::move(error)) {}  // NOLINT
@@ -33,6 +34,8 @@ class Result {
   T* operator->() { return &value(); }
   const T* operator->() const { return &value(); }
   const Error& error() const { return std::get<1>(state_); }
+  // Drops the outcome on purpose, where a failure changes nothing the caller could do.
+  void ignoreError() const {}
 
  private:
   std::variant<T, Error> state_;

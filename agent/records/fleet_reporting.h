@@ -59,6 +59,8 @@ class FleetReporting {
   // Whether a skip of the same reason was stored today already.
   bool skippedAlreadyToday(const RunRecord& run) const;
   void publishMetrics();
+  // Logs a failure to keep a piece of the state the metrics are made from.
+  void logUnstored(const platform::Status& stored);
 
   const AgentPlatform& platform_;
   const platform::Logger& logger_;

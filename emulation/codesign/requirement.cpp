@@ -6,6 +6,7 @@
 
 #include <charconv>
 #include <functional>
+#include <optional>
 
 #include "emulation/codesign/requirement_lexer.h"
 #include "emulation/text/numeric_comparison.h"
@@ -67,21 +68,27 @@ namespace {
 using Node = Requirement::Node;
 using NodePtr = std::shared_ptr<const Node>;
 
-struct SyntaxError {
-  std::string message;
-};
-
+// A recursive-descent parser that stops at the first fault: the fault is kept, and from then on
+// every token reads as the end, so each rule returns at once and nothing more is built.
 class Parser {
  public:
   explicit Parser(std::vector<Token> tokens) : tokens_(std::move(tokens)) {}
 
+  // The requirement, or the first fault in it.
+  Result<NodePtr> parse(bool& isSet) {
+    NodePtr root = parseInput(isSet);
+    if (fault_) return *fault_;
+    return root;
+  }
+
+ private:
   // requirement ";"* EOF, or a set of "type => requirement" entries.
   NodePtr parseInput(bool& isSet) {
     isSet = isRequirementType(peek()) && peek(1).kind == TokenKind::Arrow;
     NodePtr first;
     do {
       if (isSet) {
-        if (!isRequirementType(peek())) fail("expected a requirement type");
+        if (!isRequirementType(peek())) return fail("expected a requirement type");
         next();
         expect(TokenKind::Arrow, "=>");
       }
@@ -89,11 +96,10 @@ class Parser {
       if (!first) first = requirement;
       while (peek().kind == TokenKind::Semicolon) next();
     } while (isSet && peek().kind != TokenKind::End);
-    if (peek().kind != TokenKind::End) fail("unexpected " + describeToken(peek()));
+    if (peek().kind != TokenKind::End) return fail("unexpected " + describeToken(peek()));
     return first;
   }
 
- private:
   const Token& peek(std::size_t ahead = 0) const {
     return tokens_[std::min(position_ + ahead, tokens_.size() - 1)];
   }
@@ -102,7 +108,12 @@ class Parser {
     if (position_ < tokens_.size() - 1) ++position_;
     return token;
   }
-  [[noreturn]] void fail(const std::string& message) const { throw SyntaxError{message}; }
+  // Keeps the first fault and skips to the end; returns no node, for the rule to return.
+  NodePtr fail(const std::string& message) {
+    if (!fault_) fault_ = Error{message};
+    position_ = tokens_.size() - 1;
+    return nullptr;
+  }
   static std::string describeToken(const Token& token) {
     if (token.kind == TokenKind::End) return "end of requirement";
     if (!token.text.empty()) return "\"" + token.text + "\"";
@@ -131,7 +142,7 @@ class Parser {
   // Evaluating, describing and freeing a requirement recurse over its tree, so its size (and
   // with it its depth) is bounded here.
   NodePtr make(Node node) {
-    if (++nodes_ > kMaxNodes) fail("the requirement is too complex");
+    if (++nodes_ > kMaxNodes) return fail("the requirement is too complex");
     return std::make_shared<const Node>(std::move(node));
   }
   NodePtr constant(bool value) {
@@ -170,6 +181,7 @@ class Parser {
       return next().text;
     }
     fail(std::string("expected ") + what + " before " + describeToken(token));
+    return {};
   }
 
   void skipEquals() {
@@ -234,7 +246,10 @@ class Parser {
     if (acceptKeyword("root")) return -1;
     bool negative = peek().kind == TokenKind::Minus;
     if (negative) next();
-    if (peek().kind != TokenKind::Integer) fail("expected a certificate slot");
+    if (peek().kind != TokenKind::Integer) {
+      fail("expected a certificate slot");
+      return 0;
+    }
     const std::string& digits = next().text;
     int value = 0;
     auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
@@ -250,7 +265,7 @@ class Parser {
       std::string kind = key.substr(0, dot);
       if (dot == std::string::npos ||
           (kind != "subject" && kind != "field" && kind != "extension" && kind != "policy")) {
-        fail("unrecognized certificate field " + key);
+        return fail("unrecognized certificate field " + key);
       }
       Node node(NodeKind::CertificateKey);
       node.slot = slot;
@@ -280,7 +295,7 @@ class Parser {
       return make(Node(NodeKind::AnchorApple));
     }
     if (acceptKeyword("generic")) {
-      if (!acceptKeyword("apple")) fail("expected apple after anchor generic");
+      if (!acceptKeyword("apple")) return fail("expected apple after anchor generic");
       return make(Node(NodeKind::AnchorAppleGeneric));
     }
     if (acceptKeyword("trusted")) return make(Node(NodeKind::AnchorTrusted));
@@ -300,7 +315,7 @@ class Parser {
         return make(std::move(node));
       }
       next();
-      if (++nesting_ > kMaxNesting) fail("the requirement is nested too deeply");
+      if (++nesting_ > kMaxNesting) return fail("the requirement is nested too deeply");
       NodePtr inner = parseExpression();
       expect(TokenKind::RightParen, ")");
       --nesting_;
@@ -308,12 +323,13 @@ class Parser {
     }
     if (token.kind == TokenKind::Bang) {
       next();
-      if (++nesting_ > kMaxNesting) fail("the requirement is nested too deeply");
+      if (++nesting_ > kMaxNesting) return fail("the requirement is nested too deeply");
       NodePtr operand = parsePrimary();
       --nesting_;
       return unary(NodeKind::Not, operand);
     }
-    if (token.kind != TokenKind::Word || !token.keyword) fail("unexpected " + describeToken(token));
+    if (token.kind != TokenKind::Word || !token.keyword)
+      return fail("unexpected " + describeToken(token));
     std::string word = next().text;
     if (word == "always" || word == "true") return constant(true);
     if (word == "never" || word == "false") return constant(false);
@@ -325,14 +341,14 @@ class Parser {
     }
     if (word == "cdhash") {
       skipEquals();
-      if (peek().kind != TokenKind::Hash) fail("expected a hash after cdhash");
+      if (peek().kind != TokenKind::Hash) return fail("expected a hash after cdhash");
       Node node(NodeKind::CDHash);
       node.text = next().text;
       return make(std::move(node));
     }
     if (word == "platform") {
       skipEquals();
-      if (peek().kind != TokenKind::Integer) fail("expected a number after platform");
+      if (peek().kind != TokenKind::Integer) return fail("expected a number after platform");
       Node node(NodeKind::Platform);
       node.text = next().text;
       return make(std::move(node));
@@ -355,7 +371,7 @@ class Parser {
       }
       return parseSlotSpec(slot);
     }
-    fail("unexpected \"" + word + "\"");
+    return fail("unexpected \"" + word + "\"");
   }
 
   static constexpr std::size_t kMaxNodes = 4096;
@@ -365,6 +381,7 @@ class Parser {
   std::size_t position_ = 0;
   std::size_t nodes_ = 0;
   std::size_t nesting_ = 0;
+  std::optional<Error> fault_;
 };
 
 // --- evaluation ---
@@ -593,13 +610,11 @@ const Node* firstUnmet(const Node& node, const CodeIdentity& identity) {
 Result<Requirement> Requirement::compile(std::string_view text) {
   auto tokens = tokenizeRequirement(text);
   if (!tokens) return tokens.error();
-  try {
-    Requirement requirement;
-    requirement.root_ = Parser(std::move(*tokens)).parseInput(requirement.isSet_);
-    return requirement;
-  } catch (const SyntaxError& error) {
-    return Error{error.message};
-  }
+  Requirement requirement;
+  auto root = Parser(std::move(*tokens)).parse(requirement.isSet_);
+  if (!root) return root.error();
+  requirement.root_ = std::move(*root);
+  return requirement;
 }
 
 bool Requirement::evaluate(const CodeIdentity& identity) const {

@@ -91,7 +91,7 @@ void StderrSink::write(const LogEntry& entry) {
   line.append("] ");
   line.append(entry.message);
   line.push_back('\n');
-  writeAll(STDERR_FILENO, line);
+  writeAll(STDERR_FILENO, line).ignoreError();  // a log that cannot be written has no one to tell
 }
 
 std::shared_ptr<LogSink> FileSink::open(const std::string& path) {
@@ -126,7 +126,7 @@ void FileSink::write(const LogEntry& entry) {
   line.append("\",\"pid\":");
   line.append(std::to_string(::getpid()));
   line.append("}\n");
-  writeAll(file_.get(), line);
+  writeAll(file_.get(), line).ignoreError();  // a log that cannot be written has no one to tell
 }
 
 }  // namespace shelvo::platform

@@ -9,6 +9,8 @@
 
 namespace shelvo::platform {
 
+// A console that cannot be written to (closed, or its reader gone) has no one left to tell, so
+// its write failures are dropped.
 void StandardOutput::printLine(std::string_view line) {
   // One writev for the text and its line feed: the line leaves whole and is not copied.
   char newline = '\n';
@@ -20,15 +22,15 @@ void StandardOutput::printLine(std::string_view line) {
   if (written < 0 || static_cast<std::size_t>(written) == line.size() + 1) return;
   // A short write (a full pipe or terminal): send the rest plainly.
   if (static_cast<std::size_t>(written) < line.size()) {
-    writeAll(STDOUT_FILENO, line.substr(static_cast<std::size_t>(written)));
+    writeAll(STDOUT_FILENO, line.substr(static_cast<std::size_t>(written))).ignoreError();
   }
-  writeAll(STDOUT_FILENO, "\n");
+  writeAll(STDOUT_FILENO, "\n").ignoreError();
 }
 
 void StandardError::printLine(std::string_view line) {
   std::string text(line);
   text.push_back('\n');
-  writeAll(STDERR_FILENO, text);
+  writeAll(STDERR_FILENO, text).ignoreError();
 }
 
 }  // namespace shelvo::platform

@@ -182,21 +182,23 @@ platform::Status storeRunRecord(platform::Env& env, const RunRecord& record,
   if (auto made = env.makeFolders(folder.parent_path(), 0755); !made) return made;
   if (auto made = env.makeFolders(folder, kFolderMode); !made) return made;
   // Without the group (not every system has it) the records stay root's alone.
-  env.setGroup(folder, kReaders);
+  env.setGroup(folder, kReaders).ignoreError();
   if (auto set = env.setMode(folder, kFolderMode); !set) return set;
   auto written = env.replaceFile(folder / fileName(record), encodeRunRecord(record), kRecordMode);
   if (!written) return written;
+  // The record is stored; an old one left in place, or left readable by all, is still said.
   auto files = recordFiles(env, folder);
   std::size_t surplus = files.size() > keep ? files.size() - keep : 0;
+  platform::Status tidied = platform::success();
   for (std::size_t i = 0; i < files.size(); ++i) {
-    if (i < surplus) {
-      env.removeFile(files[i]);
-    } else {
-      env.setGroup(files[i], kReaders);
-      env.setMode(files[i], kRecordMode);
+    if (i >= surplus) env.setGroup(files[i], kReaders).ignoreError();
+    auto step = i < surplus ? env.removeFile(files[i]) : env.setMode(files[i], kRecordMode);
+    if (!step && tidied.ok()) {
+      tidied = platform::Error{"the record is stored, but an older one is left as it was: " +
+                               step.error().message};
     }
   }
-  return platform::success();
+  return tidied;
 }
 
 std::vector<RunRecord> loadRunRecords(const platform::Env& env, const platform::Path& folder) {

@@ -72,7 +72,8 @@ platform::Path runRecordFolder(const platform::Path& root);
 
 // Writes the record atomically as <started>-<pid>.json and removes the oldest beyond keep. The
 // folder is 0750 and the records 0640, group adm (who may read logs): script output is not for
-// every local user. Records an older version left with other modes are set right.
+// every local user. Records an older version left with other modes are set right. Fails also
+// when the record is stored but an old one could not be removed or set right.
 platform::Status storeRunRecord(platform::Env& env, const RunRecord& record,
                                 const platform::Path& folder, std::size_t keep = 100);
 // The stored records, oldest first; unreadable files are left out.

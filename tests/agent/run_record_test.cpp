@@ -47,6 +47,25 @@ TEST(RunRecords, RoundTripAndKeepTheLastHundred) {
   EXPECT_NE(records.back().id, records.front().id);
 }
 
+// Removing an old record fails, as on a file made immutable.
+class UnremovableEnv final : public platform::EnvWrapper {
+ public:
+  UnremovableEnv() : EnvWrapper(std::make_shared<platform::PosixEnv>()) {}
+  platform::Status removeFile(const platform::Path& path) override {
+    return platform::Error{"cannot remove " + path.string()};
+  }
+};
+
+TEST(RunRecords, AnOldRecordThatCannotBeRemovedIsReportedAndTheNewOneIsStored) {
+  UnremovableEnv env;
+  test::TempDir folder;
+  ASSERT_TRUE(storeRunRecord(env, recordAt(0), folder.path(), 1));
+  auto stored = storeRunRecord(env, recordAt(1), folder.path(), 1);
+  ASSERT_FALSE(stored);
+  EXPECT_TRUE(stored.error().message.starts_with("the record is stored, but an older one"));
+  EXPECT_EQ(loadRunRecords(env, folder.path()).back().started, recordAt(1).started);
+}
+
 TEST(RunRecords, EveryOutcomeHasOneNameAndOneKind) {
   int successes = 0, skips = 0;
   for (int i = 0; i <= static_cast<int>(RunOutcome::TimedOut); ++i) {

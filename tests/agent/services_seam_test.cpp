@@ -15,10 +15,10 @@ class AnsweringServices final : public test::TestServices {
   explicit AnsweringServices(platform::DataTaskResult answer) : answer_(std::move(answer)) {}
   void dataTask(const platform::URLSessionConfiguration&, platform::URLRequest request,
                 std::function<void(platform::DataTaskResult)> completion) override {
-    requested.push_back(request.url);
+    requested.push_back(request);
     completion(answer_);
   }
-  std::vector<std::string> requested;
+  std::vector<platform::URLRequest> requested;
 
  private:
   platform::DataTaskResult answer_;
@@ -71,6 +71,7 @@ class StubNotifications final : public platform::NotificationPoster {
                        : platform::NotificationAuthorization::Denied;
   }
   platform::Status add(const std::string&, const platform::NotificationContent& content) override {
+    if (content.title == "Refused") return platform::Error{"the server refused it"};
     posted_.push_back(content.title + "|" + content.body);
     return platform::success();
   }
@@ -97,7 +98,7 @@ class ServicesSeamTest : public ::testing::Test {
           const std::string& user = "root") {
     AgentPlatform platform = test::makeTestAgentPlatform(root, sink, console, user, "/home/" + user,
                                                          env, std::move(services));
-    platform.serviceURL = "https://apps.example";
+    platform.serviceURL = "https://apps.example//";  // every trailing slash is dropped
     ShelvoAgentController controller(std::move(platform), {"shelvo"});
     return test::endStatusOf([&] { operation(controller); });
   }
@@ -145,17 +146,22 @@ TEST_F(ServicesSeamTest, TransportAndHttpFailuresOfTheInstallRequest) {
     EXPECT_EQ(status, row.status) << row.out;
     EXPECT_EQ(console->text(), row.out);
     ASSERT_EQ(services->requested.size(), 1u);
-    EXPECT_TRUE(services->requested[0].starts_with("https://apps.example/apps/com.example.app?"));
+    EXPECT_TRUE(
+        services->requested[0].url.starts_with("https://apps.example/apps/com.example.app?"));
+    // The agent's own idle timeout, whatever the HTTP library's default.
+    EXPECT_EQ(services->requested[0].timeoutInterval, std::chrono::seconds(60));
   }
 }
 
 TEST_F(ServicesSeamTest, ATimedOutUpdateRequestReportsStatusZero) {
   platform::DataTaskResult timedOut;
   timedOut.error = platform::makeURLError(platform::kURLErrorTimedOut, "apps.example");
-  int status = run(std::make_shared<AnsweringServices>(timedOut), [](ShelvoAgentController& c) {
-    c.requestUpdateInformation(true, false, "token");
-  });
+  auto services = std::make_shared<AnsweringServices>(timedOut);
+  int status = run(
+      services, [](ShelvoAgentController& c) { c.requestUpdateInformation(true, false, "token"); });
   EXPECT_EQ(status, 21);
+  ASSERT_EQ(services->requested.size(), 1u);
+  EXPECT_EQ(services->requested[0].timeoutInterval, std::chrono::seconds(60));
   EXPECT_NE(console->text().find("Failed to get update information: 0\n"), std::string::npos);
 }
 
@@ -196,7 +202,7 @@ TEST_F(ServicesSeamTest, WithoutABusTheScheduleIsUnknownAndCannotBeDisabled) {
   EXPECT_EQ(console->text(), "Error disabling update schedule: no system bus in this test\n");
 }
 
-TEST_F(ServicesSeamTest, ADeniedNotificationEndsWithZeroAndPostsNothing) {
+TEST_F(ServicesSeamTest, ADeniedOrRefusedNotificationEndsWithZero) {
   auto services = std::make_shared<NotificationServices>();
   services->authorized = false;
   EXPECT_EQ(
@@ -215,6 +221,13 @@ TEST_F(ServicesSeamTest, ADeniedNotificationEndsWithZeroAndPostsNothing) {
       -1);
   EXPECT_EQ(services->posted, std::vector<std::string>{"Title|Body"});
   EXPECT_EQ(env->slept.size(), 1u) << "a pause lets the server take the notification";
+
+  EXPECT_EQ(
+      run(
+          services, [](ShelvoAgentController& c) { c.postNotification("Refused", {}, "Body", {}); },
+          "someone"),
+      0);
+  EXPECT_EQ(sink->messages().back(), "Cannot post the notification: the server refused it");
 }
 
 }  // namespace

@@ -28,15 +28,9 @@ TEST(Conversions, BoolAndIntegerReadingsOfEveryStoredType) {
       {"real 2.9", makeReal(2.9), true, 2},
       {"real -0.5", makeReal(-0.5), true, 0},
       {"real 0", makeReal(0.0), false, 0},
+      // Strings are read as the emulation reads them (tests/emulation has the rows).
       {"string YES", makeString("YES"), true, 0},
-      {"string true", makeString("true"), true, 0},
-      {"string no", makeString("no"), false, 0},
       {"string 12abc", makeString("12abc"), true, 12},
-      {"string padded", makeString("  \t-0042"), true, -42},
-      {"string zeros", makeString("000"), false, 0},
-      {"string 007", makeString("+007"), true, 7},
-      {"string overflow", makeString("99999999999999999999"), true,
-       std::numeric_limits<std::int64_t>::max()},
       {"data", makeData("1"), false, 0},
       {"array", makeStringArray({"1"}), false, 0},
   };

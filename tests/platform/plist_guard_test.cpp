@@ -22,31 +22,27 @@ std::string nestedXml(int depth, const std::string& between = "") {
 
 // Object i is an array holding object i+1 twice: small on disk, 2^levels objects once libplist
 // copies every reference.
-std::string sharedReferences(int levels) {
-  std::string out = "bplist00";
-  std::vector<std::uint64_t> offsets;
-  for (int i = 0; i <= levels; ++i) {
-    offsets.push_back(out.size());
-    if (i < levels) {
-      out.push_back(static_cast<char>(0xA2));
-      out.push_back(static_cast<char>(i + 1));
-      out.push_back(static_cast<char>(i + 1));
-    } else {
-      out.push_back(static_cast<char>(0xA0));
-    }
+std::string sharedReferences(std::uint32_t levels) {
+  std::vector<std::vector<std::uint32_t>> arrays(levels + 1);
+  for (std::uint32_t i = 0; i < levels; ++i) arrays[i] = {i + 1, i + 1};
+  return test::binaryPlistOfArrays(arrays);
+}
+
+// The top holds the heads of chains of arrays of the given lengths; each chain's innermost array
+// refers to the head of the chain before, so the depth, 1 + the sum of the lengths, is reached
+// through objects already seen.
+std::string chainsThroughSharedObjects(const std::vector<std::uint32_t>& lengths) {
+  std::vector<std::vector<std::uint32_t>> arrays(1);
+  std::uint32_t previousHead = 0;
+  for (auto length : lengths) {
+    auto head = static_cast<std::uint32_t>(arrays.size());
+    arrays[0].push_back(head);
+    for (std::uint32_t i = 1; i < length; ++i) arrays.push_back({head + i});
+    arrays.push_back(previousHead == 0 ? std::vector<std::uint32_t>{}
+                                       : std::vector<std::uint32_t>{previousHead});
+    previousHead = head;
   }
-  std::uint64_t table = out.size();
-  for (auto offset : offsets) out.push_back(static_cast<char>(offset));
-  out.append(6, '\0');
-  out.push_back(1);  // offset size
-  out.push_back(1);  // reference size
-  auto big = [&](std::uint64_t value) {
-    for (int shift = 56; shift >= 0; shift -= 8) out.push_back(static_cast<char>(value >> shift));
-  };
-  big(offsets.size());
-  big(0);
-  big(table);
-  return out;
+  return test::binaryPlistOfArrays(arrays);
 }
 
 // An input the fuzzer found, kept beside its target.
@@ -71,22 +67,30 @@ TEST(PlistShape, DepthIsBoundedAt256InBothFormats) {
   EXPECT_TRUE(checkPlistShape(nestedXml(256)));
   EXPECT_FALSE(checkPlistShape(nestedXml(257)));
   EXPECT_EQ(parsePlist(test::deepBinaryPlist(160'000)), nullptr);
+  struct Row {
+    std::vector<std::uint32_t> chains;
+    bool passes;
+  };
+  const Row throughSharedObjects[] = {
+      {{200, 55}, true}, {{200, 56}, false}, {{150, 50, 55}, true}, {{150, 50, 56}, false}};
+  for (const auto& row : throughSharedObjects) {
+    EXPECT_EQ(checkPlistShape(chainsThroughSharedObjects(row.chains)).ok(), row.passes)
+        << ::testing::PrintToString(row.chains);
+  }
 }
 
 TEST(PlistShape, MarkupTheParserSkipsCannotHideNesting) {
   EXPECT_FALSE(checkPlistShape(nestedXml(300, "<!-- </array> -->")));
   EXPECT_FALSE(checkPlistShape(nestedXml(300, "<![CDATA[</array>]]>")));
-  EXPECT_TRUE(checkPlistShape(nestedXml(10, "<array/>")));
+  // An empty element closes itself: no level, however many.
+  EXPECT_TRUE(checkPlistShape(nestedXml(256, "<array/><dict/>")));
 }
 
 TEST(PlistShape, SharedReferencesAndCyclesAreRefused) {
   EXPECT_TRUE(checkPlistShape(sharedReferences(10)));
   EXPECT_EQ(checkPlistShape(sharedReferences(40)).error().message,
             "the property list holds too many objects");
-  std::string cycle = sharedReferences(3);
-  cycle[8 + 3 * 3 - 2] = 0;  // the last array refers back to the top
-  cycle[8 + 3 * 3 - 3] = static_cast<char>(0xA1);
-  EXPECT_FALSE(checkPlistShape(cycle));
+  EXPECT_FALSE(checkPlistShape(test::binaryPlistOfArrays({{1, 1}, {2, 2}, {0}})));
 }
 
 TEST(PlistShape, TruncatedOrLyingTrailersAreMalformed) {

@@ -163,5 +163,36 @@ TEST_F(PreferencesTest, AUserWithoutHomeReadsTheSystemLayersAndCannotWrite) {
   EXPECT_FALSE(homeless.setObject("x", makeString("y")));
 }
 
+TEST_F(PreferencesTest, ASharedLayerTheGroupMayChangeOrReachedThroughSuchAFolderIsSkipped) {
+  writeLayer(managedUser(), "authorization", "managed-user");
+  writeLayer(managed(), "authorization", "managed");
+  writeLayer(user(), "authorization", "user");
+  writeLayer(anyUser(), "only", "any-user");
+  struct Row {
+    std::filesystem::path loosened;  // made writable by its group
+    std::vector<std::filesystem::path> skipped;
+  };
+  const Row rows[] = {
+      {managedUser(), {managedUser()}},
+      {managedUser().parent_path(), {managedUser()}},
+      {managed(), {managed()}},
+      {root / "etc/shelvo/managed", {managedUser(), managed()}},
+      {anyUser(), {anyUser()}},
+      {root / "etc/shelvo", {managedUser(), managed(), anyUser()}},
+      {user(), {}},  // the user's own layer is the user's to share
+  };
+  for (const auto& row : rows) {
+    auto mode = std::filesystem::status(row.loosened).permissions();
+    std::filesystem::permissions(row.loosened, mode | std::filesystem::perms::group_write);
+    auto preferences = suite();
+    std::vector<std::filesystem::path> skipped;
+    preferences.reportUntrustedLayersTo(
+        [&](const std::string& file, const std::string&) { skipped.emplace_back(file); });
+    preferences.stringForKey("only");  // reads every layer
+    std::filesystem::permissions(row.loosened, mode);
+    EXPECT_EQ(skipped, row.skipped) << row.loosened;
+  }
+}
+
 }  // namespace
 }  // namespace shelvo::platform

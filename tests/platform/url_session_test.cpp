@@ -61,9 +61,5 @@ TEST_F(RequestTimeoutTest, TheTimeoutIsAnIdleTimeoutNotATotal) {
   EXPECT_EQ(result.data, "abcd");
 }
 
-TEST(RequestTimeout, IsSixtySeconds) {
-  EXPECT_EQ(platform::URLRequest{}.timeoutInterval, std::chrono::seconds(60));
-}
-
 }  // namespace
 }  // namespace shelvo::test

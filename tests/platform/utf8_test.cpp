@@ -108,6 +108,8 @@ TEST(Utf8Chunker, OnlyTheBytesThatAreInvalidAreLost) {
   EXPECT_EQ(chunks({"abc\xE2", "hello", "world"}),
             (std::vector<std::string>{"abc", "hello", "world"}));
   EXPECT_EQ(chunks({"abc\xE2\x82", "x", "y"}), (std::vector<std::string>{"abc", "x", "y"}));
+  // A read too short to complete the character, and not its continuation, is not carried.
+  EXPECT_EQ(chunks({"a\xE2", "b", "cd"}), (std::vector<std::string>{"a", "b", "cd"}));
   // A read that is invalid in itself yields nothing, and costs the next read nothing.
   EXPECT_EQ(chunks({"a\xFF"
                     "b",

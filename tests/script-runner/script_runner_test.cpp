@@ -1,17 +1,19 @@
 #include "shared/script-runner/script_runner.h"
 #include "tests/support/capture.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <fstream>
 #include <mutex>
 #include <thread>
 
+#include "platform/env/unique_fd.h"
 #include "shared/script-runner/script_process.h"
 #include "tests/support/temp_dir.h"
 
@@ -87,27 +89,28 @@ TEST_F(ScriptRunnerTest, SyntaxVerdictsMatchZshsParser) {
 }
 
 TEST_F(ScriptRunnerTest, OneWriteIsOneEntryAndSeparateWritesAreSeparateEntries) {
-  runner().runScript("print 'a\\nb'", "Installing app...");
+  EXPECT_TRUE(runner().runScript("print 'a\\nb'", "Installing app..."));
   EXPECT_EQ(scriptEntries(), std::vector<std::string>{"a\nb"});
   EXPECT_EQ(console->text(), "a\nb\n");
   EXPECT_EQ(sink->records().front().message, "<private>") << "progress message uses %s";
 
   sink = std::make_shared<CaptureSink>();
-  runner().runScript("echo a; sleep 0.3; echo b; sleep 0.3; printf '\\n\\n'", "Installing app...");
+  EXPECT_TRUE(runner().runScript("echo a; sleep 0.3; echo b; sleep 0.3; printf '\\n\\n'",
+                                 "Installing app..."));
   EXPECT_EQ(scriptEntries(), (std::vector<std::string>{"a", "b", ""}));
 }
 
 TEST_F(ScriptRunnerTest, StandardErrorIsNeitherLoggedNorPrinted) {
-  runner().runScript("echo hidden >&2; echo shown", "Installing app...");
+  EXPECT_TRUE(runner().runScript("echo hidden >&2; echo shown", "Installing app..."));
   EXPECT_EQ(scriptEntries(), std::vector<std::string>{"shown"});
   EXPECT_EQ(console->text(), "shown\n");
 }
 
 TEST_F(ScriptRunnerTest, ACharacterSplitBetweenReadsIsCarriedAndInvalidChunksAreDropped) {
-  runner().runScript(
+  EXPECT_TRUE(runner().runScript(
       "printf 'caf\\xc3'; sleep 0.3; printf '\\xa9\\n'; sleep 0.3; printf 'bad \\xff\\n'; "
       "sleep 0.3; echo next",
-      "Installing app...");
+      "Installing app..."));
   EXPECT_EQ(scriptEntries(), (std::vector<std::string>{"caf", "é", "next"}));
 }
 
@@ -122,47 +125,62 @@ TEST_F(ScriptRunnerTest, TheHelperCopyReportsTheExitStatus) {
 }
 
 TEST_F(ScriptRunnerTest, TheScriptSeesNoExtraDescriptorNorArguments) {
-  runner().runScript(
+  EXPECT_TRUE(runner().runScript(
       "echo \"$0 $#\"; [[ -e /proc/$$/fd/3 ]] && echo fd3-open || echo fd3-closed; "
       "echo ${+__shelvo_s}",
-      "Installing app...");
+      "Installing app..."));
   EXPECT_EQ(console->text(), "/bin/zsh 0\nfd3-closed\n0\n");
+}
+
+// The command line of a process, or nothing once it has gone. Not through a stream: reading the
+// command line of a process that just ended fails, and the stream throws on that.
+std::string commandLineOf(const std::filesystem::path& process) {
+  platform::UniqueFd file(::open((process / "cmdline").c_str(), O_RDONLY | O_CLOEXEC));
+  std::string text;
+  char buffer[4096];
+  for (ssize_t got; file && (got = ::read(file.get(), buffer, sizeof buffer)) > 0;)
+    text.append(buffer, static_cast<std::size_t>(got));
+  return text;
 }
 
 TEST_F(ScriptRunnerTest, ALargeScriptRunsAndNeverAppearsInAnyCommandLine) {
   const std::string marker = "shelvo-marker-" + std::to_string(::getpid());
+  test::TempDir scratch;
+  const auto gate = scratch / "gate";
+  ASSERT_EQ(::mkfifo(gate.c_str(), 0600), 0);
+  // The script waits at the gate until every process has been looked at once while it runs.
   std::string script = "# " + marker + "\n: '" + std::string(2 * 1024 * 1024, 'x') + "'\n";
-  script += "sleep 0.5; echo done";
+  script += "echo started; read -r _ < " + gate.string() + "; echo done";
   std::atomic<bool> finished = false;
   std::jthread run([&] {
-    runner().runScript(script, "Installing app...");
+    EXPECT_TRUE(runner().runScript(script, "Installing app..."));
     finished = true;
   });
   bool seen = false;
+  bool released = false;
   while (!finished) {
+    bool running = console->text() == "started\n";
     // Processes come and go while /proc is listed: a vanished entry ends this pass, not the test.
     std::error_code error;
     for (std::filesystem::directory_iterator entry("/proc", error), end; !error && entry != end;
          entry.increment(error)) {
-      std::ifstream cmdline(entry->path() / "cmdline", std::ios::binary);
-      std::string text;
-      try {
-        text.assign(std::istreambuf_iterator<char>(cmdline), {});
-      } catch (const std::ios_base::failure&) {
-        continue;  // the process ended while its command line was read (ESRCH)
-      }
-      if (text.find(marker) != std::string::npos) seen = true;
+      if (commandLineOf(entry->path()).find(marker) != std::string::npos) seen = true;
+    }
+    if (running && !released) {
+      // Without blocking: fails until the script has opened the gate to read.
+      platform::UniqueFd opener(::open(gate.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+      released = opener && ::write(opener.get(), "\n", 1) == 1;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   run.join();
   EXPECT_FALSE(seen);
-  EXPECT_EQ(console->text(), "done\n");
+  EXPECT_EQ(console->text(), "started\ndone\n");
 }
 
 TEST_F(ScriptRunnerTest, ABackgroundChildHoldingThePipeDoesNotDelayTheReturn) {
   auto start = std::chrono::steady_clock::now();
-  runner().runScript("sleep 30 & echo $!", "Installing app...");
+  EXPECT_TRUE(runner().runScript("sleep 30 & echo $!", "Installing app..."));
   auto elapsed = std::chrono::steady_clock::now() - start;
   EXPECT_LT(elapsed, std::chrono::milliseconds(1500));
   std::string pid = console->text();
@@ -174,7 +192,7 @@ TEST_F(ScriptRunnerTest, TheLastLineOfAScriptThatExitsAtOnceIsNeverLost) {
   for (int i = 0; i < 40; ++i) {
     auto out = std::make_shared<CapturedConsole>();
     ScriptRunner quick(platform::Logger({sink, false}, "ostrel.shelvo", "Agent"), out);
-    quick.runScript("echo first; printf last", "Installing app...");
+    EXPECT_TRUE(quick.runScript("echo first; printf last", "Installing app..."));
     ASSERT_EQ(out->text(), "first\nlast\n") << "run " << i;
   }
 }

@@ -12,30 +12,31 @@ void appendBigEndian(std::string& out, std::uint64_t value, int width) {
 
 }  // namespace
 
-std::string deepBinaryPlist(std::size_t depth) {
+std::string binaryPlistOfArrays(const std::vector<std::vector<std::uint32_t>>& arrays) {
   constexpr int kReferenceSize = 4;
   constexpr int kOffsetSize = 4;
   std::string out = "bplist00";
-  std::size_t objects = depth + 1;
   std::string offsets;
-  for (std::size_t i = 0; i < objects; ++i) {
+  for (const auto& children : arrays) {
     appendBigEndian(offsets, out.size(), kOffsetSize);
-    if (i + 1 < objects) {
-      out.push_back(static_cast<char>(0xA1));  // an array of one: the next object
-      appendBigEndian(out, i + 1, kReferenceSize);
-    } else {
-      out.push_back(static_cast<char>(0xA0));  // the innermost, empty
-    }
+    out.push_back(static_cast<char>(0xA0 | children.size()));
+    for (auto child : children) appendBigEndian(out, child, kReferenceSize);
   }
   std::uint64_t tableOffset = out.size();
   out += offsets;
   out.append(6, '\0');
   out.push_back(static_cast<char>(kOffsetSize));
   out.push_back(static_cast<char>(kReferenceSize));
-  appendBigEndian(out, objects, 8);
+  appendBigEndian(out, arrays.size(), 8);
   appendBigEndian(out, 0, 8);
   appendBigEndian(out, tableOffset, 8);
   return out;
+}
+
+std::string deepBinaryPlist(std::size_t depth) {
+  std::vector<std::vector<std::uint32_t>> arrays(depth + 1);  // the innermost one empty
+  for (std::uint32_t i = 0; i < depth; ++i) arrays[i] = {i + 1};
+  return binaryPlistOfArrays(arrays);
 }
 
 }  // namespace shelvo::test

@@ -6,13 +6,16 @@
 //   fake-systemd READY CALLS FILE_STATE ACTIVE_STATE JOB_RESULT [FAIL_METHOD ERROR MESSAGE]
 //
 // FILE_STATE is the GetUnitFileState answer, or "notfound" for the FileNotFound error;
-// ACTIVE_STATE the timer's ActiveState; JOB_RESULT the result StartUnit's job ends with.
+// ACTIVE_STATE the timer's ActiveState; JOB_RESULT the result StartUnit's job ends with. ERROR
+// "slow" makes FAIL_METHOD answer after MESSAGE seconds instead of failing.
 #include <systemd/sd-bus.h>
 
 #include "tests/support/bus_service.h"
 
+#include <chrono>
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -38,6 +41,10 @@ void record(const Manager& manager, const std::string& line) {
 
 bool failing(const Manager& manager, const char* method, sd_bus_error* error) {
   if (manager.failMethod != method) return false;
+  if (manager.failName == "slow") {
+    std::this_thread::sleep_for(std::chrono::seconds(std::stoi(manager.failMessage)));
+    return false;
+  }
   sd_bus_error_set(error, manager.failName.c_str(), manager.failMessage.c_str());
   return true;
 }

@@ -125,7 +125,7 @@ int main(int argc, char** argv) {
   };
   // A refused connection is closed, so every request on it goes unanswered.
   auto connected = [&]() -> HelperClient& {
-    if (!client) opened().awaitGreeting(kPatience);
+    if (!client) opened().awaitGreeting(kPatience).ignoreError();
     return *client;
   };
   std::vector<HelperClient> held;
@@ -159,7 +159,7 @@ int main(int argc, char** argv) {
       HelperClient& connection = connected();
       pid_t child = ::fork();
       if (child == 0) {
-        connection.sendScript(action.substr(9));
+        connection.sendScript(action.substr(9)).ignoreError();  // the parent reads the answer
         ::_exit(0);
       }
       ::waitpid(child, nullptr, 0);
@@ -178,15 +178,18 @@ int main(int argc, char** argv) {
       return 1;
     } else if (action == "oversize") {
       const unsigned char header[4] = {0x04, 0x00, 0x00, 0x01};  // 64 MiB + 1
+      // Each of these frames is judged by the reply that follows, or its absence.
       shelvo::platform::sendAll(connected().fd(),
-                                std::string_view(reinterpret_cast<const char*>(header), 4));
+                                std::string_view(reinterpret_cast<const char*>(header), 4))
+          .ignoreError();
       printReply(connected().awaitReply(1));
     } else if (action == "badtype") {
-      shelvo::platform::sendAll(connected().fd(), requestWithNumericCommand());
+      shelvo::platform::sendAll(connected().fd(), requestWithNumericCommand()).ignoreError();
       printReply(connected().awaitReply(1));
     } else if (action.starts_with("deep:")) {
       auto payload = shelvo::test::deepBinaryPlist(std::stoul(action.substr(5)));
-      shelvo::platform::sendAll(connected().fd(), shelvo::platform::encodeFrame(payload));
+      shelvo::platform::sendAll(connected().fd(), shelvo::platform::encodeFrame(payload))
+          .ignoreError();
       printReply(connected().awaitReply(1));
     } else if (action.starts_with("hold:")) {
       auto more = openMore(target, std::stoi(action.substr(5)));
