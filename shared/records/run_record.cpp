@@ -1,5 +1,6 @@
 #include "shared/records/run_record.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -49,6 +50,13 @@ std::vector<platform::Path> recordFiles(const platform::Env& env, const platform
   }
   std::sort(files.begin(), files.end());
   return files;
+}
+
+// The mode and group of a file itself (not a link's target), when it can be read.
+std::optional<std::pair<mode_t, gid_t>> modeAndGroupOf(const platform::Path& file) {
+  struct ::stat info {};
+  if (::lstat(file.c_str(), &info) != 0) return std::nullopt;
+  return std::pair{info.st_mode, info.st_gid};
 }
 
 constexpr std::array<std::pair<RunOutcome, std::string_view>, 13> kOutcomeNames{{
@@ -184,15 +192,25 @@ platform::Status storeRunRecord(platform::Env& env, const RunRecord& record,
   // Without the group (not every system has it) the records stay root's alone.
   env.setGroup(folder, kReaders).ignoreError();
   if (auto set = env.setMode(folder, kFolderMode); !set) return set;
-  auto written = env.replaceFile(folder / fileName(record), encodeRunRecord(record), kRecordMode);
+  const platform::Path file = folder / fileName(record);
+  auto written = env.replaceFile(file, encodeRunRecord(record), kRecordMode);
   if (!written) return written;
+  env.setGroup(file, kReaders).ignoreError();
+  // Older records are set right once: one already like the new record is left alone, so a store
+  // does not rewrite the metadata of every kept record (nor the file system journal with it).
   // The record is stored; an old one left in place, or left readable by all, is still said.
+  const auto wanted = modeAndGroupOf(file);
   auto files = recordFiles(env, folder);
   std::size_t surplus = files.size() > keep ? files.size() - keep : 0;
   platform::Status tidied = platform::success();
   for (std::size_t i = 0; i < files.size(); ++i) {
-    if (i >= surplus) env.setGroup(files[i], kReaders).ignoreError();
-    auto step = i < surplus ? env.removeFile(files[i]) : env.setMode(files[i], kRecordMode);
+    platform::Status step = platform::success();
+    if (i < surplus) {
+      step = env.removeFile(files[i]);
+    } else if (files[i] != file && (!wanted || modeAndGroupOf(files[i]) != wanted)) {
+      env.setGroup(files[i], kReaders).ignoreError();
+      step = env.setMode(files[i], kRecordMode);
+    }
     if (!step && tidied.ok()) {
       tidied = platform::Error{"the record is stored, but an older one is left as it was: " +
                                step.error().message};
