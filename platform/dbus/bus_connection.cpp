@@ -1,10 +1,24 @@
 #include "platform/dbus/bus_connection.h"
 
+#include <unistd.h>
+
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 namespace shelvo::platform {
 namespace {
+
+// Where libsystemd connects when DBUS_SYSTEM_BUS_ADDRESS is not set.
+constexpr const char* kStandardSystemBusSocket = "/run/dbus/system_bus_socket";
+
+// Whether the system bus plainly is not there: no address set and no standard socket. Loading
+// libsystemd (and the libraries it pulls in) only to be told so costs a short command more than
+// the attempt is worth, on every machine without D-Bus (a container, a minimal server).
+bool systemBusAbsent() {
+  if (::secure_getenv("DBUS_SYSTEM_BUS_ADDRESS") != nullptr) return false;
+  return ::access(kStandardSystemBusSocket, F_OK) != 0 && errno == ENOENT;
+}
 
 Result<BusConnection> opened(const SdBusApi* api, sd_bus* bus, int rc, const char* what) {
   if (rc < 0) {
@@ -73,6 +87,9 @@ Result<SdBusMessage> BusConnection::call(const Method& method, const Arguments& 
 }
 
 Result<BusConnection> openSystemBus() {
+  if (systemBusAbsent()) {
+    return Error{std::string("cannot connect to the system bus: ") + std::strerror(ENOENT)};
+  }
   const SdBusApi* api = SdBusApi::get();
   if (api == nullptr) return Error{"libsystemd is not available"};
   sd_bus* bus = nullptr;
