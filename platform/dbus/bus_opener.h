@@ -6,7 +6,7 @@
 
 namespace shelvo::platform {
 
-class BusConnection;
+struct BusConnection;
 
 // Opens the system bus. What reaches a system service over it holds one, so that the agent can
 // hand in its services' bus and a program that does not talk D-Bus itself compiles no bus header.
