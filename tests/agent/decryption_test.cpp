@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <span>
+
 #include "platform/text/base64.h"
 #include "tools/demo-service/sealing.h"
 
@@ -21,6 +23,14 @@ class DecryptionTest : public ::testing::Test {
       if (record.level == platform::LogLevel::Error) messages.push_back(record.message);
     }
     return messages;
+  }
+  // Each body opens to nothing, and logs its one error message.
+  void expectRefused(std::span<const std::pair<std::string, const char*>> rows) {
+    for (const auto& [body, message] : rows) {
+      sink = std::make_shared<test::CaptureSink>();
+      EXPECT_FALSE(open(body)) << message;
+      EXPECT_EQ(errors(), std::vector<std::string>{message});
+    }
   }
   std::string key{DecryptionKeys::keyText};
   std::string nonce = "0123456789ab";
@@ -53,11 +63,7 @@ TEST_F(DecryptionTest, EachFailureHasItsOwnMessage) {
       {demo::sealText("echo hi", "another key of thirty-two bytes!"),
        "Failed to decode obtained install information: Error while decrypting data"},
   };
-  for (const auto& [body, message] : rows) {
-    sink = std::make_shared<test::CaptureSink>();
-    EXPECT_FALSE(open(body)) << message;
-    EXPECT_EQ(errors(), std::vector<std::string>{message});
-  }
+  expectRefused(rows);
 }
 
 TEST_F(DecryptionTest, PlaintextThatIsNotUtf8YieldsNothing) {
@@ -121,11 +127,7 @@ TEST_F(DecryptionTest, AFaultInALaterBlockIsFoundWithItsOwnMessage) {
       {platform::encodeBase64(flipped),
        "Failed to decode obtained install information: Error while decrypting data"},
   };
-  for (const auto& [broken, message] : rows) {
-    sink = std::make_shared<test::CaptureSink>();
-    EXPECT_FALSE(open(broken)) << message;
-    EXPECT_EQ(errors(), std::vector<std::string>{message});
-  }
+  expectRefused(rows);
 }
 
 TEST_F(DecryptionTest, TextThatIsNotUtf8InALaterBlockYieldsNothing) {
