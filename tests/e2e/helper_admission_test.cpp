@@ -81,6 +81,14 @@ TEST_P(HelperAdmissionTest, ClientsOutsideRootsControlDumpableOrTracedAreRefused
     command.insert(command.end(), actions.begin(), actions.end());
     return command;
   };
+  // A client in root's folder whose executable or signature (file) is then given mode.
+  auto withMode = [&](const std::string& name, const std::string& file, fs::perms mode) {
+    return [&, name, file, mode] {
+      makeClient(logs / name, "ostrel.shelvo", "leaf", "intermediate");
+      fs::permissions(logs / file, mode);
+      return client(logs / name);
+    };
+  };
   struct Row {
     const char* what;
     std::function<std::vector<std::string>()> make;  // the command that runs the client
@@ -108,26 +116,11 @@ TEST_P(HelperAdmissionTest, ClientsOutsideRootsControlDumpableOrTracedAreRefused
          return client(users / "inner/client");
        },
        true, "the folder " + users.string() + " is not owned by root or is writable by others"},
-      {"a signature others may write",
-       [&] {
-         makeClient(logs / "open", "ostrel.shelvo", "leaf", "intermediate");
-         fs::permissions(logs / "open.sig", fs::perms(0666));
-         return client(logs / "open");
-       },
-       false, (logs / "open.sig").string() + " is not owned by root or is writable"},
-      {"a signature its group may write",
-       [&] {
-         makeClient(logs / "groupsig", "ostrel.shelvo", "leaf", "intermediate");
-         fs::permissions(logs / "groupsig.sig", fs::perms(0664));
-         return client(logs / "groupsig");
-       },
+      {"a signature others may write", withMode("open", "open.sig", fs::perms(0666)), false,
+       (logs / "open.sig").string() + " is not owned by root or is writable"},
+      {"a signature its group may write", withMode("groupsig", "groupsig.sig", fs::perms(0664)),
        false, (logs / "groupsig.sig").string() + " is not owned by root or is writable"},
-      {"an executable its group may write",
-       [&] {
-         makeClient(logs / "groupexe", "ostrel.shelvo", "leaf", "intermediate");
-         fs::permissions(logs / "groupexe", fs::perms(02775));
-         return client(logs / "groupexe");
-       },
+      {"an executable its group may write", withMode("groupexe", "groupexe", fs::perms(02775)),
        true, (logs / "groupexe").string() + " is not owned by root or is writable"},
       {"a client that made itself dumpable",
        [&] { return client(HelperTest::client("good"), {"dumpable"}); }, true,
