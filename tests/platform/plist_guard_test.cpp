@@ -102,12 +102,6 @@ TEST(PlistShape, TruncatedOrLyingTrailersAreMalformed) {
   EXPECT_FALSE(checkPlistShape("bplist00"));
 }
 
-}  // namespace
-}  // namespace shelvo::platform
-
-namespace shelvo::platform {
-namespace {
-
 // Found by fuzzing: a dictionary whose key is not a string parses, and libplist 2.2 then aborts
 // on an assertion when the dictionary's keys are read.
 TEST(PlistShape, DictionaryKeysMustBeStrings) {
@@ -117,12 +111,6 @@ TEST(PlistShape, DictionaryKeysMustBeStrings) {
   Plist parsed = parsePlist(list);
   EXPECT_TRUE(dictionaryKeys(parsed.get()).empty());
 }
-
-}  // namespace
-}  // namespace shelvo::platform
-
-namespace shelvo::platform {
-namespace {
 
 // Found by fuzzing: a string holding NUL keeps its declared length in libplist 2.2 but only the
 // text before the NUL, so reading the declared length ran past the copy (AddressSanitizer saw

@@ -53,12 +53,6 @@ TEST(Utf8, TrimsOnlyThePlatformsNewlines) {
   for (const auto& row : rows) EXPECT_EQ(trimNewlines(row.input), row.trimmed) << row.input;
 }
 
-}  // namespace
-}  // namespace shelvo::platform
-
-namespace shelvo::platform {
-namespace {
-
 TEST(Utf8, LongTextsAreCheckedToTheLastByte) {
   std::string text(1000, 'a');
   EXPECT_TRUE(isValidUtf8(text));
@@ -83,12 +77,6 @@ TEST(Utf8, LeadingAsciiWithoutNulStopsAtTheFirstOtherByte) {
     }
   }
 }
-
-}  // namespace
-}  // namespace shelvo::platform
-
-namespace shelvo::platform {
-namespace {
 
 std::vector<std::string> chunks(const std::vector<std::string>& reads) {
   Utf8Chunker chunker;

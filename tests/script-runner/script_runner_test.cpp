@@ -227,12 +227,6 @@ TEST_F(ScriptRunnerTest, ScriptsRunInParallelKeepTheirOwnOutputAndStatus) {
   EXPECT_EQ(outSecond->text(), "two\n");
 }
 
-}  // namespace
-}  // namespace shelvo
-
-namespace shelvo {
-namespace {
-
 // Output still in the pipe, or still being handled, when the script exits is handled before the
 // run returns: here the handler holds the first chunk until the script has exited and then
 // some, while the last write waits in the pipe.
