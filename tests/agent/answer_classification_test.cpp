@@ -30,96 +30,51 @@ std::optional<std::string> open(std::string_view body) {
   return std::string(body.substr(7));
 }
 
+// An answer that is refused: the status it ends with, what is logged and printed, and the hint on
+// standard error (empty for none). A status of 0 is a skip, logged at the default level.
 struct Row {
-  const char* name;
   platform::DataTaskResult result;
-  std::optional<std::string> script;
-  LogLevel level;
-  std::string message;
   int status;
-  std::string hint;  // on standard error; empty for none
+  std::string message;
+  std::string hint;
 };
 
 void expectRows(const std::vector<Row>& rows, bool install) {
+  auto classify = install ? classifyInstallAnswer : classifyUpdateAnswer;
+  EXPECT_EQ(classify(answered(200, "sealed:echo hi"), kUrl, open).script, "echo hi");
   for (const auto& row : rows) {
-    auto outcome = install ? classifyInstallAnswer(row.result, kUrl, open)
-                           : classifyUpdateAnswer(row.result, kUrl, open);
-    EXPECT_EQ(outcome.script, row.script) << row.name;
-    if (row.script) continue;
-    EXPECT_EQ(outcome.level, row.level) << row.name;
-    EXPECT_EQ(outcome.message, row.message) << row.name;
-    EXPECT_EQ(outcome.status, row.status) << row.name;
-    EXPECT_EQ(outcome.hint.value_or(""), row.hint) << row.name;
+    auto outcome = classify(row.result, kUrl, open);
+    EXPECT_EQ(outcome.script, std::nullopt) << row.message;
+    EXPECT_EQ(outcome.level, row.status == 0 ? LogLevel::Default : LogLevel::Error) << row.message;
+    EXPECT_EQ(outcome.message, row.message);
+    EXPECT_EQ(outcome.status, row.status) << row.message;
+    EXPECT_EQ(outcome.hint.value_or(""), row.hint) << row.message;
   }
 }
 
 TEST(AnswerClassification, InstallAnswers) {
   auto timedOut = platform::makeURLError(platform::kURLErrorTimedOut, "apps.example");
-  platform::DataTaskResult noResponse;
   expectRows(
       {
-          {"opened", answered(200, "sealed:echo hi"), "echo hi", LogLevel::Error, "", 0, ""},
-          {"transport",
-           failed(timedOut),
-           {},
-           LogLevel::Error,
-           "Failed to get install information: The request timed out.",
-           20,
+          {failed(timedOut), 20, "Failed to get install information: The request timed out.",
            "shelvo: the request to https://apps.example/apps/x failed"},
-          {"no response",
-           noResponse,
-           {},
-           LogLevel::Error,
-           "",
-           21,
+          {platform::DataTaskResult(), 21, "",
            "shelvo: https://apps.example/apps/x gave no HTTP answer"},
-          {"HTTP 401",
-           answered(401, "x"),
-           {},
-           LogLevel::Error,
-           "Failed to get install information: 401",
-           21,
+          {answered(401, "x"), 21, "Failed to get install information: 401",
            "shelvo: https://apps.example/apps/x answered 401 Unauthorized: the service did not "
            "accept the credential (key \"authorization\" of domain ostrel.shelvo; "
            "shelvo-defaults explain ostrel.shelvo shows where it comes from)"},
-          {"HTTP 403",
-           answered(403, "x"),
-           {},
-           LogLevel::Error,
-           "Failed to get install information: 403",
-           21,
+          {answered(403, "x"), 21, "Failed to get install information: 403",
            "shelvo: https://apps.example/apps/x answered 403 Forbidden: the service knows the "
            "credential but does not allow it this request; ask whoever runs the service"},
-          {"HTTP 404",
-           answered(404, "x"),
-           {},
-           LogLevel::Error,
-           "Failed to get install information: 404",
-           21,
+          {answered(404, "x"), 21, "Failed to get install information: 404",
            "shelvo: https://apps.example/apps/x answered 404 Not Found: the service has no app "
            "with this bundle identifier, or the service URL is wrong (shelvo-defaults explain "
            "ostrel.shelvo shows it)"},
-          {"HTTP 300",
-           answered(300, "x"),
-           {},
-           LogLevel::Error,
-           "Failed to get install information: 300",
-           21,
+          {answered(300, "x"), 21, "Failed to get install information: 300",
            "shelvo: https://apps.example/apps/x answered 300"},
-          {"no body",
-           answered(200, std::nullopt),
-           {},
-           LogLevel::Error,
-           "Failed to get install information: Unknown error",
-           22,
-           ""},
-          {"not sealed",
-           answered(200, "plain"),
-           {},
-           LogLevel::Error,
-           "Error while obtaining install information",
-           45,
-           ""},
+          {answered(200, std::nullopt), 22, "Failed to get install information: Unknown error", ""},
+          {answered(200, "plain"), 45, "Error while obtaining install information", ""},
       },
       true);
   EXPECT_EQ(classifyInstallAnswer(answered(404, "x"), kUrl, open).httpStatus, 404);
@@ -127,75 +82,31 @@ TEST(AnswerClassification, InstallAnswers) {
 
 TEST(AnswerClassification, UpdateAnswers) {
   using Reason = platform::NetworkUnavailableReason;
-  auto constrained =
-      platform::makeURLError(platform::kURLErrorNotConnectedToInternet, "", Reason::Constrained);
-  auto expensive =
-      platform::makeURLError(platform::kURLErrorNotConnectedToInternet, "", Reason::Expensive);
+  auto offline = [](Reason reason) {
+    return failed(platform::makeURLError(platform::kURLErrorNotConnectedToInternet, "", reason));
+  };
   auto timedOut = platform::makeURLError(platform::kURLErrorTimedOut, "apps.example");
   platform::RequestError plain;
   plain.isURLError = false;
   plain.localizedDescription = "something else";
   expectRows(
       {
-          {"opened", answered(200, "sealed:update"), "update", LogLevel::Error, "", 0, ""},
-          {"low data mode",
-           failed(constrained),
-           {},
-           LogLevel::Default,
-           "Low Data Mode is enabled. Skipping updates...",
-           0,
-           ""},
-          {"hotspot",
-           failed(expensive),
-           {},
-           LogLevel::Default,
+          {offline(Reason::Constrained), 0, "Low Data Mode is enabled. Skipping updates...", ""},
+          {offline(Reason::Expensive), 0,
            "Network connection is considered expensive, likely a Personal Hotspot. Skipping "
            "updates...",
-           0,
            ""},
-          {"not a URL error",
-           failed(plain),
-           {},
-           LogLevel::Error,
-           "Failed to get update information: something else",
-           20,
+          {failed(plain), 20, "Failed to get update information: something else",
            "shelvo: the request to https://apps.example/apps/x failed"},
-          {"URL error",
-           failed(timedOut),
-           {},
-           LogLevel::Error,
-           "Failed to get update information: 0",
-           21,
+          {failed(timedOut), 21, "Failed to get update information: 0",
            "shelvo: the request to https://apps.example/apps/x failed: The request timed out."},
-          {"HTTP 404",
-           answered(404, "x"),
-           {},
-           LogLevel::Error,
-           "Failed to get update information: 404",
-           21,
+          {answered(404, "x"), 21, "Failed to get update information: 404",
            "shelvo: https://apps.example/apps/x answered 404 Not Found: the service URL is wrong "
            "(shelvo-defaults explain ostrel.shelvo shows it)"},
-          {"HTTP 500",
-           answered(500, "x"),
-           {},
-           LogLevel::Error,
-           "Failed to get update information: 500",
-           21,
+          {answered(500, "x"), 21, "Failed to get update information: 500",
            "shelvo: https://apps.example/apps/x answered 500"},
-          {"no body",
-           answered(200, std::nullopt),
-           {},
-           LogLevel::Error,
-           "Failed to get update information: Unknown error",
-           22,
-           ""},
-          {"not sealed",
-           answered(200, "plain"),
-           {},
-           LogLevel::Error,
-           "Error while obtaining update information",
-           45,
-           ""},
+          {answered(200, std::nullopt), 22, "Failed to get update information: Unknown error", ""},
+          {answered(200, "plain"), 45, "Error while obtaining update information", ""},
       },
       false);
 }
