@@ -79,6 +79,11 @@ TEST(RunRecords, EveryOutcomeHasOneNameAndOneKind) {
   EXPECT_EQ(outcomeNamed("exploded"), std::nullopt);
 }
 
+// Every line is in the metrics text.
+void expectLines(const std::string& text, std::initializer_list<const char*> lines) {
+  for (const char* line : lines) EXPECT_NE(text.find(line), std::string::npos) << line << text;
+}
+
 // Whether any piece of secret of six or more characters is in one of the lines.
 bool holdsPieceOf(const std::deque<std::string>& lines, const std::string& secret) {
   for (const auto& line : lines) {
@@ -166,15 +171,10 @@ TEST(FleetMetrics, TheLastRunOfEachCommandAndTheStoredState) {
   state.runs.back().agentStatus = 21;
   state.updatesAvailable = 4;
   state.scheduleEnabled = true;
-  std::string text = renderMetrics(state);
-  EXPECT_NE(text.find("shelvo_last_run_exit_status{command=\"install\"} 21\n"), std::string::npos)
-      << text;
-  EXPECT_NE(
-      text.find("shelvo_last_run_timestamp_seconds{command=\"update-schedule\"} 1700000003\n"),
-      std::string::npos)
-      << text;
-  EXPECT_NE(text.find("shelvo_updates_available 4\n"), std::string::npos);
-  EXPECT_NE(text.find("shelvo_schedule_enabled 1\n"), std::string::npos);
+  expectLines(renderMetrics(state),
+              {"shelvo_last_run_exit_status{command=\"install\"} 21\n",
+               "shelvo_last_run_timestamp_seconds{command=\"update-schedule\"} 1700000003\n",
+               "shelvo_updates_available 4\n", "shelvo_schedule_enabled 1\n"});
   EXPECT_EQ(renderMetrics({}), "") << "nothing known, nothing claimed";
 }
 
@@ -224,20 +224,18 @@ TEST(FleetMetrics, TotalsCountEveryRunAndOutliveThePrunedRecords) {
   state.totals = totals;
   state.updateIntervalDays = 7;
   state.version = "3.1 \"beta\"";
-  std::string text = renderMetrics(state);
-  for (const char* line : {
-           "shelvo_runs_total{command=\"update-schedule\",outcome=\"failed-service\"} 15\n",
-           "shelvo_consecutive_failures{command=\"update-schedule\"} 2\n",
-           "shelvo_consecutive_failures{command=\"install\"} 0\n",
-           "shelvo_last_success_timestamp_seconds{command=\"update-schedule\"} 1700000114\n",
-           "shelvo_last_attempt_timestamp_seconds{command=\"update-schedule\"} 1700000117\n",
-           "shelvo_update_interval_seconds 604800\n",
-           "shelvo_build_info{version=\"3.1 \\\"beta\\\"\"} 1\n",
-           "shelvo_last_run_exit_status{command=\"update\"} 23\n",
-           "# TYPE shelvo_runs_total counter\n",
-       }) {
-    EXPECT_NE(text.find(line), std::string::npos) << line << " in\n" << text;
-  }
+  expectLines(renderMetrics(state),
+              {
+                  "shelvo_runs_total{command=\"update-schedule\",outcome=\"failed-service\"} 15\n",
+                  "shelvo_consecutive_failures{command=\"update-schedule\"} 2\n",
+                  "shelvo_consecutive_failures{command=\"install\"} 0\n",
+                  "shelvo_last_success_timestamp_seconds{command=\"update-schedule\"} 1700000114\n",
+                  "shelvo_last_attempt_timestamp_seconds{command=\"update-schedule\"} 1700000117\n",
+                  "shelvo_update_interval_seconds 604800\n",
+                  "shelvo_build_info{version=\"3.1 \\\"beta\\\"\"} 1\n",
+                  "shelvo_last_run_exit_status{command=\"update\"} 23\n",
+                  "# TYPE shelvo_runs_total counter\n",
+              });
   auto decoded = decodeRunTotals(encodeRunTotals(totals));
   EXPECT_EQ(decoded.size(), 3u);
   EXPECT_EQ(decoded["update"].lastStatus, 23);

@@ -68,50 +68,46 @@ TEST_F(ScriptRunnerTest, ACheckThatCannotStartIsRefusedWith51) {
 }
 
 TEST_F(ScriptRunnerTest, SyntaxVerdictsMatchZshsParser) {
-  const char* rejected[] = {"echo 'unclosed", "echo $(", "echo ${", "f() {", "fi", "}", ")",
-                            "echo a |"};
-  const char* accepted[] = {"echo a &&", "cat <<EOF", "[[ -n ]]",          "((1+))",
-                            "exit 3",    "",          "echo ok\n# comment"};
-  auto check = [](const char* script) {
-    auto file = makeScriptFile(script);
-    return checkScriptSyntax("/bin/zsh", file->get());
+  const std::vector<const char*> refusedThenAccepted[2] = {
+      {"echo 'unclosed", "echo $(", "echo ${", "f() {", "fi", "}", ")", "echo a |"},
+      {"echo a &&", "cat <<EOF", "[[ -n ]]", "((1+))", "exit 3", "", "echo ok\n# comment"}};
+  for (bool accepted : {false, true}) {
+    for (const char* script : refusedThenAccepted[accepted]) {
+      auto status = checkScriptSyntax("/bin/zsh", makeScriptFile(script)->get());
+      ASSERT_TRUE(status);
+      EXPECT_EQ(*status == 0, accepted) << script;
+    }
+  }
+}
+
+// What the log and the console get: one entry a write, standard output only, characters split
+// between reads carried, a chunk that is not UTF-8 dropped; the script sees no extra descriptor
+// nor arguments.
+TEST_F(ScriptRunnerTest, EachWriteIsOneEntryOfStandardOutput) {
+  struct Row {
+    const char* script;
+    std::vector<std::string> entries;
+    const char* console;
   };
-  for (const char* script : rejected) {
-    auto status = check(script);
-    ASSERT_TRUE(status);
-    EXPECT_NE(*status, 0) << script;
+  const Row rows[] = {
+      {"print 'a\\nb'", {"a\nb"}, "a\nb\n"},
+      {"echo a; sleep 0.3; echo b; sleep 0.3; printf '\\n\\n'", {"a", "b", ""}, "a\nb\n\n"},
+      {"echo hidden >&2; echo shown", {"shown"}, "shown\n"},
+      {"printf 'caf\\xc3'; sleep 0.3; printf '\\xa9\\n'; sleep 0.3; printf 'bad \\xff\\n'; "
+       "sleep 0.3; echo next",
+       {"caf", "é", "next"},
+       "caf\né\nnext\n"},
+      {"[[ -e /proc/$$/fd/3 ]] && fd=open || fd=closed; echo \"$0 $# fd3-$fd ${+__shelvo_s}\"",
+       {"/bin/zsh 0 fd3-closed 0"},
+       "/bin/zsh 0 fd3-closed 0\n"},
+  };
+  for (const auto& row : rows) {
+    sink = std::make_shared<CaptureSink>();
+    console = std::make_shared<CapturedConsole>();
+    EXPECT_TRUE(runner().runScript(row.script, "Installing app..."));
+    EXPECT_EQ(scriptEntries(), row.entries) << row.script;
+    EXPECT_EQ(console->text(), row.console) << row.script;
   }
-  for (const char* script : accepted) {
-    auto status = check(script);
-    ASSERT_TRUE(status);
-    EXPECT_EQ(*status, 0) << script;
-  }
-}
-
-TEST_F(ScriptRunnerTest, OneWriteIsOneEntryAndSeparateWritesAreSeparateEntries) {
-  EXPECT_TRUE(runner().runScript("print 'a\\nb'", "Installing app..."));
-  EXPECT_EQ(scriptEntries(), std::vector<std::string>{"a\nb"});
-  EXPECT_EQ(console->text(), "a\nb\n");
-  EXPECT_EQ(sink->records().front().message, "<private>") << "progress message uses %s";
-
-  sink = std::make_shared<CaptureSink>();
-  EXPECT_TRUE(runner().runScript("echo a; sleep 0.3; echo b; sleep 0.3; printf '\\n\\n'",
-                                 "Installing app..."));
-  EXPECT_EQ(scriptEntries(), (std::vector<std::string>{"a", "b", ""}));
-}
-
-TEST_F(ScriptRunnerTest, StandardErrorIsNeitherLoggedNorPrinted) {
-  EXPECT_TRUE(runner().runScript("echo hidden >&2; echo shown", "Installing app..."));
-  EXPECT_EQ(scriptEntries(), std::vector<std::string>{"shown"});
-  EXPECT_EQ(console->text(), "shown\n");
-}
-
-TEST_F(ScriptRunnerTest, ACharacterSplitBetweenReadsIsCarriedAndInvalidChunksAreDropped) {
-  EXPECT_TRUE(runner().runScript(
-      "printf 'caf\\xc3'; sleep 0.3; printf '\\xa9\\n'; sleep 0.3; printf 'bad \\xff\\n'; "
-      "sleep 0.3; echo next",
-      "Installing app..."));
-  EXPECT_EQ(scriptEntries(), (std::vector<std::string>{"caf", "é", "next"}));
 }
 
 TEST_F(ScriptRunnerTest, TheHelperCopyReportsTheExitStatus) {
@@ -122,14 +118,6 @@ TEST_F(ScriptRunnerTest, TheHelperCopyReportsTheExitStatus) {
     statuses.push_back(outcome->exitStatus);
   }
   EXPECT_EQ(statuses, (std::vector<std::int32_t>{3, 0, SIGTERM, 5}));
-}
-
-TEST_F(ScriptRunnerTest, TheScriptSeesNoExtraDescriptorNorArguments) {
-  EXPECT_TRUE(runner().runScript(
-      "echo \"$0 $#\"; [[ -e /proc/$$/fd/3 ]] && echo fd3-open || echo fd3-closed; "
-      "echo ${+__shelvo_s}",
-      "Installing app..."));
-  EXPECT_EQ(console->text(), "/bin/zsh 0\nfd3-closed\n0\n");
 }
 
 // The command line of a process, or nothing once it has gone. Not through a stream: reading the
@@ -205,26 +193,24 @@ TEST_F(ScriptRunnerTest, ALaunchFailureIsReportedWithoutHanging) {
 }
 
 TEST_F(ScriptRunnerTest, ScriptsRunInParallelKeepTheirOwnOutputAndStatus) {
-  std::int32_t first = -1;
-  std::int32_t second = -1;
-  auto outFirst = std::make_shared<CapturedConsole>();
-  auto outSecond = std::make_shared<CapturedConsole>();
-  std::thread a([&] {
-    first = ScriptRunner(platform::Logger({sink, false}, "s", "c"), outFirst)
-                .runScript("sleep 0.2; echo one; exit 1")
-                ->exitStatus;
-  });
-  std::thread b([&] {
-    second = ScriptRunner(platform::Logger({sink, false}, "s", "c"), outSecond)
-                 .runScript("echo two; exit 2")
-                 ->exitStatus;
-  });
-  a.join();
-  b.join();
-  EXPECT_EQ(first, 1);
-  EXPECT_EQ(second, 2);
-  EXPECT_EQ(outFirst->text(), "one\n");
-  EXPECT_EQ(outSecond->text(), "two\n");
+  std::int32_t statuses[2] = {-1, -1};
+  std::shared_ptr<CapturedConsole> outs[2] = {std::make_shared<CapturedConsole>(),
+                                              std::make_shared<CapturedConsole>()};
+  auto start = [&](int i, const char* script) {
+    return std::thread([&, i, script] {
+      statuses[i] = ScriptRunner(platform::Logger({sink, false}, "s", "c"), outs[i])
+                        .runScript(script)
+                        ->exitStatus;
+    });
+  };
+  std::thread first = start(0, "sleep 0.2; echo one; exit 1");
+  std::thread second = start(1, "echo two; exit 2");
+  first.join();
+  second.join();
+  EXPECT_EQ(statuses[0], 1);
+  EXPECT_EQ(statuses[1], 2);
+  EXPECT_EQ(outs[0]->text(), "one\n");
+  EXPECT_EQ(outs[1]->text(), "two\n");
 }
 
 // Output still in the pipe, or still being handled, when the script exits is handled before the
