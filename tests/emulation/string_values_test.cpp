@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <limits>
+#include <span>
 
 namespace shelvo::platform {
 namespace {
@@ -19,29 +20,22 @@ TEST(StringValues, BoolAndIntegerReadings) {
     std::int64_t asInteger;
   };
   const Row rows[] = {
-      {"", false, 0},
-      {"YES", true, 0},
-      {"yes", true, 0},
-      {"true", true, 0},
-      {"T", true, 0},
-      {"no", false, 0},
-      {"false", false, 0},
-      {"  \t\n42abc", true, 42},
-      {"+007", true, 7},
-      {"-0", false, 0},
-      {"000", false, 0},
-      {"00y", true, 0},
-      {"-3", true, -3},
-      {"- 3", false, 0},
-      {"0x10", false, 0},
+      {"", false, 0},    {"YES", true, 0},  {"yes", true, 0},    {"true", true, 0},
+      {"T", true, 0},    {"no", false, 0},  {"false", false, 0}, {"  \t\n42abc", true, 42},
+      {"+007", true, 7}, {"-0", false, 0},  {"000", false, 0},   {"00y", true, 0},
+      {"-3", true, -3},  {"- 3", false, 0}, {"0x10", false, 0},
+  };
+  const Row extremes[] = {
       {"9223372036854775807", true, kMax},
       {"9223372036854775808", true, kMax},
       {"-9223372036854775808", true, kMin},
       {"-99999999999999999999", true, kMin},
   };
-  for (const auto& row : rows) {
-    EXPECT_EQ(stringBoolValue(row.text), row.asBool) << '"' << row.text << '"';
-    EXPECT_EQ(stringIntegerValue(row.text), row.asInteger) << '"' << row.text << '"';
+  for (std::span<const Row> table : {std::span<const Row>(rows), std::span<const Row>(extremes)}) {
+    for (const auto& row : table) {
+      EXPECT_EQ(stringBoolValue(row.text), row.asBool) << '"' << row.text << '"';
+      EXPECT_EQ(stringIntegerValue(row.text), row.asInteger) << '"' << row.text << '"';
+    }
   }
 }
 
