@@ -1,12 +1,7 @@
 // Script output with a credential in it, cut into reads at arbitrary places: what the run record
 // keeps is the stream with every occurrence blanked, whatever the cuts, in bounded lines.
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
-#include <string>
-#include <string_view>
-
 #include "shared/records/output_recorder.h"
+#include "tests/fuzz/fuzz_input.h"
 
 namespace {
 
@@ -30,25 +25,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size < 2) return 0;
   // Byte 0 seeds the cut positions, byte 1 gives the secret's length; then the secret, then the
   // stream.
-  unsigned seed = data[0];
   std::size_t secretSize = 1 + data[1] % 24;
   if (size < 2 + secretSize) return 0;
-  std::string secret(reinterpret_cast<const char*>(data) + 2, secretSize);
-  std::string_view stream(reinterpret_cast<const char*>(data) + 2 + secretSize,
-                          size - 2 - secretSize);
+  std::string secret(shelvo::fuzz::asText(data + 2, secretSize));
+  auto stream = shelvo::fuzz::asText(data + 2 + secretSize, size - 2 - secretSize);
 
   shelvo::platform::StreamBlanker blanker(secret);
   shelvo::OutputRecorder recorder;
   recorder.setSecret(secret);
   std::string joined;
-  for (std::size_t position = 0; position < stream.size();) {
-    seed = seed * 1103515245u + 12345u;
-    std::size_t length = 1 + (seed >> 16) % 9;
-    auto piece = stream.substr(position, length);
-    blanker.next(piece, [&](std::string_view safe) { joined += safe; });
-    recorder.write(piece);
-    position += length;
-  }
+  shelvo::fuzz::inReads(stream, data[0], 9, [&](std::string_view read) {
+    blanker.next(read, [&](std::string_view safe) { joined += safe; });
+    recorder.write(read);
+  });
   blanker.finish([&](std::string_view safe) { joined += safe; });
   if (joined != blankedAtOnce(stream, secret)) std::abort();
 

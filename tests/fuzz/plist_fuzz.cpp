@@ -2,16 +2,14 @@
 // two readers that use them, a preference layer and a bundle's Info.plist, read from a file.
 #include <unistd.h>
 
-#include <cstddef>
-#include <cstdint>
 #include <filesystem>
 #include <fstream>
-#include <string_view>
 
 #include "platform/bundle/bundle.h"
 #include "platform/defaults/preferences.h"
 #include "platform/plist/plist.h"
 #include "platform/plist/plist_guard.h"
+#include "tests/fuzz/fuzz_input.h"
 
 namespace {
 
@@ -39,7 +37,7 @@ const std::filesystem::path& scratchRoot() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  std::string_view bytes(reinterpret_cast<const char*>(data), size);
+  auto bytes = shelvo::fuzz::asText(data, size);
   using namespace shelvo::platform;
   if (checkPlistShape(bytes)) {
     Plist root = parsePlist(bytes);

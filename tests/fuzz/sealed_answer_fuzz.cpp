@@ -2,21 +2,16 @@
 // time. Any body a server sends is opened; the input is also sealed as a script, after enough
 // text that a block boundary falls inside it where its first byte says, and must open to itself
 // without its NULs exactly when it is UTF-8.
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
-#include <string>
-#include <string_view>
-
 #include "agent/service/decryption_manager.h"
 #include "platform/log/log_sink.h"
 #include "platform/text/utf8.h"
+#include "tests/fuzz/fuzz_input.h"
 #include "tools/demo-service/sealing.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const shelvo::DecryptionManager manager(
       shelvo::platform::LogConfig{std::make_shared<shelvo::platform::NullSink>(), false});
-  std::string_view input(reinterpret_cast<const char*>(data), size);
+  auto input = shelvo::fuzz::asText(data, size);
   manager.decrypt(std::string(input));
 
   constexpr std::size_t kBlock = shelvo::DecryptionManager::kBlockTextLength / 4 * 3;
