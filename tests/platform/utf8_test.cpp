@@ -41,10 +41,7 @@ TEST(Utf8, TrimsOnlyThePlatformsNewlines) {
       {" abc\n", " abc"},
       {"\tabc\n", "\tabc"},
       {"abc\n\u00A0", "abc\n\u00A0"},
-      {"\x1C"
-       "abc\x1E",
-       "\x1C"
-       "abc\x1E"},
+      {"\034abc\036", "\034abc\036"},
       {"a\nb", "a\nb"},
       {"\n\n", ""},
       {"\r\n", ""},
