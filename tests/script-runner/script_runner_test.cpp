@@ -167,12 +167,12 @@ TEST_F(ScriptRunnerTest, ALargeScriptRunsAndNeverAppearsInAnyCommandLine) {
 }
 
 TEST_F(ScriptRunnerTest, ABackgroundChildHoldingThePipeDoesNotDelayTheReturn) {
-  auto start = std::chrono::steady_clock::now();
-  EXPECT_TRUE(runner().runScript("sleep 30 & echo $!", "Installing app..."));
-  auto elapsed = std::chrono::steady_clock::now() - start;
-  EXPECT_LT(elapsed, std::chrono::milliseconds(1500));
+  // Waiting for the pipe to close would outlast the test's time limit; returning after the
+  // child ended would find it gone. Either way the child must still be there.
+  EXPECT_TRUE(runner().runScript("sleep 3600 & echo $!", "Installing app..."));
   std::string pid = console->text();
   ASSERT_FALSE(pid.empty());
+  EXPECT_EQ(::kill(std::stoi(pid), 0), 0) << "the run waited for its background child";
   ::kill(std::stoi(pid), SIGKILL);
 }
 
