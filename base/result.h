@@ -1,16 +1,56 @@
 #pragma once
 
+#include <cerrno>
 #include <string>
 #include <utility>
 #include <variant>
 
 namespace shelvo::platform {
 
+// What kind of failure an error is, so that callers ask "not found?" instead of comparing
+// numbers. Signing is a code-signing status (its number is then no errno).
+enum class ErrorKind { other, notFound, denied, invalid, unavailable, timedOut, signing };
+
+constexpr ErrorKind errorKindOfErrno(int error) {
+  switch (error) {
+    case ENOENT:
+    case ENOTDIR:  // a component of the path is no folder: nothing is there either
+    case ESRCH:
+      return ErrorKind::notFound;
+    case EACCES:
+    case EPERM:
+      return ErrorKind::denied;
+    case EINVAL:
+    case E2BIG:
+    case ENAMETOOLONG:
+    case ELOOP:
+    case EFBIG:
+      return ErrorKind::invalid;
+    case EAGAIN:
+    case EBUSY:
+    case EPIPE:
+    case ECONNREFUSED:
+    case ECONNRESET:
+    case ENOTCONN:
+    case ENETDOWN:
+    case ENETUNREACH:
+    case EHOSTUNREACH:
+      return ErrorKind::unavailable;
+    case ETIMEDOUT:
+      return ErrorKind::timedOut;
+    default:
+      return ErrorKind::other;
+  }
+}
+
 // What went wrong, in words fit for an operator.
 struct Error {
   std::string message;
-  int systemError = 0;    // the errno, or the platform status code, behind it
+  int systemError = 0;    // the errno, or the code-signing status, behind it
   std::string name = {};  // the error's name where the system gives one (a D-Bus error name)
+  ErrorKind kind = errorKindOfErrno(systemError);  // set explicitly where the number is no errno
+
+  bool is(ErrorKind expected) const { return kind == expected; }
 
   // "name: message", or the message alone.
   std::string fullDescription() const { return name.empty() ? message : name + ": " + message; }

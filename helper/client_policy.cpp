@@ -21,7 +21,7 @@ platform::Status checkProtectedCode(const std::filesystem::path& executable) {
   signature += ".sig";
   auto protectedSignature = platform::checkProtectedFile(signature);
   // A missing signature is reported by the signature check, as an unsigned client.
-  if (!protectedSignature && protectedSignature.error().systemError != ENOENT)
+  if (!protectedSignature && !protectedSignature.error().is(platform::ErrorKind::notFound))
     return protectedSignature;
   return platform::success();
 }

@@ -112,7 +112,7 @@ bool NotificationDelivery::postToDesktopSessions(const std::string& title,
       const auto& answer = answers[i];
       if (answer && *answer == kDelivered) {
         authorised.push_back(session);
-      } else if (!answer && answer.error().systemError == ETIMEDOUT) {
+      } else if (!answer && answer.error().is(platform::ErrorKind::timedOut)) {
         // A user's bus that stalls costs the run no more than the deadline.
         logger_.log("Not notifying session %{public}s: %{public}s",
                     {session.id, "its session bus did not answer within 5 seconds"});

@@ -36,7 +36,7 @@ std::string securityErrorMessage(int status) {
 }
 
 Error securityError(int status) {
-  return Error{securityErrorMessage(status), status};
+  return Error{securityErrorMessage(status), status, {}, ErrorKind::signing};
 }
 
 }  // namespace shelvo::platform

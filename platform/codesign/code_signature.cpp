@@ -184,10 +184,8 @@ Result<SigningInformation> verifyCodeSignature(int executableFd,
   auto signature = readFile(signatureFile, kMaxSignature);
   if (!signature) {
     // Only a missing file means unsigned; anything else is a failure to read it.
-    bool missing =
-        signature.error().systemError == ENOENT || signature.error().systemError == ENOTDIR;
-    if (missing) return securityError(errSecCSUnsigned);
-    return Error{signature.error().message, errSecCSBadResource};
+    if (signature.error().is(ErrorKind::notFound)) return securityError(errSecCSUnsigned);
+    return Error{signature.error().message, errSecCSBadResource, {}, ErrorKind::signing};
   }
   Bio input = memoryBio(*signature);
   std::unique_ptr<CMS_ContentInfo, CmsFree> cms(d2i_CMS_bio(input.get(), nullptr));

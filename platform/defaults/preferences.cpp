@@ -1,6 +1,5 @@
 #include "platform/defaults/preferences.h"
 
-#include <cerrno>
 #include <mutex>
 #include <set>
 
@@ -103,10 +102,11 @@ Preferences::LayerReading Preferences::readLayer(const Layer& layer) const {
   FileOwnership ownership;
   auto bytes = readFile(layer.file, kMaxPreferencesFile, ownership);
   if (!bytes) {
-    int error = bytes.error().systemError;
-    if (error == ENOENT || error == ENOTDIR) return reading;
-    reading.state = error == EACCES ? State::Unreadable : State::Unusable;
-    reading.reason = error == EACCES ? accessDenial(layer.file, user_.name) : bytes.error().message;
+    const Error& error = bytes.error();
+    if (error.is(ErrorKind::notFound)) return reading;
+    bool denied = error.is(ErrorKind::denied);
+    reading.state = denied ? State::Unreadable : State::Unusable;
+    reading.reason = denied ? accessDenial(layer.file, user_.name) : error.message;
     return reading;
   }
   if (runsAsRoot_) {

@@ -1,6 +1,8 @@
 // The platform's texts for its URL-loading and code-signing codes, which users see verbatim.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include "emulation/codesign/security_status.h"
 #include "emulation/http/url_error.h"
 
@@ -46,6 +48,26 @@ TEST(ErrorTexts, SecurityStatusesHaveThePlatformsMessages) {
     Error error = securityError(status);
     EXPECT_EQ(error.message, text);
     EXPECT_EQ(error.systemError, status);
+    EXPECT_TRUE(error.is(ErrorKind::signing)) << "its number is no errno";
+  }
+}
+
+TEST(ErrorTexts, AnErrnoGivesTheErrorItsKind) {
+  const std::pair<int, ErrorKind> rows[] = {
+      {ENOENT, ErrorKind::notFound},
+      {ENOTDIR, ErrorKind::notFound},
+      {EACCES, ErrorKind::denied},
+      {EPERM, ErrorKind::denied},
+      {EINVAL, ErrorKind::invalid},
+      {ENAMETOOLONG, ErrorKind::invalid},
+      {ECONNREFUSED, ErrorKind::unavailable},
+      {EAGAIN, ErrorKind::unavailable},
+      {ETIMEDOUT, ErrorKind::timedOut},
+      {EIO, ErrorKind::other},
+      {0, ErrorKind::other},
+  };
+  for (const auto& [number, kind] : rows) {
+    EXPECT_EQ((Error{"failed", number}.kind), kind) << number;
   }
 }
 
