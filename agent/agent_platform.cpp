@@ -16,7 +16,7 @@ AgentPlatform AgentPlatform::fromEnvironment(std::shared_ptr<platform::Env> env)
         dynamic_cast<const platform::JournalSink*>(platform.log.sink.get()) != nullptr);
   platform.user = platform::effectiveUserAccount();
   platform.operatingSystemVersion = platform::runningOperatingSystemVersion();
-  platform.mainBundle = platform::Bundle::mainBundle();
+  platform.mainBundle = platform::Bundle::mainBundle(*env);
   platform.urlSession = platform::URLSessionConfiguration::fromEnvironment(*env);
   platform.serviceURL = env->variable("SHELVO_SERVICE_URL");
   platform.serviceNotifier = platform::ServiceNotifier::fromEnvironment(*env);

@@ -32,7 +32,8 @@ std::optional<platform::Preferences> openSuite(const AgentPlatform& platform, st
   std::optional<std::string> mainBundleId;
   if (platform.mainBundle) mainBundleId = platform.mainBundle->bundleIdentifier();
   return reportingUntrustedLayers(
-      platform::Preferences::openSuite(std::move(name), platform.root, platform.user, mainBundleId),
+      platform::Preferences::openSuite(*platform.env, std::move(name), platform.root, platform.user,
+                                       mainBundleId),
       logger, layerWarnings(platform));
 }
 
@@ -43,8 +44,9 @@ std::optional<platform::Preferences> standardDefaults(const AgentPlatform& platf
   if (!platform.mainBundle) return std::nullopt;
   auto identifier = platform.mainBundle->bundleIdentifier();
   if (!identifier) return std::nullopt;
-  return reportingUntrustedLayers(platform::Preferences(*identifier, platform.root, platform.user),
-                                  logger, layerWarnings(platform));
+  return reportingUntrustedLayers(
+      platform::Preferences(*platform.env, *identifier, platform.root, platform.user), logger,
+      layerWarnings(platform));
 }
 
 }  // namespace
@@ -57,7 +59,7 @@ ShelvoAgentController::ShelvoAgentController(AgentPlatform platform,
       defaults(standardDefaults(platform, agentLogger)),
       defaultsShelvoAgent(openSuite(platform, kSuiteShelvoAgent, agentLogger)),
       defaultsShelvo(openSuite(platform, kSuiteShelvo, agentLogger)),
-      bundle(platform::Bundle::atPath(platform.root.resolve(kAgentBundlePath))),
+      bundle(platform::Bundle::atPath(*platform.env, platform.root.resolve(kAgentBundlePath))),
       bundleID(platform.mainBundle ? platform.mainBundle->bundleIdentifier() : std::nullopt),
       platform_(std::move(platform)),
       arguments_(std::move(arguments)),

@@ -112,7 +112,7 @@ int main(int argc, char** argv) {
   if (args.size() < 2) return usageError("missing command or domain");
   const std::string& command = args[0];
   shelvo::platform::PosixEnv env;
-  shelvo::platform::Preferences preferences(args[1],
+  shelvo::platform::Preferences preferences(env, args[1],
                                             shelvo::platform::RootPrefix::fromEnvironment(env),
                                             shelvo::platform::effectiveUserAccount());
   if (command == "explain") {

@@ -20,7 +20,8 @@ constexpr const char* kDesktopAppIdentifier = "ostrel.shelvo";
 std::optional<platform::Preferences> openShelvoSuite(const AgentPlatform& platform) {
   std::optional<std::string> mainBundleId;
   if (platform.mainBundle) mainBundleId = platform.mainBundle->bundleIdentifier();
-  return platform::Preferences::openSuite(kSuiteShelvo, platform.root, platform.user, mainBundleId);
+  return platform::Preferences::openSuite(*platform.env, kSuiteShelvo, platform.root, platform.user,
+                                          mainBundleId);
 }
 
 // Apps on other volumes and inside home folders are not reported. The location is judged below
@@ -94,7 +95,7 @@ void AppUpdateChecker::detectUpdates() {
   if (defaults) exclusions = defaults->stringArrayForKey(kExcludeAppsUpdateKey);
 
   const auto index = platform::ApplicationIndex::build(
-      platform::ApplicationIndex::searchFolders(platform_.root, *platform_.env));
+      *platform_.env, platform::ApplicationIndex::searchFolders(platform_.root, *platform_.env));
   const std::string unknownText =
       platform::localizedString(platform_.mainBundle, "UNKNOWN", *platform_.env);
   const auto records = firstRecords();

@@ -3,27 +3,19 @@
 #include "platform/env/env.h"
 
 #include <algorithm>
-#include <cstdlib>
 
 namespace shelvo::platform {
 namespace {
 
-// Entries of a folder in name order, so the search order does not depend on the filesystem.
-std::vector<std::filesystem::directory_entry> sortedEntries(const std::filesystem::path& folder) {
-  std::vector<std::filesystem::directory_entry> entries;
-  std::error_code error;
-  for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
-       it.increment(error)) {
-    entries.push_back(*it);
-  }
-  std::sort(entries.begin(), entries.end(),
-            [](const auto& a, const auto& b) { return a.path().filename() < b.path().filename(); });
-  return entries;
-}
-
-bool isFolder(const std::filesystem::directory_entry& entry) {
-  std::error_code error;
-  return entry.is_directory(error);
+// The sub-folders of a folder in name order, so the search order does not depend on the
+// filesystem.
+std::vector<std::filesystem::path> sortedFolders(const Env& env,
+                                                 const std::filesystem::path& folder) {
+  std::vector<std::filesystem::path> folders = env.listFolder(folder);
+  std::erase_if(folders, [&](const auto& entry) { return !env.isFolder(entry); });
+  std::sort(folders.begin(), folders.end(),
+            [](const auto& a, const auto& b) { return a.filename() < b.filename(); });
+  return folders;
 }
 
 }  // namespace
@@ -43,27 +35,28 @@ std::vector<std::filesystem::path> ApplicationIndex::searchFolders(const RootPre
   }
   folders.push_back(root.resolve("/Applications"));
   for (const char* parent : {"/Users", "/Volumes"}) {
-    for (const auto& entry : sortedEntries(root.resolve(parent))) {
-      if (isFolder(entry)) folders.push_back(entry.path() / "Applications");
+    for (const auto& entry : sortedFolders(env, root.resolve(parent))) {
+      folders.push_back(entry / "Applications");
     }
   }
   return folders;
 }
 
-ApplicationIndex ApplicationIndex::build(const std::vector<std::filesystem::path>& folders) {
+ApplicationIndex ApplicationIndex::build(const Env& env,
+                                         const std::vector<std::filesystem::path>& folders) {
   ApplicationIndex index;
-  for (const auto& folder : folders) index.addBundlesIn(folder, true);
+  for (const auto& folder : folders) index.addBundlesIn(env, folder, true);
   return index;
 }
 
-void ApplicationIndex::addBundlesIn(const std::filesystem::path& folder, bool descend) {
-  for (const auto& entry : sortedEntries(folder)) {
-    if (!isFolder(entry)) continue;
-    if (entry.path().extension() != ".app") {
-      if (descend) addBundlesIn(entry.path(), false);
+void ApplicationIndex::addBundlesIn(const Env& env, const std::filesystem::path& folder,
+                                    bool descend) {
+  for (const auto& entry : sortedFolders(env, folder)) {
+    if (entry.extension() != ".app") {
+      if (descend) addBundlesIn(env, entry, false);
       continue;
     }
-    auto bundle = Bundle::atPath(entry.path());
+    auto bundle = Bundle::atPath(env, entry);
     if (!bundle) continue;
     auto identifier = bundle->bundleIdentifier();
     if (identifier) bundles_.try_emplace(*identifier, std::move(*bundle));

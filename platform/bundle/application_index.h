@@ -17,7 +17,7 @@ class Env;
 // bundle. Where several bundles carry one identifier, the first in search order wins.
 class ApplicationIndex {
  public:
-  static ApplicationIndex build(const std::vector<std::filesystem::path>& folders);
+  static ApplicationIndex build(const Env& env, const std::vector<std::filesystem::path>& folders);
 
   // Applications, Users/*/Applications and Volumes/*/Applications under the root, or the
   // folders of SHELVO_APPLICATIONS_PATH when it is set.
@@ -27,7 +27,7 @@ class ApplicationIndex {
   std::size_t size() const { return bundles_.size(); }
 
  private:
-  void addBundlesIn(const std::filesystem::path& folder, bool descend);
+  void addBundlesIn(const Env& env, const std::filesystem::path& folder, bool descend);
 
   std::unordered_map<std::string, Bundle> bundles_;
 };

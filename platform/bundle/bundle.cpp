@@ -1,36 +1,28 @@
 #include "platform/bundle/bundle.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include "platform/env/files.h"
+#include "platform/env/env.h"
 
 namespace shelvo::platform {
 namespace {
 
 constexpr std::size_t kMaxInfoPlist = 4 * 1024 * 1024;
 
-bool isFolder(const std::filesystem::path& path) {
-  struct stat info {};
-  return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
 }  // namespace
 
-Plist readInfoDictionary(const std::filesystem::path& bundlePath) {
-  auto bytes = readFile(bundlePath / "Contents" / "Info.plist", kMaxInfoPlist);
+Plist readInfoDictionary(const Env& env, const std::filesystem::path& bundlePath) {
+  auto bytes = env.readFile(bundlePath / "Contents" / "Info.plist", kMaxInfoPlist);
   if (!bytes) return nullptr;
   Plist info = parsePlist(*bytes);
   return isDictionary(info.get()) ? std::move(info) : nullptr;
 }
 
-std::optional<Bundle> Bundle::atPath(const std::filesystem::path& path) {
-  if (!isFolder(path)) return std::nullopt;
-  Plist info = readInfoDictionary(path);
+std::optional<Bundle> Bundle::atPath(const Env& env, const std::filesystem::path& path) {
+  if (!env.isFolder(path)) return std::nullopt;
+  Plist info = readInfoDictionary(env, path);
   return Bundle(path, std::shared_ptr<void>(info.release(), PlistFree{}));
 }
 
-std::optional<Bundle> Bundle::mainBundle() {
+std::optional<Bundle> Bundle::mainBundle(const Env& env) {
   std::error_code error;
   std::filesystem::path executable = std::filesystem::read_symlink("/proc/self/exe", error);
   if (error) return std::nullopt;
@@ -41,7 +33,7 @@ std::optional<Bundle> Bundle::mainBundle() {
       bundle.extension() != ".app") {
     return std::nullopt;
   }
-  return atPath(bundle);
+  return atPath(env, bundle);
 }
 
 std::optional<std::string> Bundle::infoString(const std::string& key) const {

@@ -8,15 +8,17 @@
 
 namespace shelvo::platform {
 
+class Env;
+
 // An .app bundle folder with its Contents/Info.plist.
 class Bundle {
  public:
   // Absent when no folder exists at path. A folder without a readable Info.plist is a bundle
   // with an empty Info dictionary.
-  static std::optional<Bundle> atPath(const std::filesystem::path& path);
+  static std::optional<Bundle> atPath(const Env& env, const std::filesystem::path& path);
 
   // The bundle holding the running executable (X.app/Contents/MacOS/program), if any.
-  static std::optional<Bundle> mainBundle();
+  static std::optional<Bundle> mainBundle(const Env& env);
 
   const std::filesystem::path& path() const { return path_; }
   // A string value of the Info dictionary; absent when missing or of another type.
@@ -32,6 +34,6 @@ class Bundle {
 };
 
 // Reads Contents/Info.plist (XML or binary) of a bundle folder; null when missing or corrupt.
-Plist readInfoDictionary(const std::filesystem::path& bundlePath);
+Plist readInfoDictionary(const Env& env, const std::filesystem::path& bundlePath);
 
 }  // namespace shelvo::platform

@@ -2,9 +2,6 @@
 
 #include "platform/env/env.h"
 
-#include <cstdlib>
-
-#include "platform/env/files.h"
 #include "platform/plist/plist.h"
 
 namespace shelvo::platform {
@@ -58,8 +55,9 @@ std::optional<std::string> lookUpInStringsText(std::string_view text, const std:
   return std::nullopt;
 }
 
-std::optional<std::string> lookUp(const std::filesystem::path& file, const std::string& key) {
-  auto bytes = readFile(file, kMaxStringsFile);
+std::optional<std::string> lookUp(const Env& env, const std::filesystem::path& file,
+                                  const std::string& key) {
+  auto bytes = env.readFile(file, kMaxStringsFile);
   if (!bytes) return std::nullopt;
   if (Plist table = parsePlist(*bytes); isDictionary(table.get())) {
     return stringValue(dictionaryItem(table.get(), key));
@@ -83,7 +81,7 @@ std::string localizedString(const std::optional<Bundle>& bundle, const std::stri
   for (const auto& language : languages) {
     auto file =
         bundle->path() / "Contents" / "Resources" / (language + ".lproj") / "Localizable.strings";
-    if (auto value = lookUp(file, key)) return *value;
+    if (auto value = lookUp(env, file, key)) return *value;
   }
   return key;
 }

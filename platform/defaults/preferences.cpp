@@ -20,8 +20,8 @@ Plist dictionaryFrom(const std::string& bytes) {
 }
 
 // A missing, unreadable or corrupt file, or one whose root is not a dictionary, counts as empty.
-Plist loadDictionary(const std::filesystem::path& file) {
-  auto bytes = readFile(file, kMaxPreferencesFile);
+Plist loadDictionary(const Env& env, const std::filesystem::path& file) {
+  auto bytes = env.readFile(file, kMaxPreferencesFile);
   return bytes ? dictionaryFrom(*bytes) : nullptr;
 }
 
@@ -33,8 +33,9 @@ struct Preferences::TrustState {
   UntrustedLayerReport report;
 };
 
-Preferences::Preferences(std::string domain, RootPrefix root, UserAccount user)
-    : domain_(std::move(domain)),
+Preferences::Preferences(Env& env, std::string domain, RootPrefix root, UserAccount user)
+    : env_(&env),
+      domain_(std::move(domain)),
       root_(std::move(root)),
       user_(std::move(user)),
       runsAsRoot_(::geteuid() == 0),
@@ -46,11 +47,11 @@ void Preferences::reportUntrustedLayersTo(UntrustedLayerReport report) {
   trust_->report = std::move(report);
 }
 
-std::optional<Preferences> Preferences::openSuite(std::string domain, const RootPrefix& root,
-                                                  const UserAccount& user,
+std::optional<Preferences> Preferences::openSuite(Env& env, std::string domain,
+                                                  const RootPrefix& root, const UserAccount& user,
                                                   const std::optional<std::string>& mainBundleId) {
   if (domain == "NSGlobalDomain" || (mainBundleId && domain == *mainBundleId)) return std::nullopt;
-  return Preferences(std::move(domain), root, user);
+  return Preferences(env, std::move(domain), root, user);
 }
 
 std::vector<Preferences::Layer> Preferences::layers() const {
@@ -88,7 +89,7 @@ std::string Preferences::distrust(const Layer& layer, const FileOwnership& file)
   // The user layer's own folder; for the shared layers every folder up to /etc/shelvo.
   const std::filesystem::path top = root_.resolve("/etc/shelvo");
   for (auto folder = layer.file.parent_path();; folder = folder.parent_path()) {
-    auto owner = ownershipOf(folder);
+    auto owner = env_->ownershipOf(folder);
     if (!owner) return owner.error().message;
     if (unsafe(*owner)) return "the folder " + folder.string() + " " + rule;
     if (layer.kind == LayerKind::User || folder == top || folder == folder.parent_path()) break;
@@ -100,7 +101,7 @@ Preferences::LayerReading Preferences::readLayer(const Layer& layer) const {
   using State = LayerReading::State;
   LayerReading reading{layer.file, layer.name, State::Missing, "", nullptr};
   FileOwnership ownership;
-  auto bytes = readFile(layer.file, kMaxPreferencesFile, ownership);
+  auto bytes = env_->readOwnedFile(layer.file, kMaxPreferencesFile, ownership);
   if (!bytes) {
     const Error& error = bytes.error();
     if (error.is(ErrorKind::notFound)) return reading;
@@ -194,15 +195,15 @@ template <typename Change>
 Status Preferences::changeUserLayer(Change change) const {
   auto file = userLayerFile();
   if (!file) return Error{"the user " + user_.name + " has no home folder for preferences"};
-  if (auto made = makeFolders(file->parent_path(), kFolderMode); !made) return made;
+  if (auto made = env_->makeFolders(file->parent_path(), kFolderMode); !made) return made;
   std::filesystem::path lockPath = *file;
   lockPath += ".lock";
   auto lock = FileLock::exclusive(lockPath, kFileMode);
   if (!lock) return lock.error();
-  Plist dictionary = loadDictionary(*file);
+  Plist dictionary = loadDictionary(*env_, *file);
   if (!dictionary) dictionary = makeDictionary();
   change(dictionary.get());
-  return replaceFileAtomically(*file, toBinaryPlist(dictionary.get()), kFileMode);
+  return env_->replaceFile(*file, toBinaryPlist(dictionary.get()), kFileMode);
 }
 
 Status Preferences::setObject(const std::string& key, Plist value) const {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "base/result.h"
-#include "platform/env/files.h"
+#include "platform/env/env.h"
 #include "platform/plist/plist.h"
 #include "platform/system/root_prefix.h"
 #include "platform/system/user.h"
@@ -18,13 +18,14 @@ namespace shelvo::platform {
 
 // One preferences domain (suite): a <domain>.plist in each of four layers. Reads search the
 // layers in order and the first one holding the key wins; nothing is cached. Writes go to the
-// user layer, atomically, under an exclusive lock on <domain>.plist.lock.
+// user layer, atomically, under an exclusive lock on <domain>.plist.lock. Files are read and
+// written through env, which must outlive the suite.
 class Preferences {
  public:
-  Preferences(std::string domain, RootPrefix root, UserAccount user);
+  Preferences(Env& env, std::string domain, RootPrefix root, UserAccount user);
 
   // The platform refuses a suite named like the program's own bundle or the global domain.
-  static std::optional<Preferences> openSuite(std::string domain, const RootPrefix& root,
+  static std::optional<Preferences> openSuite(Env& env, std::string domain, const RootPrefix& root,
                                               const UserAccount& user,
                                               const std::optional<std::string>& mainBundleId);
 
@@ -88,6 +89,7 @@ class Preferences {
   template <typename Change>
   Status changeUserLayer(Change change) const;
 
+  Env* env_;
   std::string domain_;
   RootPrefix root_;
   UserAccount user_;

@@ -16,7 +16,7 @@ class DispatchTest : public ::testing::Test {
     return p;
   }
   void storeAuthorization() {
-    platform::Preferences suite("ostrel.shelvo", platform::RootPrefix(root.path()),
+    platform::Preferences suite(*env, "ostrel.shelvo", platform::RootPrefix(root.path()),
                                 {"root", "/var/root"});
     ASSERT_TRUE(suite.setObject("authorization", platform::makeString("token")));
   }
@@ -89,7 +89,7 @@ TEST_F(DispatchTest, ACredentialThatAppearsDuringTheWaitEndsIt) {
 }
 
 TEST_F(DispatchTest, AnEmptyCredentialCountsAsPresent) {
-  platform::Preferences suite("ostrel.shelvo", platform::RootPrefix(root.path()),
+  platform::Preferences suite(*env, "ostrel.shelvo", platform::RootPrefix(root.path()),
                               {"root", "/var/root"});
   auto stored = suite.setObject("authorization", platform::makeString(""));
   ASSERT_TRUE(stored) << stored.error().message;

@@ -71,7 +71,8 @@ class RunOutcomeTest : public ::testing::Test {
     services->answer = sealed("echo ran");
   }
   void set(const std::string& domain, const std::string& key, platform::Plist value) {
-    platform::Preferences suite(domain, platform::RootPrefix(root->path()), {"root", "/root"});
+    platform::Preferences suite(*env, domain, platform::RootPrefix(root->path()),
+                                {"root", "/root"});
     ASSERT_TRUE(suite.setObject(key, std::move(value)));
   }
   void supply(const std::string& name, const std::map<std::string, std::string>& attributes) {

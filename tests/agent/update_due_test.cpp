@@ -23,7 +23,9 @@ class UpdateDueTest : public ::testing::Test {
   }
 
   void set(const std::string& domain, const std::string& key, std::int64_t value) {
-    platform::Preferences suite(domain, platform::RootPrefix(root.path()), {"root", "/root"});
+    platform::PosixEnv files;
+    platform::Preferences suite(files, domain, platform::RootPrefix(root.path()),
+                                {"root", "/root"});
     ASSERT_TRUE(suite.setObject(key, platform::makeInteger(value)));
   }
   int run(bool scheduled) {

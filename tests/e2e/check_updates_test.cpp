@@ -4,6 +4,7 @@
 
 #include "agent/update-check/installed_app_item.h"
 #include "platform/defaults/preferences.h"
+#include "platform/env/posix_env.h"
 #include "platform/plist/plist.h"
 #include "tests/e2e/agent_harness.h"
 #include "tests/support/https_server.h"
@@ -51,11 +52,12 @@ class CheckUpdatesTest : public ::testing::Test {
   }
 
   platform::Preferences nobodysSuite() {
-    return platform::Preferences("ostrel.shelvo", platform::RootPrefix(agent.root.path()),
+    return platform::Preferences(files, "ostrel.shelvo", platform::RootPrefix(agent.root.path()),
                                  {"nobody", "/nonexistent"});
   }
 
   AgentHarness agent;
+  platform::PosixEnv files;
   DemoService service;
 };
 
@@ -150,7 +152,7 @@ TEST_F(CheckUpdatesTest, RootSeesTheSummaryButNothingIsStored) {
   auto result = agent.run({"--check-updates"});
   EXPECT_EQ(result.exitStatus, 0);
   EXPECT_EQ(result.out, "WARNING: This feature is experimental\n\nNo app updates found\n");
-  platform::Preferences rootSuite("ostrel.shelvo", platform::RootPrefix(agent.root.path()),
+  platform::Preferences rootSuite(files, "ostrel.shelvo", platform::RootPrefix(agent.root.path()),
                                   {"root", "/root"});
   EXPECT_FALSE(rootSuite.objectForKey("Updates"));
   EXPECT_FALSE(rootSuite.objectForKey("UpdateDetails"));

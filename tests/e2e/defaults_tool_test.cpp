@@ -3,6 +3,7 @@
 #include <sstream>
 
 #include "platform/defaults/preferences.h"
+#include "platform/env/posix_env.h"
 #include "tests/support/paths.h"
 #include "tests/support/run_program.h"
 #include "tests/support/temp_dir.h"
@@ -17,10 +18,11 @@ class DefaultsToolTest : public ::testing::Test {
     return runProgram(arguments, {{"SHELVO_ROOT", root.path().string()}});
   }
   platform::Preferences suite() {
-    return platform::Preferences("ostrel.shelvo", platform::RootPrefix(root.path()),
+    return platform::Preferences(files, "ostrel.shelvo", platform::RootPrefix(root.path()),
                                  platform::effectiveUserAccount());
   }
   TempDir root;
+  platform::PosixEnv files;
 };
 
 TEST_F(DefaultsToolTest, WritesWhatTheAgentReads) {

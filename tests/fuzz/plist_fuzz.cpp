@@ -7,6 +7,7 @@
 
 #include "platform/bundle/bundle.h"
 #include "platform/defaults/preferences.h"
+#include "platform/env/posix_env.h"
 #include "platform/plist/plist.h"
 #include "platform/plist/plist_guard.h"
 #include "tests/fuzz/fuzz_input.h"
@@ -45,12 +46,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   auto root = scratchRoot();
   std::ofstream(root / "etc/shelvo/fuzz.plist", std::ios::binary | std::ios::trunc) << bytes;
-  Preferences layer("fuzz", RootPrefix(root), {"", std::nullopt});
+  PosixEnv env;
+  Preferences layer(env, "fuzz", RootPrefix(root), {"", std::nullopt});
   Plist merged = layer.dictionaryRepresentation();
   layer.stringArrayForKey("ExcludeAppsUpdate");
   layer.integerForKey("UpdateInterval");
   std::ofstream(root / "X.app/Contents/Info.plist", std::ios::binary | std::ios::trunc) << bytes;
-  if (auto bundle = Bundle::atPath(root / "X.app")) {
+  if (auto bundle = Bundle::atPath(env, root / "X.app")) {
     bundle->bundleIdentifier();
     bundle->infoString("CFBundleShortVersionString");
   }

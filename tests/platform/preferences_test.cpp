@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "platform/env/files.h"
+#include "platform/env/posix_env.h"
 #include "tests/support/temp_dir.h"
 
 namespace shelvo::platform {
@@ -18,7 +19,7 @@ using test::TempDir;
 class PreferencesTest : public ::testing::Test {
  protected:
   Preferences suite(const std::string& domain = "ostrel.shelvo") {
-    return Preferences(domain, RootPrefix(root.path()), UserAccount{"alice", "/home/alice"});
+    return Preferences(env, domain, RootPrefix(root.path()), UserAccount{"alice", "/home/alice"});
   }
   std::filesystem::path managedUser() {
     return root / "etc/shelvo/managed/alice/ostrel.shelvo.plist";
@@ -35,6 +36,7 @@ class PreferencesTest : public ::testing::Test {
   }
 
   TempDir root;
+  PosixEnv env;
 };
 
 TEST_F(PreferencesTest, ValuesRoundTripThroughTheBinaryFile) {
@@ -150,14 +152,14 @@ TEST_F(PreferencesTest, ConcurrentWritersLoseNothing) {
 TEST_F(PreferencesTest, SuitesNamedLikeTheProgramOrTheGlobalDomainCannotBeOpened) {
   RootPrefix prefix(root.path());
   UserAccount account{"alice", "/home/alice"};
-  EXPECT_FALSE(Preferences::openSuite("ostrel.shelvo", prefix, account, "ostrel.shelvo"));
-  EXPECT_FALSE(Preferences::openSuite("NSGlobalDomain", prefix, account, std::nullopt));
-  EXPECT_TRUE(Preferences::openSuite("ostrel.shelvo", prefix, account, "ostrel.shelvo.agent"));
+  EXPECT_FALSE(Preferences::openSuite(env, "ostrel.shelvo", prefix, account, "ostrel.shelvo"));
+  EXPECT_FALSE(Preferences::openSuite(env, "NSGlobalDomain", prefix, account, std::nullopt));
+  EXPECT_TRUE(Preferences::openSuite(env, "ostrel.shelvo", prefix, account, "ostrel.shelvo.agent"));
 }
 
 TEST_F(PreferencesTest, AUserWithoutHomeReadsTheSystemLayersAndCannotWrite) {
   writeLayer(anyUser(), "authorization", "any-user");
-  Preferences homeless("ostrel.shelvo", RootPrefix(root.path()),
+  Preferences homeless(env, "ostrel.shelvo", RootPrefix(root.path()),
                        UserAccount{"ghost", std::nullopt});
   EXPECT_EQ(homeless.stringForKey("authorization"), "any-user");
   EXPECT_FALSE(homeless.setObject("x", makeString("y")));
