@@ -10,6 +10,7 @@
 
 #include "agent/agent_platform.h"
 #include "agent/records/fleet_reporting.h"
+#include "agent/schedule/update_schedule.h"
 #include "agent/script_watch.h"
 #include "platform/bundle/bundle.h"
 #include "platform/defaults/preferences.h"
@@ -101,6 +102,11 @@ class ShelvoAgentController {
   // Logs the message at level on logger, then prints it: how the agent tells the operator.
   void report(const platform::Logger& logger, platform::LogLevel level, std::string_view message);
   void openSystemSettingsLoginItems(const std::string& unitName);
+  // The last update, the hours since and the interval, as an update run tells them.
+  void reportSchedule(const UpdateSchedule& schedule, std::chrono::system_clock::time_point now);
+  // Ends the run when it is not due yet, or is scheduled and the machine runs on battery.
+  void endRunUnlessDue(const UpdateSchedule& schedule, std::chrono::system_clock::time_point now,
+                       bool scheduled);
 
   AgentPlatform platform_;
   std::vector<std::string> arguments_;
