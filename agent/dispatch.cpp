@@ -59,64 +59,20 @@ OptionValue optionValue(const std::vector<std::string>& arguments, std::string_v
 }  // namespace
 
 void ShelvoAgentController::dispatchCommandLine() {
-  const auto& arguments = arguments_;
-  if (arguments.size() <= 1) {
+  if (arguments_.size() <= 1) {
     print("No arguments are given");
     agentLogger.debug("%s", {"No arguments are given"});
     print("");
     printUsage();
     exit(5);
   }
-
   const std::string authorization = awaitAuthorization().value_or("");
   scriptWatch_->setSecret(authorization);
-
-  const bool notification = !contains(arguments, "-s") && !contains(arguments, "--silent");
-  const bool dock = contains(arguments, "-d") || contains(arguments, "--dock");
-  const bool progress = contains(arguments, "-p") || contains(arguments, "--progress");
-  const bool updateAction = contains(arguments, "--update-action");
-
-  const std::string& command = arguments[1];
-  if (command == "-i" || command == "--install") {
-    requireRoot();
-    if (arguments.size() < 3) {
-      print("Error: No Bundle Identifier was specified");
-      exit(11);
-    }
-    beginRun("install", arguments[2], false);
-    installApp(arguments[2], notification, dock, progress, authorization, arguments, updateAction);
-    endRun(0, RunOutcome::Installed);
-  }
-  if (command == "-u" || command == "--update") {
-    requireRoot();
-    beginRun("update", std::nullopt, false);
-    runUpdates(notification, progress, false, authorization);
-    endRun(0, RunOutcome::Updated);
-  }
-  if (command == "--update-schedule") {
-    requireRoot();
-    beginRun("update-schedule", std::nullopt, true);
-    bool hide = defaultsShelvo && defaultsShelvo->boolForKey(kHideUpdateNotificationsKey);
-    runUpdates(!hide, progress, true, authorization);
-    endRun(0, RunOutcome::Updated);
-  }
+  const std::string& command = arguments_[1];
+  runUpdateCommand(command, authorization);
+  runScheduleCommand(command);
   if (command == "-n" || command == "--notify") {
     notifyFromArguments();
-    exit(0);
-  }
-  if (command == "--schedule-enable") {
-    requireOperatingSystem13();
-    requireRoot();
-    enableUpdateSchedule();
-  }
-  if (command == "--schedule-disable") {
-    requireOperatingSystem13();
-    requireRoot();
-    disableUpdateSchedule();
-  }
-  if (command == "--schedule-status") {
-    requireOperatingSystem13();
-    printUpdateScheduleStatus();
     exit(0);
   }
   if (command == "--check-updates") {
@@ -128,6 +84,48 @@ void ShelvoAgentController::dispatchCommandLine() {
     exit(0);
   }
   printUsage();  // "-h", "--help" and anything else
+  exit(0);
+}
+
+void ShelvoAgentController::runUpdateCommand(const std::string& command,
+                                             const std::string& authorization) {
+  const auto& arguments = arguments_;
+  bool notification = !contains(arguments, "-s") && !contains(arguments, "--silent");
+  const bool progress = contains(arguments, "-p") || contains(arguments, "--progress");
+  if (command == "-i" || command == "--install") {
+    requireRoot();
+    if (arguments.size() < 3) {
+      print("Error: No Bundle Identifier was specified");
+      exit(11);
+    }
+    const bool dock = contains(arguments, "-d") || contains(arguments, "--dock");
+    beginRun("install", arguments[2], false);
+    installApp(arguments[2], notification, dock, progress, authorization, arguments,
+               contains(arguments, "--update-action"));
+    endRun(0, RunOutcome::Installed);
+  }
+  const bool scheduled = command == "--update-schedule";
+  if (!scheduled && command != "-u" && command != "--update") return;
+  requireRoot();
+  beginRun(scheduled ? "update-schedule" : "update", std::nullopt, scheduled);
+  // A scheduled run shows notifications unless the operator hid them.
+  if (scheduled) {
+    notification = !(defaultsShelvo && defaultsShelvo->boolForKey(kHideUpdateNotificationsKey));
+  }
+  runUpdates(notification, progress, scheduled, authorization);
+  endRun(0, RunOutcome::Updated);
+}
+
+void ShelvoAgentController::runScheduleCommand(const std::string& command) {
+  if (!command.starts_with("--schedule-")) return;
+  const bool enable = command == "--schedule-enable";
+  const bool disable = command == "--schedule-disable";
+  if (!enable && !disable && command != "--schedule-status") return;
+  requireOperatingSystem13();
+  if (enable || disable) requireRoot();
+  if (enable) enableUpdateSchedule();
+  if (disable) disableUpdateSchedule();
+  printUpdateScheduleStatus();
   exit(0);
 }
 

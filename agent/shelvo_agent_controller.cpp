@@ -3,6 +3,8 @@
 #include <cstdlib>
 
 #include "agent/configuration.h"
+#include "agent/notifications/notification_delivery.h"
+#include "agent/update-check/app_update_checker.h"
 
 namespace shelvo {
 namespace {
@@ -99,6 +101,20 @@ platform::Status ShelvoAgentController::runScript(std::string_view script,
            std::string(outcome->refusalMessage()));
   }
   return platform::success();
+}
+
+void ShelvoAgentController::postNotification(const std::string& title,
+                                             const std::optional<std::string>& subtitle,
+                                             const std::string& body,
+                                             const std::optional<std::string>& icon) {
+  if (!NotificationDelivery(platform_, notifierLogger).post(title, subtitle, body, icon)) exit(0);
+}
+
+void ShelvoAgentController::checkForUpdates() {
+  AppUpdateChecker checker(platform_);
+  if (!checker.fetchAppList()) exit(1);
+  checker.detectUpdates();
+  fleet_.noteUpdatesAvailable(static_cast<long>(checker.updatesAvailable.size()));
 }
 
 void ShelvoAgentController::print(std::string_view line) {

@@ -91,6 +91,11 @@ class ShelvoAgentController {
   void stopRun(int signal);
   [[noreturn]] void endStoppedRun(int signal);
   std::optional<std::string> awaitAuthorization();
+  // An install, update or scheduled update, when command names one: it ends the process.
+  void runUpdateCommand(const std::string& command, const std::string& authorization);
+  // Enabling, disabling or the status of the schedule, when command names one: it ends the
+  // process.
+  void runScheduleCommand(const std::string& command);
   void requireOperatingSystem13();
   void notifyFromArguments();
 
