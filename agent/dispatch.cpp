@@ -66,10 +66,10 @@ void ShelvoAgentController::dispatchCommandLine() {
     printUsage();
     exit(5);
   }
-  const std::string authorization = awaitAuthorization().value_or("");
-  scriptWatch_->setSecret(authorization);
+  const Credential credential = awaitCredential();
+  scriptWatch_->setSecret(credential);
   const std::string& command = arguments_[1];
-  runUpdateCommand(command, authorization);
+  runUpdateCommand(command, credential);
   runScheduleCommand(command);
   if (command == "-n" || command == "--notify") {
     notifyFromArguments();
@@ -88,7 +88,7 @@ void ShelvoAgentController::dispatchCommandLine() {
 }
 
 void ShelvoAgentController::runUpdateCommand(const std::string& command,
-                                             const std::string& authorization) {
+                                             const Credential& credential) {
   const auto& arguments = arguments_;
   bool notification = !contains(arguments, "-s") && !contains(arguments, "--silent");
   const bool progress = contains(arguments, "-p") || contains(arguments, "--progress");
@@ -100,7 +100,7 @@ void ShelvoAgentController::runUpdateCommand(const std::string& command,
     }
     const bool dock = contains(arguments, "-d") || contains(arguments, "--dock");
     beginRun("install", arguments[2], false);
-    installApp(arguments[2], notification, dock, progress, authorization, arguments,
+    installApp(arguments[2], notification, dock, progress, credential, arguments,
                contains(arguments, "--update-action"));
     endRun(0, RunOutcome::Installed);
   }
@@ -112,7 +112,7 @@ void ShelvoAgentController::runUpdateCommand(const std::string& command,
   if (scheduled) {
     notification = !(defaultsShelvo && defaultsShelvo->boolForKey(kHideUpdateNotificationsKey));
   }
-  runUpdates(notification, progress, scheduled, authorization);
+  runUpdates(notification, progress, scheduled, credential);
   endRun(0, RunOutcome::Updated);
 }
 
@@ -129,36 +129,31 @@ void ShelvoAgentController::runScheduleCommand(const std::string& command) {
   exit(0);
 }
 
-std::optional<std::string> ShelvoAgentController::awaitAuthorization() {
-  auto readAuthorization = [this]() -> std::optional<std::string> {
+Credential ShelvoAgentController::awaitCredential() {
+  auto read = [this]() -> std::optional<std::string> {
     if (!defaultsShelvo) return std::nullopt;
     return defaultsShelvo->stringForKey(kAuthorizationKey);
   };
-  for (int attempt = 0; attempt < kAuthorizationAttempts; ++attempt) {
-    if (readAuthorization()) break;
+  std::optional<std::string> text = read();
+  for (int attempt = 0; !text && attempt < kAuthorizationAttempts; ++attempt) {
     // Standard output keeps the wait's own lines; standard error says why at once.
     if (attempt == 0)
       explainCredentialWait(defaultsShelvo, platform_.user.name, *platform_.errorConsole);
     printAndLog(platform::LogLevel::Default,
                 "Authorization not found yet, waiting max 5 minutes...");
     platform_.env->sleepFor(kAuthorizationRetryDelay);
+    text = read();
   }
-  auto authorization = readAuthorization();
-  if (!authorization) {
+  if (!text) {
     printAndLog(platform::LogLevel::Error, "Error: Authorization not found!");
     exit(10);
   }
-  // It goes into a request header, where a line break would add headers of its own.
-  bool hasControlCharacter = std::any_of(authorization->begin(), authorization->end(), [](char c) {
-    auto byte = static_cast<unsigned char>(c);
-    return byte < 0x20 || byte == 0x7F;
-  });
-  if (hasControlCharacter) {
-    printAndLog(platform::LogLevel::Error,
-                "Error: Authorization contains a control character and cannot be sent");
+  auto credential = Credential::check(std::move(*text));
+  if (!credential) {
+    printAndLog(platform::LogLevel::Error, credential.error().message);
     exit(10);
   }
-  return authorization;
+  return std::move(*credential);
 }
 
 void ShelvoAgentController::requireRoot() {

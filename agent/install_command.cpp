@@ -5,13 +5,13 @@
 namespace shelvo {
 
 void ShelvoAgentController::installApp(const std::string& bundleIdentifier, bool notification,
-                                       bool dock, bool progress, const std::string& authorization,
+                                       bool dock, bool progress, const Credential& credential,
                                        const std::vector<std::string>& arguments,
                                        bool updateAction) {
   agentLogger.log("Obtaining app information for %{public}s...", {bundleIdentifier});
   bool pontiq = std::find(arguments.begin(), arguments.end(), "--pontiq") != arguments.end();
   std::string script = requestInstallInformation(bundleIdentifier, notification, dock, progress,
-                                                 updateAction, pontiq, authorization);
+                                                 updateAction, pontiq, credential);
   if (auto ran = runScript(script, "Installing app..."); !ran) {
     const std::string& why = ran.error().message;
     agentLogger.error("Error installing %{public}s: %s", {bundleIdentifier, why});

@@ -33,10 +33,10 @@ std::string ScriptWatch::secret() const {
   return secret_;
 }
 
-void ScriptWatch::setSecret(std::string secret) {
-  output_->setSecret(secret);
+void ScriptWatch::setSecret(const Credential& credential) {
+  output_->setSecret(credential.text());
   std::lock_guard lock(mutex_);
-  secret_ = std::move(secret);
+  secret_ = credential.text();
 }
 
 bool ScriptWatch::stop(int signal) {

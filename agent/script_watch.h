@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "agent/service/credential.h"
 #include "platform/service-management/service_notifier.h"
 #include "shared/records/output_recorder.h"
 #include "shared/script-runner/script_runner.h"
@@ -27,7 +28,7 @@ class ScriptWatch final : public ScriptRunObserver {
   std::string secret() const override;
 
   // The credential: kept out of the log, the console and the run record.
-  void setSecret(std::string secret);
+  void setSecret(const Credential& credential);
 
   // The run is to stop (on the signal's thread). True while a script is being checked or runs:
   // it is asked to end (SIGTERM) and the run ends once it has. False when no script is under

@@ -4,7 +4,6 @@
 #include "agent/records/outcome_rules.h"
 #include "agent/service/answer_classification.h"
 #include "agent/service/decryption_manager.h"
-#include "agent/service/shelvo_api_endpoints.h"
 #include "agent/shelvo_agent_controller.h"
 #include "platform/text/percent_encoding.h"
 
@@ -21,11 +20,10 @@ std::string ShelvoAgentController::requestInstallInformation(const std::string& 
                                                              bool notification, bool dock,
                                                              bool progress, bool updateAction,
                                                              bool pontiq,
-                                                             const std::string& authorization) {
-  auto endpoint = ShelvoAPIEndpoints::appsEndpoint(platform_.serviceURL);
+                                                             const Credential& credential) {
   std::optional<std::string> url;
-  if (endpoint) {
-    std::string text = *endpoint + "/" + bundleIdentifier +
+  if (endpoints_) {
+    std::string text = endpoints_->appsEndpoint() + "/" + bundleIdentifier +
                        "?notification=" + spelled(notification) + "&dock=" + spelled(dock) +
                        "&progress=" + spelled(progress);
     if (updateAction) text += "&action=update";
@@ -37,24 +35,23 @@ std::string ShelvoAgentController::requestInstallInformation(const std::string& 
   request.url = *url;
   request.timeoutInterval = kRequestTimeout;
   request.headers = {
-      {"Authorization", "Basic " + authorization},
+      {"Authorization", credential.headerValue()},
       {"User-Agent", "Shelvo Agent/" + agentVersion() + (pontiq ? " (Pontiq)" : "")}};
   return awaitAnswer(std::move(request), Answer::Install);
 }
 
 std::string ShelvoAgentController::requestUpdateInformation(bool notification, bool progress,
-                                                            const std::string& authorization) {
-  auto endpoint = ShelvoAPIEndpoints::updateEndpoint(platform_.serviceURL);
-  if (!endpoint) failToFormURL();
+                                                            const Credential& credential) {
+  if (!endpoints_) failToFormURL();
   bool allowRestrictedNetworks =
       defaultsShelvo && (defaultsShelvo->boolForKey(kAllowUpdatesContrainedNetworksKey) ||
                          defaultsShelvo->boolForKey(kAllowUpdatesConstrainedNetworksKey));
 
   platform::URLRequest request;
-  request.url =
-      *endpoint + "/?notification=" + spelled(notification) + "&progress=" + spelled(progress);
+  request.url = endpoints_->updateEndpoint() + "/?notification=" + spelled(notification) +
+                "&progress=" + spelled(progress);
   request.timeoutInterval = kRequestTimeout;
-  request.headers = {{"Authorization", "Basic " + authorization},
+  request.headers = {{"Authorization", credential.headerValue()},
                      {"User-Agent", "Shelvo Agent/" + agentVersion()}};
   request.allowsConstrainedNetworkAccess = allowRestrictedNetworks;
   request.allowsExpensiveNetworkAccess = allowRestrictedNetworks;
@@ -64,9 +61,9 @@ std::string ShelvoAgentController::requestUpdateInformation(bool notification, b
 void ShelvoAgentController::failToFormURL() {
   constexpr const char* kNotEncoded = "Error while encoding download URL";
   agentLogger.error(kNotEncoded);
-  if (!ShelvoAPIEndpoints::baseURL(platform_.serviceURL)) {
+  if (!endpoints_) {
     // The operator's own setting: said on both outputs, with how to mend it.
-    platform_.errorConsole->printLine(ShelvoAPIEndpoints::kUnusableBaseURLHint);
+    platform_.errorConsole->printLine(endpoints_.error().message);
     print(kNotEncoded);
   } else {
     platform_.errorConsole->printLine(

@@ -64,6 +64,7 @@ ShelvoAgentController::ShelvoAgentController(AgentPlatform platform,
       bundle(platform::Bundle::atPath(*platform.env, platform.root.resolve(kAgentBundlePath))),
       bundleID(platform.mainBundle ? platform.mainBundle->bundleIdentifier() : std::nullopt),
       platform_(std::move(platform)),
+      endpoints_(ShelvoAPIEndpoints::fromConfigured(platform_.serviceURL)),
       arguments_(std::move(arguments)),
       scriptOutput_(std::make_shared<OutputRecorder>()),
       scriptWatch_(std::make_shared<ScriptWatch>(scriptOutput_, platform_.serviceNotifier)),
@@ -111,7 +112,7 @@ void ShelvoAgentController::postNotification(const std::string& title,
 }
 
 void ShelvoAgentController::checkForUpdates() {
-  AppUpdateChecker checker(platform_);
+  AppUpdateChecker checker(platform_, endpoints_);
   if (!checker.fetchAppList()) exit(1);
   checker.detectUpdates();
   fleet_.noteUpdatesAvailable(static_cast<long>(checker.updatesAvailable.size()));

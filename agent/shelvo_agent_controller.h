@@ -12,6 +12,8 @@
 #include "agent/records/fleet_reporting.h"
 #include "agent/schedule/update_schedule.h"
 #include "agent/script_watch.h"
+#include "agent/service/credential.h"
+#include "agent/service/shelvo_api_endpoints.h"
 #include "platform/bundle/bundle.h"
 #include "platform/defaults/preferences.h"
 #include "platform/http/url_session.h"
@@ -40,10 +42,9 @@ class ShelvoAgentController {
 
   // Commands.
   void installApp(const std::string& bundleIdentifier, bool notification, bool dock, bool progress,
-                  const std::string& authorization, const std::vector<std::string>& arguments,
+                  const Credential& credential, const std::vector<std::string>& arguments,
                   bool updateAction);
-  void runUpdates(bool notification, bool progress, bool scheduled,
-                  const std::string& authorization);
+  void runUpdates(bool notification, bool progress, bool scheduled, const Credential& credential);
   void postNotification(const std::string& title, const std::optional<std::string>& subtitle,
                         const std::string& body, const std::optional<std::string>& icon);
   [[noreturn]] void enableUpdateSchedule();
@@ -59,9 +60,9 @@ class ShelvoAgentController {
   // script; every failure ends the process from the completion handler.
   std::string requestInstallInformation(const std::string& bundleIdentifier, bool notification,
                                         bool dock, bool progress, bool updateAction, bool pontiq,
-                                        const std::string& authorization);
+                                        const Credential& credential);
   std::string requestUpdateInformation(bool notification, bool progress,
-                                       const std::string& authorization);
+                                       const Credential& credential);
 
   // Fields, in the order they are set.
   const platform::Logger agentLogger;
@@ -90,9 +91,11 @@ class ShelvoAgentController {
   // SIGTERM or SIGINT during a run, on the signal's own thread.
   void stopRun(int signal);
   [[noreturn]] void endStoppedRun(int signal);
-  std::optional<std::string> awaitAuthorization();
+  // The credential, once it can be read: waits for it up to five minutes, and ends the process
+  // when it does not come or cannot be sent.
+  Credential awaitCredential();
   // An install, update or scheduled update, when command names one: it ends the process.
-  void runUpdateCommand(const std::string& command, const std::string& authorization);
+  void runUpdateCommand(const std::string& command, const Credential& credential);
   // Enabling, disabling or the status of the schedule, when command names one: it ends the
   // process.
   void runScheduleCommand(const std::string& command);
@@ -114,6 +117,8 @@ class ShelvoAgentController {
                        bool scheduled);
 
   AgentPlatform platform_;
+  // The service's URLs, parsed once; an error when the configured base is unusable.
+  const platform::Result<ShelvoAPIEndpoints> endpoints_;
   std::vector<std::string> arguments_;
   std::shared_ptr<OutputRecorder> scriptOutput_;
   std::shared_ptr<ScriptWatch> scriptWatch_;

@@ -14,7 +14,7 @@ std::string displayDate(const platform::Env& env, std::int64_t secondsSince1970)
 }  // namespace
 
 void ShelvoAgentController::runUpdates(bool notification, bool progress, bool scheduled,
-                                       const std::string& authorization) {
+                                       const Credential& credential) {
   report(agentLogger, platform::LogLevel::Default, "Checking for application updates...");
   const UpdateSchedule schedule =
       UpdateSchedule::read(defaultsShelvo, defaults, defaultsShelvoAgent, bundleID.has_value());
@@ -28,7 +28,7 @@ void ShelvoAgentController::runUpdates(bool notification, bool progress, bool sc
   reportSchedule(schedule, now);
   endRunUnlessDue(schedule, now, scheduled);
   report(agentLogger, platform::LogLevel::Debug, "Downloading update information...");
-  std::string script = requestUpdateInformation(notification, progress, authorization);
+  std::string script = requestUpdateInformation(notification, progress, credential);
   if (auto ran = runScript(script, "Updating apps..."); !ran) {
     agentLogger.error("Error running updates: %s", {ran.error().message});
     echo("Error running updates: " + ran.error().message);

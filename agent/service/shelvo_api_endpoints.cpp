@@ -30,27 +30,14 @@ bool ShelvoAPIEndpoints::isAbsoluteHttpsURL(std::string_view text) {
   return !parts.hostAndPort.empty() && parts.hostAndPort.front() != ':';
 }
 
-std::optional<std::string> ShelvoAPIEndpoints::baseURL(
+platform::Result<ShelvoAPIEndpoints> ShelvoAPIEndpoints::fromConfigured(
     const std::optional<std::string>& configured) {
   std::string base =
       configured && !configured->empty() ? *configured : std::string(builtInServiceURL());
-  if (!isAbsoluteHttpsURL(base) || !platform::parsesAsURL(base)) return std::nullopt;
-  while (base.back() == '/') base.pop_back();  // "https://host/" + "/apps" must not double up
-  return base;
-}
-
-std::optional<std::string> ShelvoAPIEndpoints::appsEndpoint(
-    const std::optional<std::string>& configured) {
-  auto base = baseURL(configured);
-  if (!base) return std::nullopt;
-  return *base + "/apps";
-}
-
-std::optional<std::string> ShelvoAPIEndpoints::updateEndpoint(
-    const std::optional<std::string>& configured) {
-  auto base = baseURL(configured);
-  if (!base) return std::nullopt;
-  return *base + "/apps/update";
+  if (!isAbsoluteHttpsURL(base) || !platform::parsesAsURL(base))
+    return platform::Error{kUnusableBaseURLHint};
+  while (base.back() == '/') base.pop_back();
+  return ShelvoAPIEndpoints(std::move(base));
 }
 
 }  // namespace shelvo

@@ -4,15 +4,22 @@
 #include <string>
 #include <string_view>
 
+#include "base/result.h"
+
 namespace shelvo {
 
 // The app service's URLs, built on its base URL: the configured one (SHELVO_SERVICE_URL), or
-// the one set at build time. Absent when the base is not an absolute https:// URL.
+// the one set at build time. Parsed once; a base that is not an absolute https:// URL gives
+// no endpoints.
 class ShelvoAPIEndpoints {
  public:
-  static std::optional<std::string> baseURL(const std::optional<std::string>& configured);
-  static std::optional<std::string> appsEndpoint(const std::optional<std::string>& configured);
-  static std::optional<std::string> updateEndpoint(const std::optional<std::string>& configured);
+  static platform::Result<ShelvoAPIEndpoints> fromConfigured(
+      const std::optional<std::string>& configured);
+
+  // Without a trailing "/": "https://host/" + "/apps" must not double up.
+  const std::string& baseURL() const { return base_; }
+  std::string appsEndpoint() const { return base_ + "/apps"; }
+  std::string updateEndpoint() const { return base_ + "/apps/update"; }
 
   // What the operator is told when the base URL is unusable.
   static constexpr const char* kUnusableBaseURLHint =
@@ -20,6 +27,11 @@ class ShelvoAPIEndpoints {
 
   // An absolute https:// URL with a host, made only of characters a URL may hold.
   static bool isAbsoluteHttpsURL(std::string_view text);
+
+ private:
+  explicit ShelvoAPIEndpoints(std::string base) : base_(std::move(base)) {}
+
+  std::string base_;
 };
 
 }  // namespace shelvo

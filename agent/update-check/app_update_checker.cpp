@@ -5,7 +5,6 @@
 #include <semaphore>
 
 #include "agent/configuration.h"
-#include "agent/service/shelvo_api_endpoints.h"
 #include "base/path.h"
 #include "emulation/text/numeric_comparison.h"
 #include "platform/bundle/application_index.h"
@@ -37,24 +36,26 @@ bool isInIgnoredLocation(const platform::Path& bundlePath, const platform::RootP
 
 }  // namespace
 
-AppUpdateChecker::AppUpdateChecker(const AgentPlatform& platform)
+AppUpdateChecker::AppUpdateChecker(const AgentPlatform& platform,
+                                   const platform::Result<ShelvoAPIEndpoints>& endpoints)
     : logger(platform.log, kSubsystem, "AppUpdateChecker"),
       defaults(openShelvoSuite(platform)),
-      platform_(platform) {}
+      platform_(platform),
+      endpoints_(endpoints) {}
 
 platform::Status AppUpdateChecker::fetchAppList() {
   logger.log("Checking app updates...");
-  auto endpoint = ShelvoAPIEndpoints::appsEndpoint(platform_.serviceURL);
-  if (!endpoint) {
+  if (!endpoints_) {
     // Without a usable service URL there is no list to judge by: say so rather than report
     // "no updates" and overwrite the stored result.
-    platform_.errorConsole->printLine(ShelvoAPIEndpoints::kUnusableBaseURLHint);
+    platform_.errorConsole->printLine(endpoints_.error().message);
     logger.error("Error while encoding download URL");
     echo("Error while encoding download URL");
     return platform::Error{"Error while encoding download URL"};
   }
+  const std::string endpoint = endpoints_->appsEndpoint();
   platform::URLRequest request;
-  request.url = *endpoint;
+  request.url = endpoint;
   std::binary_semaphore done{0};
   platform::DataTaskResult result;
   platform_.services->dataTask(platform_.urlSession, std::move(request),
@@ -65,7 +66,7 @@ platform::Status AppUpdateChecker::fetchAppList() {
   done.acquire();
   if (result.error) {
     const std::string& description = result.error->localizedDescription;
-    platform_.errorConsole->printLine("shelvo: the request to " + *endpoint + " failed");
+    platform_.errorConsole->printLine("shelvo: the request to " + endpoint + " failed");
     logger.error("Failed to get install information: %{public}s", {description});
     echo("Failed to get install information: " + description);
     return platform::Error{description};

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "agent/agent_platform.h"
+#include "agent/service/shelvo_api_endpoints.h"
 #include "agent/update-check/installed_app_item.h"
 #include "agent/update-check/shelvo_item.h"
 #include "platform/defaults/preferences.h"
@@ -17,7 +18,9 @@ namespace shelvo {
 // result is printed and, for a user other than root, stored for the desktop app.
 class AppUpdateChecker {
  public:
-  explicit AppUpdateChecker(const AgentPlatform& platform);
+  // endpoints: the service's URLs, or why there are none.
+  AppUpdateChecker(const AgentPlatform& platform,
+                   const platform::Result<ShelvoAPIEndpoints>& endpoints);
 
   // Fetches the service's public app list into allShelvoItems. A transport or HTTP failure is
   // logged, printed and returned; a list that does not decode leaves allShelvoItems empty.
@@ -41,6 +44,7 @@ class AppUpdateChecker {
   void storeUpdates();
 
   const AgentPlatform& platform_;
+  const platform::Result<ShelvoAPIEndpoints>& endpoints_;
 };
 
 }  // namespace shelvo

@@ -141,7 +141,7 @@ TEST_F(ServicesSeamTest, TransportAndHttpFailuresOfTheInstallRequest) {
     auto services = std::make_shared<AnsweringServices>(row.answer);
     int status = run(services, [](ShelvoAgentController& controller) {
       controller.requestInstallInformation("com.example.app", true, false, false, false, false,
-                                           "token");
+                                           *Credential::check("token"));
     });
     EXPECT_EQ(status, row.status) << row.out;
     EXPECT_EQ(console->text(), row.out);
@@ -157,8 +157,9 @@ TEST_F(ServicesSeamTest, ATimedOutUpdateRequestReportsStatusZero) {
   platform::DataTaskResult timedOut;
   timedOut.error = platform::makeURLError(platform::kURLErrorTimedOut, "apps.example");
   auto services = std::make_shared<AnsweringServices>(timedOut);
-  int status = run(
-      services, [](ShelvoAgentController& c) { c.requestUpdateInformation(true, false, "token"); });
+  int status = run(services, [](ShelvoAgentController& c) {
+    c.requestUpdateInformation(true, false, *Credential::check("token"));
+  });
   EXPECT_EQ(status, 21);
   ASSERT_EQ(services->requested.size(), 1u);
   EXPECT_EQ(services->requested[0].timeoutInterval, std::chrono::seconds(60));

@@ -34,7 +34,8 @@ class UpdateDueTest : public ::testing::Test {
     AgentPlatform p = test::makeTestAgentPlatform(root, sink, console, "root", "/root", env);
     p.serviceURL = "http://not-https.example";
     ShelvoAgentController controller(std::move(p), {"shelvo", "--update"});
-    return test::endStatusOf([&] { controller.runUpdates(true, false, scheduled, "token"); });
+    return test::endStatusOf(
+        [&] { controller.runUpdates(true, false, scheduled, *Credential::check("token")); });
   }
 
   test::TempDir root;
