@@ -60,8 +60,7 @@ OptionValue optionValue(const std::vector<std::string>& arguments, std::string_v
 
 void ShelvoAgentController::dispatchCommandLine() {
   if (arguments_.size() <= 1) {
-    print("No arguments are given");
-    agentLogger.debug("%s", {"No arguments are given"});
+    report(agentLogger, platform::LogLevel::Debug, "%s", {"No arguments are given"});
     print("");
     printUsage();
     exit(5);
@@ -139,18 +138,18 @@ Credential ShelvoAgentController::awaitCredential() {
     // Standard output keeps the wait's own lines; standard error says why at once.
     if (attempt == 0)
       explainCredentialWait(defaultsShelvo, platform_.user.name, *platform_.errorConsole);
-    printAndLog(platform::LogLevel::Default,
-                "Authorization not found yet, waiting max 5 minutes...");
+    report(agentLogger, platform::LogLevel::Default, "%s",
+           {"Authorization not found yet, waiting max 5 minutes..."});
     platform_.env->sleepFor(kAuthorizationRetryDelay);
     text = read();
   }
   if (!text) {
-    printAndLog(platform::LogLevel::Error, "Error: Authorization not found!");
+    report(agentLogger, platform::LogLevel::Error, "%s", {"Error: Authorization not found!"});
     exit(10);
   }
   auto credential = Credential::check(std::move(*text));
   if (!credential) {
-    printAndLog(platform::LogLevel::Error, credential.error().message);
+    report(agentLogger, platform::LogLevel::Error, "%s", {credential.error().message});
     exit(10);
   }
   return std::move(*credential);

@@ -14,8 +14,8 @@ void ShelvoAgentController::installApp(const std::string& bundleIdentifier, bool
                                                  updateAction, pontiq, credential);
   if (auto ran = runScript(script, "Installing app..."); !ran) {
     const std::string& why = ran.error().message;
-    agentLogger.error("Error installing %{public}s: %s", {bundleIdentifier, why});
-    echo("Error installing " + bundleIdentifier + ": " + why);
+    report(agentLogger, platform::LogLevel::Error, "Error installing %{public}s: %s",
+           {bundleIdentifier, why});
     endRun(23, RunOutcome::FailedScriptStart, "Error installing " + bundleIdentifier + ": " + why);
   }
 }

@@ -39,10 +39,8 @@ void ShelvoAgentController::enableUpdateSchedule() {
   }
   if (auto registered = service->registerService(); !registered) {
     const std::string description = registered.error().fullDescription();
-    launchDaemonLogger.error("Error enabling update schedule");
-    launchDaemonLogger.error("%{public}@", {description});
-    echo("Error enabling update schedule");
-    print(description);
+    report(launchDaemonLogger, LogLevel::Error, "Error enabling update schedule");
+    report(launchDaemonLogger, LogLevel::Error, "%{public}@", {description});
     exit(0);
   }
   report(launchDaemonLogger, LogLevel::Default, "Update schedule is successfully enabled");
@@ -54,8 +52,8 @@ void ShelvoAgentController::disableUpdateSchedule() {
   auto service = platform_.services->scheduledService(deamonPlist, platform_.root);
   if (auto unregistered = service->unregisterService(); !unregistered) {
     const std::string& description = unregistered.error().message;
-    launchDaemonLogger.error("Error disabling update schedule: %{public}s", {description});
-    print("Error disabling update schedule: " + description);
+    report(launchDaemonLogger, LogLevel::Error, "Error disabling update schedule: %{public}s",
+           {description});
   } else {
     report(launchDaemonLogger, LogLevel::Default, "Update schedule is successfully disabled");
     fleet_.noteScheduleState(false);

@@ -60,12 +60,12 @@ std::string ShelvoAgentController::requestUpdateInformation(bool notification, b
 
 void ShelvoAgentController::failToFormURL() {
   constexpr const char* kNotEncoded = "Error while encoding download URL";
-  agentLogger.error(kNotEncoded);
   if (!endpoints_) {
     // The operator's own setting: said on both outputs, with how to mend it.
     platform_.errorConsole->printLine(endpoints_.error().message);
-    print(kNotEncoded);
+    report(agentLogger, platform::LogLevel::Error, kNotEncoded);
   } else {
+    agentLogger.error(kNotEncoded);
     platform_.errorConsole->printLine(
         "shelvo: the bundle identifier cannot be part of a URL (it is not valid UTF-8)");
   }

@@ -4,6 +4,7 @@
 
 #include "agent/configuration.h"
 #include "agent/notifications/notification_delivery.h"
+#include "agent/report.h"
 #include "agent/update-check/app_update_checker.h"
 
 namespace shelvo {
@@ -122,19 +123,15 @@ void ShelvoAgentController::print(std::string_view line) {
   platform_.console->printLine(line);
 }
 
-void ShelvoAgentController::echo(std::string_view line) {
-  if (platform_.echoLoggedLines) print(line);
+void ShelvoAgentController::report(const platform::Logger& logger, platform::LogLevel level,
+                                   std::string_view message) {
+  shelvo::report(platform_, logger, level, message);
 }
 
 void ShelvoAgentController::report(const platform::Logger& logger, platform::LogLevel level,
-                                   std::string_view message) {
-  logger.write(level, "%{public}s", {message});
-  echo(message);
-}
-
-void ShelvoAgentController::printAndLog(platform::LogLevel level, std::string_view line) {
-  echo(line);
-  agentLogger.write(level, "%s", {line});
+                                   std::string_view format,
+                                   std::initializer_list<platform::LogArgument> arguments) {
+  shelvo::report(platform_, logger, level, format, arguments);
 }
 
 void ShelvoAgentController::exit(int status) {

@@ -78,10 +78,6 @@ class ShelvoAgentController {
  private:
   // Prints a line for the operator.
   void print(std::string_view line);
-  // Prints a line that was just logged, unless standard output is that log (the journal).
-  void echo(std::string_view line);
-  // Prints a line and logs it with the private "%s" format.
-  void printAndLog(platform::LogLevel level, std::string_view line);
   [[noreturn]] void exit(int status);
   // An install, update or scheduled update: it waits for its turn and is recorded when it ends.
   void beginRun(const std::string& command, std::optional<std::string> bundleIdentifier,
@@ -109,6 +105,9 @@ class ShelvoAgentController {
   [[noreturn]] void failToFormURL();
   // Logs the message at level on logger, then prints it: how the agent tells the operator.
   void report(const platform::Logger& logger, platform::LogLevel level, std::string_view message);
+  // The same with a log format and its arguments; the printed line shows the private ones too.
+  void report(const platform::Logger& logger, platform::LogLevel level, std::string_view format,
+              std::initializer_list<platform::LogArgument> arguments);
   void openSystemSettingsLoginItems(const std::string& unitName);
   // The last update, the hours since and the interval, as an update run tells them.
   void reportSchedule(const UpdateSchedule& schedule, std::chrono::system_clock::time_point now);

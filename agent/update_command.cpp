@@ -30,8 +30,8 @@ void ShelvoAgentController::runUpdates(bool notification, bool progress, bool sc
   report(agentLogger, platform::LogLevel::Debug, "Downloading update information...");
   std::string script = requestUpdateInformation(notification, progress, credential);
   if (auto ran = runScript(script, "Updating apps..."); !ran) {
-    agentLogger.error("Error running updates: %s", {ran.error().message});
-    echo("Error running updates: " + ran.error().message);
+    report(agentLogger, platform::LogLevel::Error, "Error running updates: %s",
+           {ran.error().message});
     endRun(23, RunOutcome::FailedScriptStart, "Error running updates: " + ran.error().message);
   }
   report(agentLogger, platform::LogLevel::Default, "Updates completed!");

@@ -5,6 +5,7 @@
 #include <semaphore>
 
 #include "agent/configuration.h"
+#include "agent/report.h"
 #include "base/path.h"
 #include "emulation/text/numeric_comparison.h"
 #include "platform/bundle/application_index.h"
@@ -49,8 +50,7 @@ platform::Status AppUpdateChecker::fetchAppList() {
     // Without a usable service URL there is no list to judge by: say so rather than report
     // "no updates" and overwrite the stored result.
     platform_.errorConsole->printLine(endpoints_.error().message);
-    logger.error("Error while encoding download URL");
-    echo("Error while encoding download URL");
+    report(platform_, logger, platform::LogLevel::Error, "Error while encoding download URL");
     return platform::Error{"Error while encoding download URL"};
   }
   const std::string endpoint = endpoints_->appsEndpoint();
@@ -67,14 +67,15 @@ platform::Status AppUpdateChecker::fetchAppList() {
   if (result.error) {
     const std::string& description = result.error->localizedDescription;
     platform_.errorConsole->printLine("shelvo: the request to " + endpoint + " failed");
-    logger.error("Failed to get install information: %{public}s", {description});
-    echo("Failed to get install information: " + description);
+    report(platform_, logger, platform::LogLevel::Error,
+           "Failed to get install information: %{public}s", {description});
     return platform::Error{description};
   }
   long status = result.response ? result.response->statusCode : 0;
   if (status != 200) {
-    logger.error("Error getting Shelvo App list. HTTP Error: %{public}ld", {status});
-    echo("Error getting Shelvo App list. HTTP Error: " + std::to_string(status));
+    // Numbers are public: the entry shows the status.
+    report(platform_, logger, platform::LogLevel::Error,
+           "Error getting Shelvo App list. HTTP Error: %ld", {std::int64_t{status}});
     return platform::Error{"HTTP " + std::to_string(status)};
   }
   if (result.data) {

@@ -34,10 +34,6 @@ class AppUpdateChecker {
   const std::optional<platform::Preferences> defaults;
 
  private:
-  // A line that was just logged, printed unless standard output is that log (the journal).
-  void echo(std::string_view line) {
-    if (platform_.echoLoggedLines) platform_.console->printLine(line);
-  }
   // The first record of the service's list for each bundle identifier.
   std::unordered_map<std::string, const ShelvoItem*> firstRecords() const;
   void printSummary(const std::unordered_map<std::string, const ShelvoItem*>& records) const;
