@@ -1,37 +1,19 @@
 #include <gtest/gtest.h>
 
-#include "agent/shelvo_agent_controller.h"
-#include "tests/support/capture.h"
-#include "tests/support/test_agent_platform.h"
+#include "tests/support/controller_fixture.h"
 
 namespace shelvo {
 namespace {
 
-class DispatchTest : public ::testing::Test {
+class DispatchTest : public test::ControllerTest {
  protected:
-  AgentPlatform platform(const std::string& userName = "root") {
-    AgentPlatform p = test::makeTestAgentPlatform(root, sink, console, userName, "/var/root", env);
-    p.operatingSystemVersion = osVersion;
-    p.errorConsole = errors;
-    return p;
+  void SetUp() override {
+    ControllerTest::SetUp();
+    errors = std::make_shared<test::CapturedConsole>();
   }
   void storeAuthorization() {
-    platform::Preferences suite(*env, "ostrel.shelvo", platform::RootPrefix(root.path()),
-                                {"root", "/var/root"});
-    ASSERT_TRUE(suite.setObject("authorization", platform::makeString("token")));
+    set("ostrel.shelvo", "authorization", platform::makeString("token"));
   }
-  int dispatch(std::vector<std::string> arguments, const std::string& userName = "root") {
-    arguments.insert(arguments.begin(), "shelvo");
-    ShelvoAgentController controller(platform(userName), arguments);
-    return test::endStatusOf([&] { controller.dispatchCommandLine(); });
-  }
-
-  test::TempDir root;
-  std::shared_ptr<test::CaptureSink> sink = std::make_shared<test::CaptureSink>();
-  std::shared_ptr<test::CapturedConsole> console = std::make_shared<test::CapturedConsole>();
-  std::shared_ptr<test::CapturedConsole> errors = std::make_shared<test::CapturedConsole>();
-  std::shared_ptr<test::TestEnv> env = std::make_shared<test::TestEnv>();
-  platform::OperatingSystemVersion osVersion{13, 0, 0};
 };
 
 TEST_F(DispatchTest, TheCredentialIsAwaitedThirtyOneTimesTenSecondsApartThenStatus10) {
@@ -89,10 +71,7 @@ TEST_F(DispatchTest, ACredentialThatAppearsDuringTheWaitEndsIt) {
 }
 
 TEST_F(DispatchTest, AnEmptyCredentialCountsAsPresent) {
-  platform::Preferences suite(*env, "ostrel.shelvo", platform::RootPrefix(root.path()),
-                              {"root", "/var/root"});
-  auto stored = suite.setObject("authorization", platform::makeString(""));
-  ASSERT_TRUE(stored) << stored.error().message;
+  set("ostrel.shelvo", "authorization", platform::makeString(""));
   EXPECT_EQ(dispatch({"--version"}), 0);
   EXPECT_TRUE(env->slept.empty());
 }

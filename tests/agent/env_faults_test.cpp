@@ -6,7 +6,7 @@
 
 #include "agent/shelvo_agent_controller.h"
 #include "tests/support/capture.h"
-#include "tests/support/test_agent_platform.h"
+#include "tests/support/controller_fixture.h"
 
 namespace shelvo {
 namespace {
@@ -42,22 +42,18 @@ class BundleMissing : public test::TestEnv {
   }
 };
 
-class EnvFaultsTest : public ::testing::Test {
+class EnvFaultsTest : public test::ControllerTest {
  protected:
   // A credential and the agent's bundle, so that without a fault the version is printed as
   // "3.1 (164)".
   void SetUp() override {
-    platform::Preferences suite(files, "ostrel.shelvo", platform::RootPrefix(root.path()),
-                                {"root", "/var/root"});
-    ASSERT_TRUE(suite.setObject("authorization", platform::makeString("token")));
+    ControllerTest::SetUp();
+    set("ostrel.shelvo", "authorization", platform::makeString("token"));
     test::writeTextFile(
-        root / "Applications/Shelvo.app/Contents/Resources/Shelvo Agent.app/Contents/Info.plist",
+        *root / "Applications/Shelvo.app/Contents/Resources/Shelvo Agent.app/Contents/Info.plist",
         "<plist version=\"1.0\"><dict><key>CFBundleShortVersionString</key><string>3.1</string>"
         "<key>CFBundleVersion</key><string>164</string></dict></plist>");
   }
-
-  test::TempDir root;
-  platform::PosixEnv files;
 };
 
 TEST_F(EnvFaultsTest, EachFailingReadGivesTheAgentsAnswerNotACrash) {
@@ -76,13 +72,9 @@ TEST_F(EnvFaultsTest, EachFailingReadGivesTheAgentsAnswerNotACrash) {
        "Shelvo Agent version: Unknown (Unknown)\n"},
   };
   for (const auto& row : rows) {
-    auto sink = std::make_shared<test::CaptureSink>();
-    auto console = std::make_shared<test::CapturedConsole>();
-    ShelvoAgentController controller(
-        test::makeTestAgentPlatform(root, sink, console, "root", "/var/root", row.makeEnv()),
-        {"shelvo", "--version"});
-    EXPECT_EQ(test::endStatusOf([&] { controller.dispatchCommandLine(); }), row.status)
-        << row.fault;
+    env = row.makeEnv();
+    console = std::make_shared<test::CapturedConsole>();
+    EXPECT_EQ(dispatch({"--version"}), row.status) << row.fault;
     EXPECT_TRUE(console->text().ends_with(row.answer)) << row.fault << ":\n" << console->text();
   }
 }

@@ -6,18 +6,15 @@
 #include <functional>
 
 #include "agent/records/run_totals.h"
-#include "agent/shelvo_agent_controller.h"
 #include "platform/system/run_lock.h"
 #include "shared/sealing/decryption_keys.h"
-#include "tests/support/capture.h"
-#include "tests/support/test_agent_platform.h"
+#include "tests/support/controller_fixture.h"
 #include "tools/demo-service/sealing.h"
 
 namespace shelvo {
 namespace {
 
 namespace fs = std::filesystem;
-constexpr std::int64_t kNow = 1'700'000'000;
 
 // Answers every request with answer, at once; onRequest runs first.
 class RunServices final : public test::TestServices {
@@ -51,11 +48,10 @@ platform::DataTaskResult failed(
   return result;
 }
 
-class RunOutcomeTest : public ::testing::Test {
+class RunOutcomeTest : public test::ControllerTest {
  public:  // the rows' set-ups reach in
   void SetUp() override {
-    ::setenv("TZ", "UTC", 1);
-    ::tzset();
+    ControllerTest::SetUp();
     fresh();
   }
   // A machine of its own: a new root holding the credential and an interval of one day, a clock
@@ -63,17 +59,12 @@ class RunOutcomeTest : public ::testing::Test {
   void fresh() {
     root = std::make_unique<test::TempDir>();
     env = std::make_shared<test::TestEnv>();
-    services = std::make_shared<RunServices>();
+    env->fixedNow = std::chrono::system_clock::time_point(std::chrono::seconds(kNow));
+    services = answers = std::make_shared<RunServices>();
     zshPath = "/bin/zsh";
     set("ostrel.shelvo", "authorization", platform::makeString("token"));
     set("ostrel.shelvo", "UpdateInterval", platform::makeInteger(1));
-    env->fixedNow = std::chrono::system_clock::time_point(std::chrono::seconds(kNow));
-    services->answer = sealed("echo ran");
-  }
-  void set(const std::string& domain, const std::string& key, platform::Plist value) {
-    platform::Preferences suite(*env, domain, platform::RootPrefix(root->path()),
-                                {"root", "/root"});
-    ASSERT_TRUE(suite.setObject(key, std::move(value)));
+    answers->answer = sealed("echo ran");
   }
   void supply(const std::string& name, const std::map<std::string, std::string>& attributes) {
     fs::path folder = *root / "sys/class/power_supply" / name;
@@ -81,32 +72,22 @@ class RunOutcomeTest : public ::testing::Test {
     for (const auto& [attribute, value] : attributes)
       test::writeTextFile(folder / attribute, value);
   }
-  // Runs the agent with arguments a minute after the last run; the status it ended with.
+  // Runs "shelvo arguments..." a minute after the last run; the status it ended with.
   int run(const std::vector<std::string>& arguments) {
     *env->fixedNow += std::chrono::minutes(1);
     console = std::make_shared<test::CapturedConsole>();
-    AgentPlatform platform =
-        test::makeTestAgentPlatform(*root, sink, console, "root", "/root", env, services);
-    platform.serviceURL = "https://apps.example";
-    platform.zshPath = zshPath;
-    ShelvoAgentController controller(std::move(platform), arguments);
-    return test::endStatusOf([&] { controller.dispatchCommandLine(); });
+    return dispatch(arguments);
   }
   std::vector<RunRecord> records() const {
     return loadRunRecords(*env, runRecordFolder(root->path()));
   }
 
-  std::unique_ptr<test::TempDir> root;
-  std::shared_ptr<test::TestEnv> env;
-  std::shared_ptr<RunServices> services;
-  std::shared_ptr<test::CaptureSink> sink = std::make_shared<test::CaptureSink>();
-  std::shared_ptr<test::CapturedConsole> console = std::make_shared<test::CapturedConsole>();
-  std::string zshPath = "/bin/zsh";
+  std::shared_ptr<RunServices> answers;
 };
 
 TEST_F(RunOutcomeTest, EachWayARunEndsHasItsOutcomeClass) {
-  const std::vector<std::string> install{"shelvo", "--install", "com.example.app"};
-  const std::vector<std::string> scheduled{"shelvo", "--update-schedule"};
+  const std::vector<std::string> install{"--install", "com.example.app"};
+  const std::vector<std::string> scheduled{"--update-schedule"};
   struct Row {
     const char* name;
     std::vector<std::string> arguments;
@@ -130,14 +111,14 @@ TEST_F(RunOutcomeTest, EachWayARunEndsHasItsOutcomeClass) {
        },
        0, RunOutcome::Disabled, "Update schedule is disabled. Skipping updates...", false},
       {"offline", scheduled,
-       [](RunOutcomeTest& t) { t.services->answer = failed(platform::kURLErrorCannotFindHost); },
-       21, RunOutcome::DeferredOffline,
+       [](RunOutcomeTest& t) { t.answers->answer = failed(platform::kURLErrorCannotFindHost); }, 21,
+       RunOutcome::DeferredOffline,
        "Failed to get update information: 0 (A server with the specified hostname could not be "
        "found.)"},
       {"metered", scheduled,
        [](RunOutcomeTest& t) {
-         t.services->answer = failed(platform::kURLErrorNotConnectedToInternet,
-                                     platform::NetworkUnavailableReason::Constrained);
+         t.answers->answer = failed(platform::kURLErrorNotConnectedToInternet,
+                                    platform::NetworkUnavailableReason::Constrained);
        },
        0, RunOutcome::DeferredMetered, "Low Data Mode is enabled. Skipping updates..."},
       {"on battery", scheduled,
@@ -147,21 +128,21 @@ TEST_F(RunOutcomeTest, EachWayARunEndsHasItsOutcomeClass) {
        },
        0, RunOutcome::DeferredBattery, "Running on battery power. Skipping updates...", false},
       {"service timed out", scheduled,
-       [](RunOutcomeTest& t) { t.services->answer = failed(platform::kURLErrorTimedOut); }, 21,
+       [](RunOutcomeTest& t) { t.answers->answer = failed(platform::kURLErrorTimedOut); }, 21,
        RunOutcome::FailedService, "Failed to get update information: 0 (The request timed out.)"},
       {"service refused", install,
-       [](RunOutcomeTest& t) { t.services->answer = answered(500, "no"); }, 21,
+       [](RunOutcomeTest& t) { t.answers->answer = answered(500, "no"); }, 21,
        RunOutcome::FailedService, "Failed to get install information: 500"},
       {"credential refused", install,
-       [](RunOutcomeTest& t) { t.services->answer = answered(401, "no"); }, 21,
+       [](RunOutcomeTest& t) { t.answers->answer = answered(401, "no"); }, 21,
        RunOutcome::FailedService,
        "Failed to get install information: 401 (Unauthorized: the service did not accept the "
        "credential)"},
       {"unopenable answer", install,
-       [](RunOutcomeTest& t) { t.services->answer = answered(200, "not sealed"); }, 45,
+       [](RunOutcomeTest& t) { t.answers->answer = answered(200, "not sealed"); }, 45,
        RunOutcome::FailedAnswer, "Error while obtaining install information"},
       {"script refused", install,
-       [](RunOutcomeTest& t) { t.services->answer = sealed("if true; then\n"); }, 50,
+       [](RunOutcomeTest& t) { t.answers->answer = sealed("if true; then\n"); }, 50,
        RunOutcome::FailedScriptCheck, "Installation information was invalid, exiting"},
       {"script not started", install,
        [](RunOutcomeTest& t) {
@@ -172,7 +153,7 @@ TEST_F(RunOutcomeTest, EachWayARunEndsHasItsOutcomeClass) {
        },
        23, RunOutcome::FailedScriptStart, "Error installing com.example.app: cannot start "},
       {"stopped while requesting", scheduled,
-       [](RunOutcomeTest& t) { t.services->onRequest = [&t] { t.env->stopRun(SIGTERM); }; }, 143,
+       [](RunOutcomeTest& t) { t.answers->onRequest = [&t] { t.env->stopRun(SIGTERM); }; }, 143,
        RunOutcome::TimedOut, "Stopped by SIGTERM before the run ended"},
   };
   for (const auto& row : rows) {
@@ -187,12 +168,38 @@ TEST_F(RunOutcomeTest, EachWayARunEndsHasItsOutcomeClass) {
     EXPECT_TRUE(stored[0].message.value_or("").starts_with(row.message.value_or("")))
         << row.name << ": " << stored[0].message.value_or("");
     EXPECT_EQ(stored[0].agentStatus, row.status) << row.name;
-    EXPECT_EQ(services->requested.size(), row.requested ? 1u : 0u) << row.name;
+    EXPECT_EQ(answers->requested.size(), row.requested ? 1u : 0u) << row.name;
     auto totals = loadRunTotals(*env, root->path());
-    EXPECT_EQ(totals[row.arguments[1].substr(2)].runsByOutcome,
+    EXPECT_EQ(totals[row.arguments[0].substr(2)].runsByOutcome,
               (std::map<std::string, std::uint64_t>{{std::string(outcomeName(row.outcome)), 1}}))
         << row.name;
   }
+}
+
+TEST_F(RunOutcomeTest, AnUpdateRunSaysWhenItLastRanAndItsInterval) {
+  set("ostrel.shelvo", "UpdateInterval", platform::makeInteger(7));
+  set("ostrel.shelvo.agent", "LastUpdated", platform::makeInteger(kNow - 2 * 3600 - 60));
+  EXPECT_EQ(run({"--update"}), 0);
+  EXPECT_EQ(console->text(),
+            "Checking for application updates...\n"
+            "Last Updated: 2023-11-14 20:12:20 +0000\n"
+            "Hours since last update: 2\n"
+            "Configured update interval in days: 7\n"
+            "Skipping updates...\n");
+  auto messages = sink->messages();
+  EXPECT_NE(std::find(messages.begin(), messages.end(), "Update interval in hours: 167"),
+            messages.end());
+  // Never updated, with an interval of 0: from the start of 1970, one day, so due.
+  fresh();
+  set("ostrel.shelvo", "UpdateInterval", platform::makeInteger(0));
+  EXPECT_EQ(run({"--update"}), 0);
+  EXPECT_TRUE(
+      console->text().starts_with("Checking for application updates...\n"
+                                  "Last Updated: 1970-01-01 00:00:00 +0000\n"
+                                  "Hours since last update: 472222\n"
+                                  "Using default update interval in days: 1\n"))
+      << console->text();
+  EXPECT_EQ(answers->requested.size(), 1u);
 }
 
 TEST_F(RunOutcomeTest, AScheduledRunWaitsHalfAnHourForAnotherThenIsBusy) {
@@ -204,9 +211,9 @@ TEST_F(RunOutcomeTest, AScheduledRunWaitsHalfAnHourForAnotherThenIsBusy) {
   ASSERT_TRUE(taken && *taken);
   // A holder text naming a live process that is not shelvo (this test) is not repeated.
   ASSERT_TRUE(lock->writeHolder("pid " + std::to_string(::getpid()) + ", shelvo --install x"));
-  EXPECT_EQ(run({"shelvo", "--update-schedule"}), 0);
+  EXPECT_EQ(run({"--update-schedule"}), 0);
   EXPECT_EQ(env->slept.size(), 1800u) << "a second apart";
-  EXPECT_TRUE(services->requested.empty());
+  EXPECT_TRUE(answers->requested.empty());
   auto stored = records();
   ASSERT_EQ(stored.size(), 1u);
   EXPECT_EQ(stored[0].outcome, RunOutcome::Busy);
@@ -218,7 +225,7 @@ TEST_F(RunOutcomeTest, AScheduledRunWaitsHalfAnHourForAnotherThenIsBusy) {
   // The other run ends while this one waits: it goes on.
   env->slept.clear();
   env->onSleep = [&] { lock.reset(); };
-  EXPECT_EQ(run({"shelvo", "--update-schedule"}), 0);
+  EXPECT_EQ(run({"--update-schedule"}), 0);
   EXPECT_EQ(env->slept.size(), 1u);
   EXPECT_EQ(records().back().outcome, RunOutcome::Updated);
 }
@@ -226,15 +233,15 @@ TEST_F(RunOutcomeTest, AScheduledRunWaitsHalfAnHourForAnotherThenIsBusy) {
 TEST_F(RunOutcomeTest, ASkippedScheduledRunIsRecordedOncePerReasonAndDay) {
   fs::create_directories(*root / "var/lib/prometheus/node-exporter");
   set("ostrel.shelvo.agent", "LastUpdated", platform::makeInteger(kNow));
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(run({"shelvo", "--update-schedule"}), 0);
-  EXPECT_EQ(run({"shelvo", "--update"}), 0) << "a manual run is always recorded";
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(run({"--update-schedule"}), 0);
+  EXPECT_EQ(run({"--update"}), 0) << "a manual run is always recorded";
   set("ostrel.shelvo", "UpdateInterval", platform::makeInteger(0));
-  EXPECT_EQ(run({"shelvo", "--update-schedule"}), 0);
-  EXPECT_EQ(run({"shelvo", "--update-schedule"}), 0);
+  EXPECT_EQ(run({"--update-schedule"}), 0);
+  EXPECT_EQ(run({"--update-schedule"}), 0);
   set("ostrel.shelvo", "UpdateInterval", platform::makeInteger(1));
   *env->fixedNow += std::chrono::hours(20);  // the next day (UTC), still not due
-  EXPECT_EQ(run({"shelvo", "--update-schedule"}), 0);
-  EXPECT_EQ(run({"shelvo", "--update-schedule"}), 0);
+  EXPECT_EQ(run({"--update-schedule"}), 0);
+  EXPECT_EQ(run({"--update-schedule"}), 0);
   std::vector<std::pair<std::string, RunOutcome>> kept;
   for (const auto& record : records()) kept.emplace_back(record.command, *record.outcome);
   EXPECT_EQ(kept, (std::vector<std::pair<std::string, RunOutcome>>{
@@ -282,16 +289,16 @@ TEST_F(RunOutcomeTest, OnlyADischargingSystemBatteryWithoutLinePowerDefers) {
     fresh();
     set("ostrel.shelvo", "SkipUpdatesOnBattery", platform::makeBool(true));
     for (const auto& [name, attributes] : row.supplies) supply(name, attributes);
-    EXPECT_EQ(run({"shelvo", "--update-schedule"}), 0) << row.name;
-    EXPECT_EQ(services->requested.empty(), row.deferred) << row.name;
+    EXPECT_EQ(run({"--update-schedule"}), 0) << row.name;
+    EXPECT_EQ(answers->requested.empty(), row.deferred) << row.name;
   }
   // Without the setting, or run by hand, a battery changes nothing.
   fresh();
   for (const auto& [name, attributes] : battery) supply(name, attributes);
-  EXPECT_EQ(run({"shelvo", "--update-schedule"}), 0);
+  EXPECT_EQ(run({"--update-schedule"}), 0);
   set("ostrel.shelvo", "SkipUpdatesOnBattery", platform::makeBool(true));
-  EXPECT_EQ(run({"shelvo", "--update"}), 0);
-  EXPECT_EQ(services->requested.size(), 2u);
+  EXPECT_EQ(run({"--update"}), 0);
+  EXPECT_EQ(answers->requested.size(), 2u);
 }
 
 }  // namespace

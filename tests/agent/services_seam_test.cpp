@@ -2,9 +2,7 @@
 // services seam: each test overrides the one call it is about, without servers or buses.
 #include <gtest/gtest.h>
 
-#include "agent/shelvo_agent_controller.h"
-#include "tests/support/capture.h"
-#include "tests/support/test_agent_platform.h"
+#include "tests/support/controller_fixture.h"
 
 namespace shelvo {
 namespace {
@@ -90,23 +88,16 @@ class NotificationServices final : public test::TestServices {
   std::vector<std::string> posted;
 };
 
-class ServicesSeamTest : public ::testing::Test {
+class ServicesSeamTest : public test::ControllerTest {
  protected:
-  // Runs one operation of a controller built on services; the status the process ended with.
+  // Runs one operation of an agent built on services; the status the process ended with.
   template <typename Operation>
-  int run(std::shared_ptr<platform::Services> services, Operation operation,
+  int run(std::shared_ptr<platform::Services> on, Operation operation,
           const std::string& user = "root") {
-    AgentPlatform platform = test::makeTestAgentPlatform(root, sink, console, user, "/home/" + user,
-                                                         env, std::move(services));
-    platform.serviceURL = "https://apps.example//";  // every trailing slash is dropped
-    ShelvoAgentController controller(std::move(platform), {"shelvo"});
-    return test::endStatusOf([&] { operation(controller); });
+    services = std::move(on);
+    serviceURL = "https://apps.example//";  // every trailing slash is dropped
+    return operate(operation, user);
   }
-
-  test::TempDir root;
-  std::shared_ptr<test::TestEnv> env = std::make_shared<test::TestEnv>();
-  std::shared_ptr<test::CaptureSink> sink = std::make_shared<test::CaptureSink>();
-  std::shared_ptr<test::CapturedConsole> console = std::make_shared<test::CapturedConsole>();
 };
 
 TEST_F(ServicesSeamTest, TransportAndHttpFailuresOfTheInstallRequest) {

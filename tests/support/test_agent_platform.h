@@ -7,11 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "agent/agent_platform.h"
 #include "platform/env/posix_env.h"
 #include "platform/services/services.h"
-#include "tests/support/capture.h"
-#include "tests/support/temp_dir.h"
 
 namespace shelvo::test {
 
@@ -65,27 +62,6 @@ int endStatusOf(Operation operation) {
     return ended.status;
   }
   return -1;
-}
-
-// An agent platform for unit tests: a scratch root, captured log and console, macOS 13, and the
-// Env and services given (a TestEnv and the real services on it unless a test needs more).
-inline AgentPlatform makeTestAgentPlatform(const TempDir& root, std::shared_ptr<CaptureSink> sink,
-                                           std::shared_ptr<CapturedConsole> console,
-                                           const std::string& userName = "root",
-                                           const std::string& home = "/root",
-                                           std::shared_ptr<platform::Env> env = nullptr,
-                                           std::shared_ptr<platform::Services> services = nullptr) {
-  AgentPlatform platform;
-  platform.root = platform::RootPrefix(root.path());
-  platform.log = {std::move(sink), false};
-  platform.console = console;
-  platform.errorConsole = std::move(console);
-  platform.user = {userName, home};
-  platform.operatingSystemVersion = {13, 0, 0};
-  platform.env = env ? std::move(env) : std::make_shared<TestEnv>();
-  platform.services =
-      services ? std::move(services) : std::make_shared<platform::SystemServices>(*platform.env);
-  return platform;
 }
 
 }  // namespace shelvo::test

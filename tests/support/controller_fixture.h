@@ -1,0 +1,82 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "agent/shelvo_agent_controller.h"
+#include "tests/support/capture.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/test_agent_platform.h"
+
+namespace shelvo::test {
+
+// An agent on a scratch root: log and consoles captured, the clock fixed at kNow in UTC,
+// macOS 13, and the real services on the test Env unless a test gives its own.
+class ControllerTest : public ::testing::Test {
+ public:  // table rows' set-ups reach in
+  static constexpr std::int64_t kNow = 1'700'000'000;
+
+  void SetUp() override {
+    ::setenv("TZ", "UTC", 1);
+    ::tzset();
+    env->fixedNow = std::chrono::system_clock::time_point(std::chrono::seconds(kNow));
+  }
+
+  // A setting of root's, where shelvo-defaults writes it.
+  void set(const std::string& domain, const std::string& key, platform::Plist value) {
+    platform::Preferences suite(*env, domain, platform::RootPrefix(root->path()),
+                                {"root", "/root"});
+    auto stored = suite.setObject(key, std::move(value));
+    ASSERT_TRUE(stored) << stored.error().message;
+  }
+
+  AgentPlatform platform(const std::string& user) const {
+    AgentPlatform p;
+    p.root = platform::RootPrefix(root->path());
+    p.log = {sink, false};
+    p.console = console;
+    p.errorConsole = errors ? errors : console;
+    // Every user shares root's home, so a user other than root sees root's settings there: what
+    // tells the users apart is the name alone.
+    p.user = {user, "/root"};
+    p.operatingSystemVersion = osVersion;
+    p.zshPath = zshPath;
+    p.serviceURL = serviceURL;
+    p.env = env;
+    p.services = services ? services : std::make_shared<platform::SystemServices>(*env);
+    return p;
+  }
+
+  // Runs operation on an agent started with arguments by user: the status the process ended
+  // with, or -1 when the operation returned.
+  template <typename Operation>
+  int operate(Operation operation, const std::string& user = "root",
+              const std::vector<std::string>& arguments = {"shelvo"}) {
+    ShelvoAgentController controller(platform(user), arguments);
+    return endStatusOf([&] { operation(controller); });
+  }
+  // Runs the agent's command line "shelvo arguments..." as user.
+  int dispatch(std::vector<std::string> arguments, const std::string& user = "root") {
+    arguments.insert(arguments.begin(), "shelvo");
+    return operate([](ShelvoAgentController& c) { c.dispatchCommandLine(); }, user, arguments);
+  }
+
+  std::unique_ptr<test::TempDir> root = std::make_unique<test::TempDir>();
+  std::shared_ptr<TestEnv> env = std::make_shared<TestEnv>();
+  std::shared_ptr<platform::Services> services;
+  std::shared_ptr<CaptureSink> sink = std::make_shared<CaptureSink>();
+  std::shared_ptr<CapturedConsole> console = std::make_shared<CapturedConsole>();
+  std::shared_ptr<CapturedConsole> errors;  // standard error: the console unless set
+  std::optional<std::string> serviceURL = "https://apps.example";
+  std::string zshPath = "/bin/zsh";
+  platform::OperatingSystemVersion osVersion{13, 0, 0};
+};
+
+}  // namespace shelvo::test
