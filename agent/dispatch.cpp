@@ -116,7 +116,6 @@ void ShelvoAgentController::runUpdateCommand(const std::string& command,
 }
 
 void ShelvoAgentController::runScheduleCommand(const std::string& command) {
-  if (!command.starts_with("--schedule-")) return;
   const bool enable = command == "--schedule-enable";
   const bool disable = command == "--schedule-disable";
   if (!enable && !disable && command != "--schedule-status") return;
