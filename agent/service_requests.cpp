@@ -1,5 +1,3 @@
-#include <semaphore>
-
 #include "agent/configuration.h"
 #include "agent/records/outcome_rules.h"
 #include "agent/service/answer_classification.h"
@@ -73,24 +71,14 @@ void ShelvoAgentController::failToFormURL() {
 }
 
 std::string ShelvoAgentController::awaitAnswer(platform::URLRequest request, Answer answer) {
-  struct Arrival {
-    platform::DataTaskResult result;
-    std::binary_semaphore done{0};
-  };
-  auto arrival = std::make_shared<Arrival>();
   std::string url = request.url;
   platform_.serviceNotifier.status(answer == Answer::Install ? "Requesting install information"
                                                              : "Requesting update information");
-  platform_.services->dataTask(platform_.urlSession, std::move(request),
-                               [arrival](platform::DataTaskResult result) {
-                                 arrival->result = std::move(result);
-                                 arrival->done.release();
-                               });
-  arrival->done.acquire();
+  platform::DataTaskResult arrived =
+      platform_.services->awaitDataTask(platform_.urlSession, std::move(request));
   DecryptionManager decryption(platform_.log);
   auto open = [&](std::string body) { return decryption.decrypt(std::move(body)); };
   // The body is handed over to be opened where it lies; the rest stays for the run record.
-  platform::DataTaskResult& arrived = arrival->result;
   platform::DataTaskResult answered{
       .data = std::move(arrived.data), .response = arrived.response, .error = arrived.error};
   auto outcome = answer == Answer::Install ? classifyInstallAnswer(std::move(answered), url, open)

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <semaphore>
 
 #include "agent/configuration.h"
 #include "agent/report.h"
@@ -56,14 +55,8 @@ platform::Status AppUpdateChecker::fetchAppList() {
   const std::string endpoint = endpoints_->appsEndpoint();
   platform::URLRequest request;
   request.url = endpoint;
-  std::binary_semaphore done{0};
-  platform::DataTaskResult result;
-  platform_.services->dataTask(platform_.urlSession, std::move(request),
-                               [&](platform::DataTaskResult answer) {
-                                 result = std::move(answer);
-                                 done.release();
-                               });
-  done.acquire();
+  platform::DataTaskResult result =
+      platform_.services->awaitDataTask(platform_.urlSession, std::move(request));
   if (result.error) {
     const std::string& description = result.error->localizedDescription;
     platform_.errorConsole->printLine("shelvo: the request to " + endpoint + " failed");

@@ -24,6 +24,10 @@ class Services {
   // Runs the request on a worker thread; completion runs there.
   virtual void dataTask(const URLSessionConfiguration& configuration, URLRequest request,
                         std::function<void(DataTaskResult)> completion) = 0;
+  // A data task whose caller waits for it: returns once the request has ended. This one waits on
+  // dataTask, so a test's dataTask answers it too.
+  virtual DataTaskResult awaitDataTask(const URLSessionConfiguration& configuration,
+                                       URLRequest request);
   virtual void downloadTask(const URLSessionConfiguration& configuration, URLRequest request,
                             std::function<void(DownloadTaskResult)> completion) = 0;
   // systemd's registration of a scheduled daemon, reached over these services' buses.
@@ -41,6 +45,10 @@ class SystemServices final : public Services {
 
   void dataTask(const URLSessionConfiguration& configuration, URLRequest request,
                 std::function<void(DataTaskResult)> completion) override;
+  // On the calling thread: on a busy machine a worker would wait for a time slice to start, and
+  // the caller for another to go on.
+  DataTaskResult awaitDataTask(const URLSessionConfiguration& configuration,
+                               URLRequest request) override;
   void downloadTask(const URLSessionConfiguration& configuration, URLRequest request,
                     std::function<void(DownloadTaskResult)> completion) override;
   std::unique_ptr<NotificationPoster> notificationCenter() override;
@@ -52,6 +60,7 @@ class SystemServices final : public Services {
 
 // Forwards every call to other services; tests override what they are about. The schedule is
 // not forwarded: it is built over this wrapper's own bus, so overriding systemBus reaches it.
+// Nor is awaitDataTask: it waits on this wrapper's dataTask, so overriding dataTask reaches it.
 class ServicesWrapper : public Services {
  public:
   explicit ServicesWrapper(std::shared_ptr<Services> target) : target_(std::move(target)) {}

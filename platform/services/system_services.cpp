@@ -1,5 +1,7 @@
 #include "platform/services/services.h"
 
+#include <semaphore>
+
 namespace shelvo::platform {
 
 std::unique_ptr<ScheduledService> Services::scheduledService(const std::string& plistName,
@@ -8,9 +10,30 @@ std::unique_ptr<ScheduledService> Services::scheduledService(const std::string& 
   return std::make_unique<DaemonService>(plistName, root, [this] { return systemBus(); });
 }
 
+DataTaskResult Services::awaitDataTask(const URLSessionConfiguration& configuration,
+                                       URLRequest request) {
+  struct Arrival {
+    DataTaskResult result;
+    std::binary_semaphore done{0};
+  };
+  // Shared: a caller that ends the process while waiting leaves the completion something to fill.
+  auto arrival = std::make_shared<Arrival>();
+  dataTask(configuration, std::move(request), [arrival](DataTaskResult result) {
+    arrival->result = std::move(result);
+    arrival->done.release();
+  });
+  arrival->done.acquire();
+  return std::move(arrival->result);
+}
+
 void SystemServices::dataTask(const URLSessionConfiguration& configuration, URLRequest request,
                               std::function<void(DataTaskResult)> completion) {
   URLSession(configuration).dataTask(std::move(request), std::move(completion));
+}
+
+DataTaskResult SystemServices::awaitDataTask(const URLSessionConfiguration& configuration,
+                                             URLRequest request) {
+  return URLSession(configuration).perform(request);
 }
 
 void SystemServices::downloadTask(const URLSessionConfiguration& configuration, URLRequest request,
