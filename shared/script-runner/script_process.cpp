@@ -1,19 +1,20 @@
 #include "shared/script-runner/script_process.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/process/spawn.h"
+#include "platform/system/process_identity.h"
 #include "platform/text/stream_blanker.h"
 #include "platform/text/utf8.h"
 #include "platform/text/utf8_chunker.h"
@@ -32,90 +33,123 @@ constexpr const char* kBootstrap =
 
 constexpr std::size_t kReadSize = 1 << 20;
 constexpr int kPipeSize = 1 << 20;
-// After the script exits, the reader is given this long without progress to empty the pipe
-// before the caller goes on; a background child may hold the pipe open indefinitely.
+// After the script exits, the output is given this long without progress to come before the
+// caller goes on; a background child may hold the pipe open indefinitely.
 constexpr auto kDrainQuietPeriod = std::chrono::milliseconds(250);
 constexpr auto kDrainLimit = std::chrono::seconds(5);
+// Without a pidfd the script's end is looked for this often.
+constexpr int kExitCheckMillis = 50;
 
-// The reader thread's state, shared with the caller until the caller stops waiting.
-struct OutputReader {
-  platform::UniqueFd readEnd;
-  ScriptOutputHandler handler;
-  std::function<void(std::string_view)> wrote;
-  std::optional<platform::StreamBlanker> blanker;  // when there is a secret to blank
-  std::mutex mutex;
-  std::condition_variable changed;
-  std::uint64_t chunksRead = 0;
-  bool delivering = false;  // a chunk is in the handler: not quiet, however long it takes
-  bool finished = false;
+// The script's output: read and handled on the thread that waits for the script, and once the
+// script has ended and the caller goes on, on a thread of its own while a background child still
+// holds the pipe open.
+class OutputReader {
+ public:
+  OutputReader(platform::UniqueFd readEnd, ScriptOutputHandler handler,
+               std::function<void(std::string_view)> wrote, std::string secret)
+      : readEnd_(std::move(readEnd)), handler_(std::move(handler)), wrote_(std::move(wrote)) {
+    if (!secret.empty()) blanker_.emplace(std::move(secret));
+  }
 
-  void run() {
-    auto buffer = std::make_unique_for_overwrite<char[]>(kReadSize);
-    platform::Utf8Chunker chunker;
-    auto deliver = [&](std::string_view bytes) {
-      if (bytes.empty()) return;
-      if (wrote) wrote(bytes);
-      auto text = chunker.next(bytes);
-      if (!text.empty()) handler(platform::trimNewlines(text));
-    };
+  int fd() const { return readEnd_.get(); }
+
+  // One read of the pipe, handled; false at its end (or a failure), after the last output has
+  // been handled and the pipe closed.
+  bool readOnce() {
+    ssize_t n;
+    do {
+      n = ::read(readEnd_.get(), buffer_.get(), kReadSize);
+    } while (n < 0 && errno == EINTR);
+    if (n <= 0) {
+      finish();
+      return false;
+    }
+    std::string_view bytes(buffer_.get(), static_cast<std::size_t>(n));
+    if (!blanker_) {
+      deliver(bytes);
+      return true;
+    }
     // A read stays one chunk, secret blanked. One whose end could start the secret waits whole
     // for the next, so the chunks (log entries, printed lines) fall where they would have.
-    std::string blanked;
-    auto append = [&](std::string_view safe) { blanked.append(safe); };
-    while (true) {
-      ssize_t n = ::read(readEnd.get(), buffer.get(), kReadSize);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      setDelivering(true);
-      std::string_view bytes(buffer.get(), static_cast<std::size_t>(n));
-      if (!blanker) {
-        deliver(bytes);
-      } else {
-        blanker->next(bytes, append);
-        // A stream that keeps ending that way is not held back without bound.
-        if (!blanker->holdsBack() || blanked.size() >= kReadSize) {
-          deliver(blanked);
-          blanked.clear();
-        }
-      }
-      setDelivering(false);
+    blanker_->next(bytes, [&](std::string_view safe) { blanked_.append(safe); });
+    // A stream that keeps ending that way is not held back without bound.
+    if (!blanker_->holdsBack() || blanked_.size() >= kReadSize) {
+      deliver(blanked_);
+      blanked_.clear();
     }
-    if (blanker) {
-      blanker->finish(append);
-      deliver(blanked);
-    }
-    readEnd.reset();
-    std::lock_guard lock(mutex);
-    finished = true;
-    changed.notify_all();
+    return true;
   }
 
-  void setDelivering(bool busy) {
-    std::lock_guard lock(mutex);
-    delivering = busy;
-    if (!busy) ++chunksRead;
-    changed.notify_all();
+ private:
+  void deliver(std::string_view bytes) {
+    if (bytes.empty()) return;
+    if (wrote_) wrote_(bytes);
+    auto text = chunker_.next(bytes);
+    if (!text.empty()) handler_(platform::trimNewlines(text));
   }
 
-  // Waits while output is still coming: a chunk being handled, or a new read within the quiet
-  // period; never past kDrainLimit.
-  void awaitDrain() {
-    auto deadline = std::chrono::steady_clock::now() + kDrainLimit;
-    std::unique_lock lock(mutex);
-    while (!finished) {
-      if (delivering) {
-        if (!changed.wait_until(lock, deadline, [&] { return finished || !delivering; })) break;
-        continue;
-      }
-      std::uint64_t seen = chunksRead;
-      auto until = std::min(deadline, std::chrono::steady_clock::now() + kDrainQuietPeriod);
-      if (!changed.wait_until(lock, until,
-                              [&] { return finished || delivering || chunksRead != seen; })) {
-        break;
-      }
+  void finish() {
+    if (blanker_) {
+      blanker_->finish([&](std::string_view safe) { blanked_.append(safe); });
+      deliver(blanked_);
+      blanked_.clear();
     }
+    readEnd_.reset();
   }
+
+  platform::UniqueFd readEnd_;
+  ScriptOutputHandler handler_;
+  std::function<void(std::string_view)> wrote_;
+  std::optional<platform::StreamBlanker> blanker_;  // when there is a secret to blank
+  std::unique_ptr<char[]> buffer_ = std::make_unique_for_overwrite<char[]>(kReadSize);
+  platform::Utf8Chunker chunker_;
+  std::string blanked_;
 };
+
+// Whether the child has ended; it stays unreaped.
+bool hasExited(pid_t pid) {
+  siginfo_t info{};
+  return ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+         info.si_pid == pid;
+}
+
+// Handles the output while the script runs, then what it left in the pipe: until the pipe's end,
+// or until it has been quiet for a while after the script's end, never past kDrainLimit. Returns
+// with the script ended; the reader is done when the pipe reached its end.
+bool readUntilScriptEnds(OutputReader& reader, pid_t pid) {
+  using Clock = std::chrono::steady_clock;
+  platform::UniqueFd process = platform::openProcess(pid);
+  std::optional<Clock::time_point> drainDeadline;
+  Clock::time_point quietUntil{};
+  bool open = true;
+  while (open || !drainDeadline) {
+    int timeout = -1;
+    if (drainDeadline) {
+      auto left = std::min(*drainDeadline, quietUntil) - Clock::now();
+      if (left <= Clock::duration::zero()) break;
+      timeout = static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
+    } else if (!process) {
+      timeout = kExitCheckMillis;
+    }
+    pollfd watched[2] = {{open ? reader.fd() : -1, POLLIN, 0}, {process.get(), POLLIN, 0}};
+    if (::poll(watched, 2, timeout) < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    // Output first: what the script wrote before it ended is handled before its end counts.
+    if (open && (watched[0].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
+      open = reader.readOnce();
+      if (drainDeadline) quietUntil = Clock::now() + kDrainQuietPeriod;
+      continue;
+    }
+    bool ended = process ? (watched[1].revents & POLLIN) != 0 : hasExited(pid);
+    if (ended && !drainDeadline) {
+      drainDeadline = Clock::now() + kDrainLimit;
+      quietUntil = Clock::now() + kDrainQuietPeriod;
+    }
+  }
+  return open;
+}
 
 platform::SpawnRequest zshRequest(const std::string& zshPath, std::vector<std::string> arguments,
                                   int scriptFd) {
@@ -153,16 +187,16 @@ platform::Result<std::int32_t> executeScript(const std::string& zshPath, int scr
   if (!pid) return pid.error();
   if (watch.started) watch.started(*pid);
 
-  auto reader = std::make_shared<OutputReader>();
-  reader->readEnd = std::move(pipe->readEnd);
-  reader->handler = std::move(handler);
-  reader->wrote = std::move(watch.wrote);
-  if (!watch.secret.empty()) reader->blanker.emplace(std::move(watch.secret));
-  std::thread([reader] { reader->run(); }).detach();
-
-  std::int32_t status = platform::waitForTermination(*pid);
-  reader->awaitDrain();
-  return status;
+  auto reader = std::make_shared<OutputReader>(std::move(pipe->readEnd), std::move(handler),
+                                               std::move(watch.wrote), std::move(watch.secret));
+  if (readUntilScriptEnds(*reader, *pid)) {
+    // A background child still holds the pipe: its later output is handled while it lives.
+    std::thread([reader] {
+      while (reader->readOnce()) {
+      }
+    }).detach();
+  }
+  return platform::waitForTermination(*pid);
 }
 
 }  // namespace shelvo

@@ -12,15 +12,16 @@
 
 namespace shelvo {
 
-// Called on the reader thread with each chunk of output: one read of the pipe, valid UTF-8,
-// newlines trimmed from both ends.
+// Called with each chunk of output: one read of the pipe, valid UTF-8, newlines trimmed from both
+// ends. On the caller's thread until executeScript returns; output a background child writes
+// after that comes on a thread of its own.
 using ScriptOutputHandler = std::function<void(std::string_view chunk)>;
 
 // What else a caller learns of a running script.
 struct ScriptProcessWatch {
   // The script's process, just started.
   std::function<void(pid_t)> started;
-  // Each read of the output, before it is decoded or trimmed (on the reader thread).
+  // Each read of the output, before it is decoded or trimmed (where the handler is called).
   std::function<void(std::string_view bytes)> wrote;
   // Blanked in the output before it is logged, printed or handed to wrote: the credential,
   // which a script may print.

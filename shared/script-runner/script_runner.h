@@ -38,7 +38,8 @@ struct ScriptOutcome {
 };
 
 // What a program does around each script besides logging and printing its output. Calls come on
-// the thread that runs the script, except wrote(), which comes on the output's reader thread.
+// the thread that runs the script, except wrote() for output a background child of the script
+// writes after the script has ended, which comes on a thread of its own.
 class ScriptRunObserver {
  public:
   virtual ~ScriptRunObserver() = default;
