@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <utility>
+#include <vector>
 
 #include "agent/records/fleet_metrics.h"
 #include "agent/records/run_journal.h"
@@ -117,17 +118,47 @@ void FleetReporting::finishRun(int status) {
   output_->copyInto(*run);
   announceRunEnd(logger_, *run);
   if (refused) return;
-  if (!skippedAlreadyToday(*run)) {
-    auto folder = runRecordFolder(platform_.root.resolve("/"));
-    if (auto stored = storeRunRecord(*platform_.env, *run, folder); !stored) {
-      logger_.error("Cannot keep the run records: %{public}s", {stored.error().message});
+  storeRun(*run);
+  publishMetrics();
+}
+
+void FleetReporting::storeRun(const RunRecord& run) {
+  // The record and the totals are written together: one wait for the disk serves both.
+  std::vector<platform::FileReplacement> files;
+  const auto folder = runRecordFolder(platform_.root.resolve("/"));
+  std::optional<platform::Path> record;
+  if (!skippedAlreadyToday(run)) {
+    if (auto prepared = prepareRunRecord(*platform_.env, run, folder); !prepared) {
+      logUnkept(prepared.error());
+    } else {
+      record = prepared->path;
+      files.push_back(std::move(*prepared));
     }
   }
   // Counted whether stored or not: the totals see every run, each skip included.
-  if (auto counted = addToRunTotals(*platform_.env, platform_.root.resolve("/"), *run); !counted) {
-    logger_.error("Cannot count the run: %{public}s", {counted.error().message});
+  auto counted = countIntoRunTotals(*platform_.env, platform_.root.resolve("/"), run);
+  if (!counted) {
+    logUncounted(counted.error());
+  } else {
+    files.push_back(counted->totals);
   }
-  publishMetrics();
+  auto written = platform_.env->replaceFiles(files);
+  if (record) {
+    if (auto stored =
+            written.front() ? tidyRunRecords(*platform_.env, *record, folder) : written.front();
+        !stored) {
+      logUnkept(stored.error());
+    }
+  }
+  if (counted && !written.back()) logUncounted(written.back().error());
+}
+
+void FleetReporting::logUnkept(const platform::Error& error) {
+  logger_.error("Cannot keep the run records: %{public}s", {error.message});
+}
+
+void FleetReporting::logUncounted(const platform::Error& error) {
+  logger_.error("Cannot count the run: %{public}s", {error.message});
 }
 
 bool FleetReporting::skippedAlreadyToday(const RunRecord& run) const {

@@ -58,6 +58,10 @@ class FleetReporting {
   RunTurn refuse(const platform::Error& error);
   // Whether a skip of the same reason was stored today already.
   bool skippedAlreadyToday(const RunRecord& run) const;
+  // Writes the ended run's record (unless it is a skip already recorded today) and counts it.
+  void storeRun(const RunRecord& run);
+  void logUnkept(const platform::Error& error);
+  void logUncounted(const platform::Error& error);
   void publishMetrics();
   // Logs a failure to keep a piece of the state the metrics are made from.
   void logUnstored(const platform::Status& stored);

@@ -8,6 +8,7 @@
 #include "base/path.h"
 #include "base/result.h"
 #include "platform/env/env.h"
+#include "platform/system/run_lock.h"
 #include "shared/records/run_record.h"
 
 namespace shelvo {
@@ -42,5 +43,14 @@ RunTotals loadRunTotals(const platform::Env& env, const platform::Path& root);
 // Counts the run into the stored totals, under a lock, so that no run's count is lost.
 platform::Status addToRunTotals(platform::Env& env, const platform::Path& root,
                                 const RunRecord& run);
+
+// The same in two steps, so that the totals can be written together with other files: the lock
+// taken and the totals with the run counted, to be written while the lock is held.
+struct CountedRun {
+  platform::RunLock lock;
+  platform::FileReplacement totals;
+};
+platform::Result<CountedRun> countIntoRunTotals(platform::Env& env, const platform::Path& root,
+                                                const RunRecord& run);
 
 }  // namespace shelvo

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -22,6 +23,13 @@ struct FileOwnership {
   unsigned owner = 0;
   bool writableByGroup = false;
   bool writableByOthers = false;
+};
+
+// One file to write whole: its place, its bytes and its mode.
+struct FileReplacement {
+  std::filesystem::path path;
+  std::string bytes;
+  unsigned mode = 0644;
 };
 
 // What the programs take from the operating system itself: the environment, files and folders,
@@ -46,6 +54,8 @@ class Env {
   // Replaces the file atomically (temporary file, fsync, rename).
   virtual Status replaceFile(const std::filesystem::path& path, std::string_view bytes,
                              unsigned mode) = 0;
+  // The same for several files at once, sharing the waits for the disk; each file's outcome.
+  virtual std::vector<Status> replaceFiles(std::span<const FileReplacement> files) = 0;
   virtual Status makeFolders(const std::filesystem::path& folder, unsigned mode) = 0;
   virtual bool exists(const std::filesystem::path& path) const = 0;
   virtual bool isFolder(const std::filesystem::path& path) const = 0;
@@ -95,6 +105,9 @@ class EnvWrapper : public Env {
   Status replaceFile(const std::filesystem::path& path, std::string_view bytes,
                      unsigned mode) override {
     return target_->replaceFile(path, bytes, mode);
+  }
+  std::vector<Status> replaceFiles(std::span<const FileReplacement> files) override {
+    return target_->replaceFiles(files);
   }
   Status makeFolders(const std::filesystem::path& folder, unsigned mode) override {
     return target_->makeFolders(folder, mode);

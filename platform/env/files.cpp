@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -105,22 +106,59 @@ Status makeFolders(const std::filesystem::path& folder, unsigned mode) {
 
 Status replaceFileAtomically(const std::filesystem::path& path, std::string_view bytes,
                              unsigned mode) {
-  std::string pattern = path.string() + ".XXXXXX";
-  UniqueFd temp(::mkostemp(pattern.data(), O_CLOEXEC));
-  if (!temp) return errnoError("cannot create temporary file beside", path);
-  const std::filesystem::path tempPath(pattern);
-  auto fail = [&](std::string_view what) {
-    Error error = errnoError(what, path);
-    ::unlink(tempPath.c_str());
-    return error;
+  FileReplacement file{path, std::string(bytes), mode};
+  return std::move(replaceFilesAtomically({&file, 1}).front());
+}
+
+std::vector<Status> replaceFilesAtomically(std::span<const FileReplacement> files) {
+  struct Temporary {
+    UniqueFd fd;
+    std::filesystem::path path;
   };
-  if (::fchmod(temp.get(), mode) != 0) return fail("cannot set mode of");
-  if (!writeAll(temp.get(), bytes)) return fail("cannot write");
-  if (::fsync(temp.get()) != 0) return fail("cannot sync");
-  if (::rename(tempPath.c_str(), path.c_str()) != 0) return fail("cannot replace");
-  UniqueFd folder(::open(path.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (folder) ::fsync(folder.get());
-  return success();
+  std::vector<Status> outcomes(files.size(), success());
+  std::vector<Temporary> temporaries(files.size());
+  auto fail = [&](std::size_t i, std::string_view what) {
+    outcomes[i] = errnoError(what, files[i].path);
+    if (!temporaries[i].path.empty()) ::unlink(temporaries[i].path.c_str());
+    temporaries[i].fd.reset();
+  };
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    std::string pattern = files[i].path.string() + ".XXXXXX";
+    temporaries[i].fd = UniqueFd(::mkostemp(pattern.data(), O_CLOEXEC));
+    if (!temporaries[i].fd) {
+      outcomes[i] = errnoError("cannot create temporary file beside", files[i].path);
+      continue;
+    }
+    temporaries[i].path = pattern;
+    if (::fchmod(temporaries[i].fd.get(), files[i].mode) != 0) {
+      fail(i, "cannot set mode of");
+    } else if (!writeAll(temporaries[i].fd.get(), files[i].bytes)) {
+      fail(i, "cannot write");
+    } else {
+      // Under way before the first sync waits, so that one wait for the disk serves them all.
+      ::sync_file_range(temporaries[i].fd.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
+    }
+  }
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    if (temporaries[i].fd && ::fsync(temporaries[i].fd.get()) != 0) fail(i, "cannot sync");
+  }
+  std::vector<std::filesystem::path> folders;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    if (!temporaries[i].fd) continue;
+    if (::rename(temporaries[i].path.c_str(), files[i].path.c_str()) != 0) {
+      fail(i, "cannot replace");
+      continue;
+    }
+    auto folder = files[i].path.parent_path();
+    if (std::find(folders.begin(), folders.end(), folder) == folders.end()) {
+      folders.push_back(folder);
+    }
+  }
+  for (const auto& folder : folders) {
+    UniqueFd opened(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (opened) ::fsync(opened.get());
+  }
+  return outcomes;
 }
 
 }  // namespace shelvo::platform

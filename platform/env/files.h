@@ -2,8 +2,10 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/result.h"
 #include "platform/env/env.h"  // FileOwnership
@@ -37,5 +39,10 @@ Status makeFolders(const std::filesystem::path& folder, unsigned mode);
 // folder. Readers see the old or the new file, never a mixture.
 Status replaceFileAtomically(const std::filesystem::path& path, std::string_view bytes,
                              unsigned mode);
+
+// Replaces several files, each atomically and as durably as replaceFileAtomically, with the
+// syncs shared: every temporary file goes to disk together, then every rename is done, then each
+// folder is synced. Each file's own outcome, in order; one file failing leaves the others be.
+std::vector<Status> replaceFilesAtomically(std::span<const FileReplacement> files);
 
 }  // namespace shelvo::platform

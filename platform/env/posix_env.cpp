@@ -58,6 +58,10 @@ Status PosixEnv::replaceFile(const Path& path, std::string_view bytes, unsigned 
   return replaceFileAtomically(path, bytes, mode);
 }
 
+std::vector<Status> PosixEnv::replaceFiles(std::span<const FileReplacement> files) {
+  return replaceFilesAtomically(files);
+}
+
 Status PosixEnv::makeFolders(const Path& folder, unsigned mode) {
   return platform::makeFolders(folder, mode);
 }

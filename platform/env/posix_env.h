@@ -20,6 +20,7 @@ class PosixEnv final : public Env {
   Result<FileOwnership> ownershipOf(const std::filesystem::path& path) const override;
   Status replaceFile(const std::filesystem::path& path, std::string_view bytes,
                      unsigned mode) override;
+  std::vector<Status> replaceFiles(std::span<const FileReplacement> files) override;
   Status makeFolders(const std::filesystem::path& folder, unsigned mode) override;
   bool exists(const std::filesystem::path& path) const override;
   bool isFolder(const std::filesystem::path& path) const override;

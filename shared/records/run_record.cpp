@@ -187,14 +187,26 @@ platform::Path runRecordFolder(const platform::Path& root) {
 
 platform::Status storeRunRecord(platform::Env& env, const RunRecord& record,
                                 const platform::Path& folder, std::size_t keep) {
-  if (auto made = env.makeFolders(folder.parent_path(), 0755); !made) return made;
-  if (auto made = env.makeFolders(folder, kFolderMode); !made) return made;
+  auto prepared = prepareRunRecord(env, record, folder);
+  if (!prepared) return prepared.error();
+  auto written = env.replaceFile(prepared->path, prepared->bytes, prepared->mode);
+  if (!written) return written;
+  return tidyRunRecords(env, prepared->path, folder, keep);
+}
+
+platform::Result<platform::FileReplacement> prepareRunRecord(platform::Env& env,
+                                                             const RunRecord& record,
+                                                             const platform::Path& folder) {
+  if (auto made = env.makeFolders(folder.parent_path(), 0755); !made) return made.error();
+  if (auto made = env.makeFolders(folder, kFolderMode); !made) return made.error();
   // Without the group (not every system has it) the records stay root's alone.
   env.setGroup(folder, kReaders).ignoreError();
-  if (auto set = env.setMode(folder, kFolderMode); !set) return set;
-  const platform::Path file = folder / fileName(record);
-  auto written = env.replaceFile(file, encodeRunRecord(record), kRecordMode);
-  if (!written) return written;
+  if (auto set = env.setMode(folder, kFolderMode); !set) return set.error();
+  return platform::FileReplacement{folder / fileName(record), encodeRunRecord(record), kRecordMode};
+}
+
+platform::Status tidyRunRecords(platform::Env& env, const platform::Path& file,
+                                const platform::Path& folder, std::size_t keep) {
   env.setGroup(file, kReaders).ignoreError();
   // Older records are set right once: one already like the new record is left alone, so a store
   // does not rewrite the metadata of every kept record (nor the file system journal with it).

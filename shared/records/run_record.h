@@ -76,6 +76,14 @@ platform::Path runRecordFolder(const platform::Path& root);
 // when the record is stored but an old one could not be removed or set right.
 platform::Status storeRunRecord(platform::Env& env, const RunRecord& record,
                                 const platform::Path& folder, std::size_t keep = 100);
+// The same in two steps, so that the record can be written together with other files: the
+// folder made and set right, and the record's file as it is to be written; then, once it has
+// been, the pruning and setting right.
+platform::Result<platform::FileReplacement> prepareRunRecord(platform::Env& env,
+                                                             const RunRecord& record,
+                                                             const platform::Path& folder);
+platform::Status tidyRunRecords(platform::Env& env, const platform::Path& file,
+                                const platform::Path& folder, std::size_t keep = 100);
 // The stored records, oldest first; unreadable files are left out.
 std::vector<RunRecord> loadRunRecords(const platform::Env& env, const platform::Path& folder);
 
