@@ -1,7 +1,9 @@
 #include "tests/e2e/agent_harness.h"
 
 #include <fstream>
+#include <sstream>
 
+#include "platform/plist/plist.h"
 #include "tests/support/paths.h"
 
 namespace shelvo::test {
@@ -15,6 +17,21 @@ void AgentHarness::storeAuthorization(const std::string& value) {
   writePreference("ostrel.shelvo", "authorization", "-string", {value});
 }
 
+void AgentHarness::storeSharedAuthorization(const std::string& value) {
+  writeTextFile(root / "etc/shelvo/ostrel.shelvo.plist", credentialPlist(value));
+  for (const auto& folder : {root.path(), root / "etc", root / "etc/shelvo"})
+    std::filesystem::permissions(folder, std::filesystem::perms(0755));
+}
+
+void AgentHarness::use(const DemoService& service) {
+  use(service.url(), service.caFile());
+}
+
+void AgentHarness::use(const std::string& url, const std::string& caFile) {
+  environment["SHELVO_SERVICE_URL"] = url;
+  environment["SHELVO_CA_FILE"] = caFile;
+}
+
 void AgentHarness::writePreference(const std::string& domain, const std::string& key,
                                    const std::string& type,
                                    const std::vector<std::string>& values) {
@@ -25,15 +42,13 @@ void AgentHarness::writePreference(const std::string& domain, const std::string&
 }
 
 void AgentHarness::installAgentBundle(const std::string& version, const std::string& build) {
+  platform::Plist info = platform::makeDictionary();
+  plist_dict_set_item(info.get(), "CFBundleShortVersionString",
+                      platform::makeString(version).release());
+  plist_dict_set_item(info.get(), "CFBundleVersion", platform::makeString(build).release());
   writeTextFile(
       root / "Applications/Shelvo.app/Contents/Resources/Shelvo Agent.app/Contents/Info.plist",
-      R"(<?xml version="1.0" encoding="UTF-8"?>
-<plist version="1.0"><dict>
-<key>CFBundleShortVersionString</key><string>)" +
-          version + R"(</string>
-<key>CFBundleVersion</key><string>)" +
-          build + R"(</string>
-</dict></plist>)");
+      platform::toBinaryPlist(info.get()));
 }
 
 ProgramResult AgentHarness::run(std::vector<std::string> arguments) {
@@ -64,11 +79,19 @@ std::vector<std::string> AgentHarness::nobodyCommand(std::vector<std::string> ar
   return asNobody(arguments);
 }
 
+std::unique_ptr<BackgroundProcess> AgentHarness::start(const std::vector<std::string>& arguments,
+                                                       const std::filesystem::path& folder,
+                                                       const std::string& name) {
+  std::vector<std::string> command{"sh", "-c",
+                                   "exec \"$0\" \"$@\" > " + (folder / (name + ".out")).string() +
+                                       " 2> " + (folder / (name + ".err")).string(),
+                                   kAgentBinary};
+  command.insert(command.end(), arguments.begin(), arguments.end());
+  return std::make_unique<BackgroundProcess>(command, environment);
+}
+
 std::vector<nlohmann::json> AgentHarness::logEntries() const {
-  std::vector<nlohmann::json> entries;
-  std::ifstream in(logFile_);
-  for (std::string line; std::getline(in, line);) entries.push_back(nlohmann::json::parse(line));
-  return entries;
+  return jsonLines(logFile_);
 }
 
 std::vector<std::string> AgentHarness::logMessages() const {
@@ -82,6 +105,40 @@ bool AgentHarness::logged(const std::string& level, const std::string& message) 
     if (entry["level"] == level && entry["message"] == message) return true;
   }
   return false;
+}
+
+std::string credentialPlist(const std::string& value) {
+  return R"(<plist version="1.0"><dict><key>authorization</key><string>)" + value +
+         "</string></dict></plist>";
+}
+
+std::vector<std::string> linesOf(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+std::vector<nlohmann::json> jsonLines(const std::filesystem::path& file) {
+  std::vector<nlohmann::json> entries;
+  std::ifstream in(file);
+  for (std::string line; std::getline(in, line);) entries.push_back(nlohmann::json::parse(line));
+  return entries;
+}
+
+std::unique_ptr<BackgroundProcess> startStandIn(const std::string& binary,
+                                                std::vector<std::string> arguments,
+                                                const std::string& busAddress,
+                                                const std::filesystem::path& folder) {
+  std::filesystem::path ready = folder / "ready-0";
+  for (int next = 1; std::filesystem::exists(ready); ++next)
+    ready = folder / ("ready-" + std::to_string(next));
+  arguments.insert(arguments.begin(), {binary, ready.string()});
+  auto process = std::make_unique<BackgroundProcess>(
+      arguments, std::map<std::string, std::string>{{"DBUS_SYSTEM_BUS_ADDRESS", busAddress},
+                                                    {"DBUS_SESSION_BUS_ADDRESS", busAddress}});
+  awaitFileLine(ready.string());
+  return process;
 }
 
 DemoService::DemoService() {
@@ -106,10 +163,7 @@ void DemoService::setAppList(const std::string& json) {
 }
 
 std::vector<nlohmann::json> DemoService::requests() const {
-  std::vector<nlohmann::json> requests;
-  std::ifstream in(folder_ / "requests.log");
-  for (std::string line; std::getline(in, line);) requests.push_back(nlohmann::json::parse(line));
-  return requests;
+  return jsonLines(folder_ / "requests.log");
 }
 
 std::map<std::string, std::string> DemoService::agentEnvironment() const {

@@ -20,6 +20,11 @@ class AgentHarness {
   AgentHarness();
 
   void storeAuthorization(const std::string& value = "demo-credential");
+  // The credential in the any-user layer, with its folders open, so that every account reads it.
+  void storeSharedAuthorization(const std::string& value = "x");
+  // Points the agent at a service: the demo service, or a server whose CA is in caFile.
+  void use(const class DemoService& service);
+  void use(const std::string& url, const std::string& caFile);
   // Writes a key into the agent's (root's) user layer of a domain.
   void writePreference(const std::string& domain, const std::string& key, const std::string& type,
                        const std::vector<std::string>& values);
@@ -31,6 +36,11 @@ class AgentHarness {
   ProgramResult runAsNobody(std::vector<std::string> arguments);
   // The command line that runs such a copy as nobody, for running it in the background.
   std::vector<std::string> nobodyCommand(std::vector<std::string> arguments);
+  // The agent in the background, its standard output and error in files name.out and name.err
+  // of folder.
+  std::unique_ptr<BackgroundProcess> start(const std::vector<std::string>& arguments,
+                                           const std::filesystem::path& folder,
+                                           const std::string& name);
   // The messages logged so far, in order.
   std::vector<nlohmann::json> logEntries() const;
   std::vector<std::string> logMessages() const;
@@ -43,6 +53,22 @@ class AgentHarness {
   TempDir logs_;
   std::filesystem::path logFile_;
 };
+
+// A settings file that holds the credential value.
+std::string credentialPlist(const std::string& value);
+
+// The lines of a text, without their line ends.
+std::vector<std::string> linesOf(const std::string& text);
+
+// Each line of a file of JSON lines, parsed; none when the file is missing.
+std::vector<nlohmann::json> jsonLines(const std::filesystem::path& file);
+
+// A stand-in service (fake-logind, ...) on the bus at busAddress, once it says it is ready; its
+// first arguments are its ready file (made in folder) and then arguments.
+std::unique_ptr<BackgroundProcess> startStandIn(const std::string& binary,
+                                                std::vector<std::string> arguments,
+                                                const std::string& busAddress,
+                                                const std::filesystem::path& folder);
 
 // shelvo-demo-service in the background, serving scripts from a folder of its own.
 class DemoService {

@@ -15,16 +15,10 @@ namespace {
 class CheckUpdatesTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    // The credential where every account can read it.
-    writeTextFile(
-        agent.root / "etc/shelvo/ostrel.shelvo.plist",
-        R"(<plist version="1.0"><dict><key>authorization</key><string>x</string></dict></plist>)");
-    std::filesystem::permissions(agent.root / "etc", std::filesystem::perms(0755));
-    std::filesystem::permissions(agent.root / "etc/shelvo", std::filesystem::perms(0755));
+    agent.storeSharedAuthorization();
     // The service's CA where every account can read it.
     std::filesystem::copy_file(service.caFile(), agent.root / "ca.pem");
-    agent.environment["SHELVO_SERVICE_URL"] = service.url();
-    agent.environment["SHELVO_CA_FILE"] = (agent.root / "ca.pem").string();
+    agent.use(service.url(), (agent.root / "ca.pem").string());
   }
 
   // An .app bundle with an Info.plist in XML or binary form.
@@ -42,13 +36,6 @@ class CheckUpdatesTest : public ::testing::Test {
       plist_dict_set_item(info.get(), "CFBundleVersion", platform::makeString(*build).release());
     writeTextFile(agent.root / location / "Contents/Info.plist",
                   binary ? platform::toBinaryPlist(info.get()) : platform::toXmlPlist(info.get()));
-  }
-
-  std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> result;
-    std::stringstream stream(text);
-    for (std::string line; std::getline(stream, line);) result.push_back(line);
-    return result;
   }
 
   platform::Preferences nobodysSuite() {
@@ -101,16 +88,16 @@ TEST_F(CheckUpdatesTest, ReportsNewerVersionsAndStoresThemForAnUnprivilegedUser)
 
   auto result = agent.runAsNobody({"--check-updates"});
   EXPECT_EQ(result.exitStatus, 0) << result.out << result.err;
-  EXPECT_EQ(lines(result.out), (std::vector<std::string>{
-                                   "WARNING: This feature is experimental",
-                                   "",
-                                   "App updates found: 5",
-                                   "- Newer, 1.9 > 1.10",
-                                   "- Unversioned, Unknown > 1.0",
-                                   "- Build Only, 7 > 8",
-                                   "- Duplicate, 1.0 > 2.0",
-                                   "- Duplicate Again, 1.0 > 2.0",
-                               }));
+  EXPECT_EQ(linesOf(result.out), (std::vector<std::string>{
+                                     "WARNING: This feature is experimental",
+                                     "",
+                                     "App updates found: 5",
+                                     "- Newer, 1.9 > 1.10",
+                                     "- Unversioned, Unknown > 1.0",
+                                     "- Build Only, 7 > 8",
+                                     "- Duplicate, 1.0 > 2.0",
+                                     "- Duplicate Again, 1.0 > 2.0",
+                                 }));
 
   auto suite = nobodysSuite();
   EXPECT_EQ(suite.integerForKey("Updates"), 5);
@@ -196,8 +183,7 @@ TEST_F(CheckUpdatesTest, AFailedFetchEndsWith1AndLeavesTheStoredResult) {
   noContent.routes().Get(
       "/apps", [](const httplib::Request&, httplib::Response& response) { response.status = 204; });
   noContent.start();
-  agent.environment["SHELVO_SERVICE_URL"] = noContent.url();
-  agent.environment["SHELVO_CA_FILE"] = (scratch / "ca.pem").string();
+  agent.use(noContent.url(), (scratch / "ca.pem").string());
   auto result = agent.run({"--check-updates"});
   EXPECT_EQ(result.exitStatus, 1);
   EXPECT_EQ(result.out, "Error getting Shelvo App list. HTTP Error: 204\n");

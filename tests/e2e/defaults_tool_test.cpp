@@ -1,12 +1,9 @@
 #include <gtest/gtest.h>
 
-#include <sstream>
-
 #include "platform/defaults/preferences.h"
 #include "platform/env/posix_env.h"
+#include "tests/e2e/agent_harness.h"
 #include "tests/support/paths.h"
-#include "tests/support/run_program.h"
-#include "tests/support/temp_dir.h"
 
 namespace shelvo::test {
 namespace {
@@ -78,12 +75,6 @@ TEST_F(DefaultsToolTest, BadInputIsRefusedWithAMessageAndNothingIsWritten) {
   EXPECT_FALSE(std::filesystem::exists(root / "root/.config/shelvo/ostrel.shelvo.plist"));
 }
 
-}  // namespace
-}  // namespace shelvo::test
-
-namespace shelvo::test {
-namespace {
-
 // A write is durable before it is visible: the new file's bytes reach the disk (fsync) before
 // the rename puts it in place, so a crash leaves the old file or the new one, never an empty one.
 TEST_F(DefaultsToolTest, TheNewFileIsSyncedBeforeItReplacesTheOldOne) {
@@ -103,12 +94,6 @@ TEST_F(DefaultsToolTest, TheNewFileIsSyncedBeforeItReplacesTheOldOne) {
   EXPECT_EQ(suite().integerForKey("UpdateInterval"), 7);
 }
 
-}  // namespace
-}  // namespace shelvo::test
-
-namespace shelvo::test {
-namespace {
-
 TEST_F(DefaultsToolTest, DeletingAKeyOnlyAnotherLayerHoldsFailsAndNamesTheFile) {
   auto shared = root / "etc/shelvo/ostrel.shelvo.plist";
   writeTextFile(shared, R"(<plist version="1.0"><dict><key>authorization</key>
@@ -123,20 +108,7 @@ TEST_F(DefaultsToolTest, DeletingAKeyOnlyAnotherLayerHoldsFailsAndNamesTheFile) 
   EXPECT_FALSE(suite().objectForKey("UpdateInterval"));
 }
 
-}  // namespace
-}  // namespace shelvo::test
-
-namespace shelvo::test {
-namespace {
-
 namespace fs = std::filesystem;
-
-std::vector<std::string> linesOf(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
 
 TEST_F(DefaultsToolTest, ExplainShowsEachSettingWithItsFileAndTheCredentialOnlyAsPresent) {
   fs::path managed = root / "etc/shelvo/managed/ostrel.shelvo.plist";

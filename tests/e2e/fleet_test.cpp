@@ -202,23 +202,6 @@ TEST_F(FleetTest, RootRunsTakeTurnsAndADeadRunReleasesItsTurn) {
   EXPECT_EQ(next.out, "next\n");
 }
 
-TEST_F(FleetTest, TheCredentialWaitIsExplainedOnStandardError) {
-  AgentHarness bare;
-  bare.environment = agent.environment;
-  bare.environment["SHELVO_ROOT"] = scratch.path().string();
-  std::vector<std::string> command{"sh", "-c",
-                                   "exec \"$0\" --version > " + (scratch / "wait.out").string() +
-                                       " 2> " + (scratch / "wait.err").string(),
-                                   kAgentBinary};
-  BackgroundProcess waiting(command, bare.environment, (scratch / "wait.sh").string());
-  std::string notice = awaitFileLine((scratch / "wait.err").string());
-  EXPECT_NE(notice.find("sudo shelvo-defaults write ostrel.shelvo authorization"),
-            std::string::npos)
-      << notice;
-  EXPECT_EQ(awaitFileLine((scratch / "wait.out").string()),
-            "Authorization not found yet, waiting max 5 minutes...");
-}
-
 TEST_F(FleetTest, UnderSystemdTheJournalHoldsEachLineOnce) {
   // Standard output is the journal stream (systemd names it in JOURNAL_STREAM) and the log goes
   // to the journal: what is logged is not printed again.

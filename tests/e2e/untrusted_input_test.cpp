@@ -1,32 +1,23 @@
 // The root agent meets files, answers and script output that other users control: FIFOs and
 // deep property lists where preferences and bundles should be, managed settings others may
-// write, a credential that would add headers, padded answers, and scripts that rely on SIGPIPE
+// write, a credential that would add headers, and scripts that rely on SIGPIPE
 // or split characters across writes.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "agent/service/decryption_manager.h"
 #include "platform/plist/plist.h"
 #include "tests/e2e/agent_harness.h"
 #include "tests/support/deep_plist.h"
-#include "tests/support/https_server.h"
-#include "tools/demo-service/sealing.h"
 
 namespace shelvo::test {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string credentialPlist(const std::string& value) {
-  platform::Plist dictionary = platform::makeDictionary();
-  plist_dict_set_item(dictionary.get(), "authorization", platform::makeString(value).release());
-  return platform::toXmlPlist(dictionary.get());
-}
-
 class UntrustedInputTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    for (const auto& [name, value] : service.agentEnvironment()) agent.environment[name] = value;
+    agent.use(service);
     service.addScript("com.example.app", "echo installed\n");
   }
   // The Authorization header of each request the service saw.
@@ -44,7 +35,7 @@ class UntrustedInputTest : public ::testing::Test {
 };
 
 TEST_F(UntrustedInputTest, AFifoWhereALayerShouldBeIsSkipped) {
-  writeTextFile(agent.root / "etc/shelvo/ostrel.shelvo.plist", credentialPlist("demo-credential"));
+  agent.storeSharedAuthorization("demo-credential");
   fs::create_directories(agent.root / "etc/shelvo/managed");
   ASSERT_EQ(::mkfifo((agent.root / "etc/shelvo/managed/ostrel.shelvo.plist").c_str(), 0644), 0);
   auto result = agent.run({"--install", "com.example.app"});
@@ -53,7 +44,7 @@ TEST_F(UntrustedInputTest, AFifoWhereALayerShouldBeIsSkipped) {
 }
 
 TEST_F(UntrustedInputTest, AManagedLayerOthersMayWriteIsSkippedAndNamed) {
-  writeTextFile(agent.root / "etc/shelvo/ostrel.shelvo.plist", credentialPlist("demo-credential"));
+  agent.storeSharedAuthorization("demo-credential");
   fs::path managed = agent.root / "etc/shelvo/managed/ostrel.shelvo.plist";
   writeTextFile(managed, credentialPlist("planted-by-a-user"));
   fs::permissions(managed.parent_path(), fs::perms(0777));
@@ -67,8 +58,14 @@ TEST_F(UntrustedInputTest, AManagedLayerOthersMayWriteIsSkippedAndNamed) {
   // A file others may write, in a folder that is fine, is skipped the same way.
   fs::permissions(managed.parent_path(), fs::perms(0755));
   fs::permissions(managed, fs::perms(0666));
-  EXPECT_EQ(agent.run({"--install", "com.example.app"}).exitStatus, 0);
+  result = agent.run({"--install", "com.example.app"});
+  EXPECT_EQ(result.exitStatus, 0);
+  EXPECT_EQ(result.out, "installed\n");
   EXPECT_EQ(credentialsSent().back(), "Basic demo-credential");
+  const std::string reason = "the file is not owned by root or is writable by group or others";
+  EXPECT_EQ(result.err, "shelvo: skipping " + managed.string() + ": " + reason + "\n");
+  EXPECT_TRUE(
+      agent.logged("error", "Skipping the preference file " + managed.string() + ": " + reason));
 }
 
 TEST_F(UntrustedInputTest, ACredentialWithAControlCharacterIsRefusedAndNothingIsSent) {
@@ -82,22 +79,6 @@ TEST_F(UntrustedInputTest, ACredentialWithAControlCharacterIsRefusedAndNothingIs
     EXPECT_TRUE(service.requests().empty()) << credential;
     EXPECT_EQ(result.err.find("X-Injected"), std::string::npos);
   }
-}
-
-TEST_F(UntrustedInputTest, SurplusPaddingMakesTheAnswerUnreadable) {
-  agent.storeAuthorization();
-  TempDir scratch;
-  HttpsServer server((scratch / "ca.pem").string());
-  server.routes().Get(".*", [](const httplib::Request&, httplib::Response& response) {
-    response.set_content(demo::sealText("echo ran", DecryptionKeys::keyText) + "====",
-                         "text/plain");
-  });
-  server.start();
-  agent.environment["SHELVO_SERVICE_URL"] = server.url();
-  agent.environment["SHELVO_CA_FILE"] = (scratch / "ca.pem").string();
-  auto result = agent.run({"--install", "com.example.app"});
-  EXPECT_EQ(result.exitStatus, 45);
-  EXPECT_EQ(result.out.find("ran"), std::string::npos);
 }
 
 TEST_F(UntrustedInputTest, ScriptsDieOfSigpipeAsTheyWouldInATerminal) {
@@ -123,18 +104,8 @@ printf world
   EXPECT_TRUE(agent.logged("default", "world"));
 }
 
-class HostileBundlesTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    writeTextFile(agent.root / "etc/shelvo/ostrel.shelvo.plist", credentialPlist("x"));
-    agent.environment["SHELVO_SERVICE_URL"] = service.url();
-    agent.environment["SHELVO_CA_FILE"] = service.caFile();
-  }
-  AgentHarness agent;
-  DemoService service;
-};
-
-TEST_F(HostileBundlesTest, AFifoOrADeepInfoPlistInAUsersFolderLeavesTheOtherAppsReported) {
+TEST_F(UntrustedInputTest, AFifoOrADeepInfoPlistInAUsersFolderLeavesTheOtherAppsReported) {
+  agent.storeSharedAuthorization();
   writeTextFile(agent.root / "Applications/Good.app/Contents/Info.plist",
                 R"(<plist version="1.0"><dict><key>CFBundleIdentifier</key>
                    <string>com.example.good</string><key>CFBundleShortVersionString</key>

@@ -27,15 +27,15 @@ const sd_bus_vtable kVtable[] = {
 
 int main(int argc, char** argv) {
   if (argc != 3) {
-    std::fprintf(stderr, "usage: fake-network-manager METERED READY_FILE\n");
+    std::fprintf(stderr, "usage: fake-network-manager READY_FILE METERED\n");
     return 2;
   }
-  metered = static_cast<std::uint32_t>(std::atoi(argv[1]));
+  metered = static_cast<std::uint32_t>(std::atoi(argv[2]));
   sd_bus* bus = nullptr;
   if (sd_bus_open_system(&bus) < 0) return 1;
   if (sd_bus_add_object_vtable(bus, nullptr, "/org/freedesktop/NetworkManager",
                                "org.freedesktop.NetworkManager", kVtable, nullptr) < 0) {
     return 1;
   }
-  return shelvo::test::serveOnBus(bus, "org.freedesktop.NetworkManager", argv[2]);
+  return shelvo::test::serveOnBus(bus, "org.freedesktop.NetworkManager", argv[1]);
 }
