@@ -94,9 +94,10 @@ std::vector<nlohmann::json> AgentHarness::logEntries() const {
   return jsonLines(logFile_);
 }
 
-std::vector<std::string> AgentHarness::logMessages() const {
+std::vector<std::string> AgentHarness::logMessages(const std::string& level) const {
   std::vector<std::string> messages;
-  for (const auto& entry : logEntries()) messages.push_back(entry["message"]);
+  for (const auto& entry : logEntries())
+    if (level.empty() || entry["level"] == level) messages.push_back(entry["message"]);
   return messages;
 }
 
@@ -164,10 +165,6 @@ void DemoService::setAppList(const std::string& json) {
 
 std::vector<nlohmann::json> DemoService::requests() const {
   return jsonLines(folder_ / "requests.log");
-}
-
-std::map<std::string, std::string> DemoService::agentEnvironment() const {
-  return {{"SHELVO_SERVICE_URL", url_}, {"SHELVO_CA_FILE", caFile()}};
 }
 
 }  // namespace shelvo::test

@@ -43,7 +43,8 @@ class AgentHarness {
                                            const std::string& name);
   // The messages logged so far, in order.
   std::vector<nlohmann::json> logEntries() const;
-  std::vector<std::string> logMessages() const;
+  // Those of one level, or of every level.
+  std::vector<std::string> logMessages(const std::string& level = "") const;
   bool logged(const std::string& level, const std::string& message) const;
 
   std::map<std::string, std::string> environment;
@@ -79,8 +80,6 @@ class DemoService {
   const std::string& url() const { return url_; }
   std::string caFile() const { return (folder_ / "ca.pem").string(); }
   std::vector<nlohmann::json> requests() const;
-  // Environment that points the agent at this service.
-  std::map<std::string, std::string> agentEnvironment() const;
 
  private:
   TempDir folder_;

@@ -5,8 +5,6 @@
 #include <gtest/gtest.h>
 #include <pwd.h>
 
-#include <fstream>
-
 #include "tests/e2e/agent_harness.h"
 #include "tests/support/https_server.h"
 #include "tests/support/paths.h"
@@ -41,20 +39,10 @@ struct Desktop {
       : uid(uid),
         socket(root / "run/user" / std::to_string(uid) / "bus"),
         record(records / (std::to_string(uid) + ".jsonl")),
-        bus((fs::create_directories(socket.parent_path()), socket)) {
-    std::string ready = (records / (std::to_string(uid) + ".ready")).string();
-    server = std::make_unique<BackgroundProcess>(
-        std::vector<std::string>{kFakeNotificationServerBinary, ready, record.string()},
-        std::map<std::string, std::string>{{"DBUS_SESSION_BUS_ADDRESS", bus.address()}});
-    awaitFileLine(ready);
-  }
-  std::vector<nlohmann::json> posted() const {
-    std::vector<nlohmann::json> notifications;
-    std::ifstream in(record);
-    for (std::string line; std::getline(in, line);)
-      notifications.push_back(nlohmann::json::parse(line));
-    return notifications;
-  }
+        bus((fs::create_directories(socket.parent_path()), socket)),
+        server(startStandIn(kFakeNotificationServerBinary, {record.string()}, bus.address(),
+                            records)) {}
+  std::vector<nlohmann::json> posted() const { return jsonLines(record); }
 
   unsigned uid;
   fs::path socket;
@@ -83,22 +71,10 @@ class DesktopNotifyTest : public ::testing::Test {
     icons.start();
   }
   void startLogind(const std::vector<std::string>& sessions) {
-    std::string ready = (scratch / "logind.ready").string();
-    std::vector<std::string> arguments{kFakeLogindBinary, ready};
-    arguments.insert(arguments.end(), sessions.begin(), sessions.end());
-    logind = std::make_unique<BackgroundProcess>(
-        arguments,
-        std::map<std::string, std::string>{{"DBUS_SYSTEM_BUS_ADDRESS", systemBus.address()}});
-    awaitFileLine(ready);
+    logind = startStandIn(kFakeLogindBinary, sessions, systemBus.address(), scratch.path());
   }
   std::string session(const std::string& id, unsigned uid, const std::string& rest) const {
     return id + ":" + std::to_string(uid) + ":user" + std::to_string(uid) + ":" + rest;
-  }
-  std::vector<std::string> debugMessages() const {
-    std::vector<std::string> messages;
-    for (const auto& entry : agent.logEntries())
-      if (entry["level"] == "debug") messages.push_back(entry["message"]);
-    return messages;
   }
   bool readableAs(unsigned uid, const std::string& file) {
     return runProgram({"setpriv", "--reuid=" + std::to_string(uid), "--regid=nogroup",
@@ -142,7 +118,7 @@ TEST_F(DesktopNotifyTest, EveryoneAtTheMachineGetsItFromAChildRunningAsThem) {
     ASSERT_TRUE(image.starts_with("file://")) << image;
     EXPECT_TRUE(readableAs(desktop->uid, image.substr(7)));
   }
-  auto debug = debugMessages();
+  auto debug = agent.logMessages("debug");
   auto loggedAbout = [&](const std::string& text) {
     return std::any_of(debug.begin(), debug.end(),
                        [&](const std::string& m) { return m.find(text) != std::string::npos; });

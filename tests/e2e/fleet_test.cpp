@@ -20,7 +20,7 @@ class FleetTest : public ::testing::Test {
  protected:
   void SetUp() override {
     agent.storeAuthorization();
-    for (const auto& [name, value] : service.agentEnvironment()) agent.environment[name] = value;
+    agent.use(service);
   }
   std::vector<nlohmann::json> records() const {
     std::vector<nlohmann::json> found;
@@ -30,22 +30,6 @@ class FleetTest : public ::testing::Test {
               [](const auto& a, const auto& b) { return a["started"] < b["started"]; });
     return found;
   }
-  // The agent in the background with its standard output and error in files of their own.
-  std::unique_ptr<BackgroundProcess> start(const std::vector<std::string>& arguments,
-                                           const std::string& name,
-                                           std::map<std::string, std::string> extra = {}) {
-    std::vector<std::string> command{"sh", "-c",
-                                     "exec \"$0\" \"$@\" > " +
-                                         (scratch / (name + ".out")).string() + " 2> " +
-                                         (scratch / (name + ".err")).string(),
-                                     kAgentBinary};
-    command.insert(command.end(), arguments.begin(), arguments.end());
-    auto environment = agent.environment;
-    for (auto& [key, value] : extra) environment[key] = value;
-    return std::make_unique<BackgroundProcess>(command, environment,
-                                               (scratch / (name + ".sh")).string());
-  }
-
   AgentHarness agent;
   DemoService service;
   TempDir scratch;
@@ -174,8 +158,8 @@ TEST_F(FleetTest, RootRunsTakeTurnsAndADeadRunReleasesItsTurn) {
   fs::path order = scratch / "order";
   service.addScript("com.example.turn", "echo start $$ >> " + order.string() +
                                             "\nsleep 0.4\necho end $$ >> " + order.string() + "\n");
-  auto first = start({"--install", "com.example.turn"}, "first");
-  auto second = start({"--install", "com.example.turn"}, "second");
+  auto first = agent.start({"--install", "com.example.turn"}, scratch.path(), "first");
+  auto second = agent.start({"--install", "com.example.turn"}, scratch.path(), "second");
   EXPECT_EQ(first->waitForExit(std::chrono::seconds(20)), 0);
   EXPECT_EQ(second->waitForExit(std::chrono::seconds(20)), 0);
   std::vector<std::string> lines;
@@ -190,7 +174,7 @@ TEST_F(FleetTest, RootRunsTakeTurnsAndADeadRunReleasesItsTurn) {
   // A run killed outright holds nothing: the kernel drops its lock.
   fs::path started = scratch / "started";
   service.addScript("com.example.stuck", "touch " + started.string() + "\nsleep 5\n");
-  auto stuck = start({"--install", "com.example.stuck"}, "stuck");
+  auto stuck = agent.start({"--install", "com.example.stuck"}, scratch.path(), "stuck");
   for (int i = 0; i < 2000 && !fs::exists(started); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   ASSERT_TRUE(fs::exists(started));

@@ -283,16 +283,6 @@ TEST_F(HelperTest, SixteenUsersAtTheirCapDoNotLockOutASeventeenth) {
       "Too many connections in all (total limit 256); refusing a new one from user 30017"));
 }
 
-TEST_F(HelperTest, ADeepFrameClosesOnlyItsConnection) {
-  startHelper();
-  auto genuine = startGenuine(2);
-  EXPECT_EQ(run("good", {"deep:200000"}).out, "no reply\n");
-  EXPECT_TRUE(hasLogged("error", "the property list holds too many objects"));
-  EXPECT_EQ(run("good", {"deep:300"}).out, "no reply\n");
-  EXPECT_TRUE(hasLogged("error", "the property list is nested too deeply"));
-  EXPECT_EQ(finishGenuine(*genuine), "reply 0\nwaiting\nreply 2\n");
-}
-
 INSTANTIATE_TEST_SUITE_P(PeerLookup, HelperAdmissionTest, ::testing::Values("pidfd", "pid-number"),
                          [](const ::testing::TestParamInfo<std::string>& info) {
                            return info.param == "pidfd" ? "Pidfd" : "PidNumber";

@@ -39,7 +39,7 @@ class RunLockAndRecordsTest : public ::testing::Test {
  protected:
   void SetUp() override {
     agent.storeAuthorization();
-    for (const auto& [name, value] : service.agentEnvironment()) agent.environment[name] = value;
+    agent.use(service);
     service.addScript("com.example.app", "echo installed\n");
     // Every folder above the lock open to all: only the lock's own modes may keep a user out.
     fs::permissions(agent.root.path(), fs::perms(0755));
@@ -203,14 +203,12 @@ TEST_F(RunLockAndRecordsTest, AStoppedRunEndsItsScriptAndIsRecordedAsTimedOut) {
   fs::path started = scratch / "started";
   service.addScript("com.example.slow", "trap 'echo asked to end; exit 5' TERM\ntouch " +
                                             started.string() + "\nwhile :; do sleep 0.1; done\n");
-  BackgroundProcess run({"sh", "-c", "exec \"$0\" \"$@\" > " + (scratch / "out").string(),
-                         kAgentBinary, "--install", "com.example.slow"},
-                        agent.environment, (scratch / "err").string());
+  auto run = agent.start({"--install", "com.example.slow"}, scratch.path(), "run");
   for (int i = 0; i < 3000 && !fs::exists(started); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   ASSERT_TRUE(fs::exists(started));
-  ::kill(run.pid(), SIGTERM);
-  EXPECT_EQ(run.waitForExit(std::chrono::seconds(30)), 143);
+  ::kill(run->pid(), SIGTERM);
+  EXPECT_EQ(run->waitForExit(std::chrono::seconds(30)), 143);
   auto files = recordFiles();
   ASSERT_EQ(files.size(), 1u);
   auto record = nlohmann::json::parse(readTextFile(files[0]));

@@ -253,9 +253,8 @@ TEST_F(RealSystemdScheduleTest, AHungRunIsStoppedRecordedAsTimedOutAndTheTimerSt
   fs::copy_file(fs::path(kSourceDir) / "packaging/systemd" / kService,
                 systemd.unitFolder() / kService, fs::copy_options::overwrite_existing);
   std::string environment;
-  auto variables = agent.environment;
-  for (const auto& [name, value] : service.agentEnvironment()) variables[name] = value;
-  for (const auto& [name, value] : variables) environment += " " + name + "=" + value;
+  agent.use(service);
+  for (const auto& [name, value] : agent.environment) environment += " " + name + "=" + value;
   // A user manager cannot make the namespaces the hardening needs; the booted-container test
   // runs the service as shipped.
   addDropIn(kService, "agent.conf",

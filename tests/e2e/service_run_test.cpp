@@ -33,13 +33,7 @@ std::string heldBy(const std::string& who) {
 // logind's stand-in on a system bus of the test's own.
 class Logind {
  public:
-  Logind() {
-    std::string ready = (scratch_ / "ready").string();
-    process_ = std::make_unique<BackgroundProcess>(
-        std::vector<std::string>{kFakeLogindBinary, ready},
-        std::map<std::string, std::string>{{"DBUS_SYSTEM_BUS_ADDRESS", bus_.address()}});
-    awaitFileLine(ready);
-  }
+  Logind() : process_(startStandIn(kFakeLogindBinary, {}, bus_.address(), scratch_.path())) {}
   const std::string& address() const { return bus_.address(); }
   std::string inhibitors() const {
     auto listed =
@@ -84,7 +78,7 @@ class ServiceRunTest : public ::testing::Test {
  protected:
   void SetUp() override {
     agent.storeAuthorization();
-    for (const auto& [name, value] : service.agentEnvironment()) agent.environment[name] = value;
+    agent.use(service);
   }
 
   AgentHarness agent;
