@@ -1,5 +1,6 @@
 #include "tests/e2e/agent_harness.h"
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -88,6 +89,19 @@ std::unique_ptr<BackgroundProcess> AgentHarness::start(const std::vector<std::st
                                    kAgentBinary};
   command.insert(command.end(), arguments.begin(), arguments.end());
   return std::make_unique<BackgroundProcess>(command, environment);
+}
+
+std::vector<nlohmann::json> AgentHarness::runRecords() const {
+  std::vector<nlohmann::json> found;
+  std::filesystem::path folder = root / "var/lib/shelvo/runs";
+  if (!std::filesystem::exists(folder)) return found;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    if (entry.path().extension() == ".json")
+      found.push_back(nlohmann::json::parse(readTextFile(entry.path())));
+  }
+  std::sort(found.begin(), found.end(),
+            [](const auto& a, const auto& b) { return a["started"] < b["started"]; });
+  return found;
 }
 
 std::vector<nlohmann::json> AgentHarness::logEntries() const {

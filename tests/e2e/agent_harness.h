@@ -41,6 +41,8 @@ class AgentHarness {
   std::unique_ptr<BackgroundProcess> start(const std::vector<std::string>& arguments,
                                            const std::filesystem::path& folder,
                                            const std::string& name);
+  // The run records made so far, oldest first.
+  std::vector<nlohmann::json> runRecords() const;
   // The messages logged so far, in order.
   std::vector<nlohmann::json> logEntries() const;
   // Those of one level, or of every level.

@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 
 #include <fstream>
-#include <thread>
 
 #include "tests/e2e/agent_harness.h"
 #include "tests/support/paths.h"
@@ -22,14 +21,6 @@ class FleetTest : public ::testing::Test {
     agent.storeAuthorization();
     agent.use(service);
   }
-  std::vector<nlohmann::json> records() const {
-    std::vector<nlohmann::json> found;
-    for (const auto& entry : fs::directory_iterator(agent.root / "var/lib/shelvo/runs"))
-      found.push_back(nlohmann::json::parse(readTextFile(entry.path())));
-    std::sort(found.begin(), found.end(),
-              [](const auto& a, const auto& b) { return a["started"] < b["started"]; });
-    return found;
-  }
   AgentHarness agent;
   DemoService service;
   TempDir scratch;
@@ -42,7 +33,7 @@ TEST_F(FleetTest, EveryRunLeavesARecordAndNoneHoldsTheCredential) {
   EXPECT_EQ(agent.run({"--install", "com.example.fails"}).exitStatus, 0);
   EXPECT_EQ(agent.run({"--install", "com.example.unknown"}).exitStatus, 21);
   EXPECT_EQ(agent.run({"--version"}).exitStatus, 0) << "changes nothing, records nothing";
-  auto runs = records();
+  auto runs = agent.runRecords();
   ASSERT_EQ(runs.size(), 3u);
   EXPECT_EQ(runs[0]["command"], "install");
   EXPECT_EQ(runs[0]["bundle_identifier"], "com.example.ok");
@@ -175,9 +166,7 @@ TEST_F(FleetTest, RootRunsTakeTurnsAndADeadRunReleasesItsTurn) {
   fs::path started = scratch / "started";
   service.addScript("com.example.stuck", "touch " + started.string() + "\nsleep 5\n");
   auto stuck = agent.start({"--install", "com.example.stuck"}, scratch.path(), "stuck");
-  for (int i = 0; i < 2000 && !fs::exists(started); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  ASSERT_TRUE(fs::exists(started));
+  ASSERT_TRUE(eventually([&] { return fs::exists(started); }));
   ::kill(stuck->pid(), SIGKILL);
   stuck->waitForExit(std::chrono::seconds(5));
   service.addScript("com.example.next", "echo next\n");

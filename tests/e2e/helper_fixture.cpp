@@ -7,7 +7,6 @@
 #include <fstream>
 #include <iostream>
 #include <sstream>
-#include <thread>
 
 #include "tests/support/paths.h"
 
@@ -196,15 +195,6 @@ std::string HelperTest::finishGenuine(BackgroundProcess& genuine) {
   writeTextFile(logs / "genuine.done", "");
   EXPECT_EQ(genuine.waitForExit(std::chrono::seconds(30)), 0);
   return readTextFile(logs / "genuine.out");
-}
-
-bool HelperTest::eventually(const std::function<bool()>& happened) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (!happened()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
 }
 
 bool HelperTest::holds(const fs::path& file, const std::string& text) {

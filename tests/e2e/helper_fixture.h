@@ -53,8 +53,6 @@ class HelperTest : public ::testing::Test {
   std::string finishGenuine(BackgroundProcess& genuine);
   // The helper's resident memory, in KiB.
   long helperResidentKiB() const;
-  // Waits (30 s at most) until happened() holds; returns whether it does.
-  static bool eventually(const std::function<bool()>& happened);
   // Whether the file holds text.
   static bool holds(const std::filesystem::path& file, const std::string& text);
 

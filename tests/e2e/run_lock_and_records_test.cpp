@@ -8,7 +8,6 @@
 #include <sys/stat.h>
 
 #include <functional>
-#include <thread>
 
 #include "tests/e2e/agent_harness.h"
 #include "tests/support/paths.h"
@@ -204,9 +203,7 @@ TEST_F(RunLockAndRecordsTest, AStoppedRunEndsItsScriptAndIsRecordedAsTimedOut) {
   service.addScript("com.example.slow", "trap 'echo asked to end; exit 5' TERM\ntouch " +
                                             started.string() + "\nwhile :; do sleep 0.1; done\n");
   auto run = agent.start({"--install", "com.example.slow"}, scratch.path(), "run");
-  for (int i = 0; i < 3000 && !fs::exists(started); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  ASSERT_TRUE(fs::exists(started));
+  ASSERT_TRUE(eventually([&] { return fs::exists(started); }));
   ::kill(run->pid(), SIGTERM);
   EXPECT_EQ(run->waitForExit(std::chrono::seconds(30)), 143);
   auto files = recordFiles();

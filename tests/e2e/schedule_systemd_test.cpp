@@ -2,7 +2,6 @@
 // systemctl, then the agent's lines and what the manager did.
 #include <gtest/gtest.h>
 
-#include <thread>
 
 #include "tests/e2e/agent_harness.h"
 #include "tests/support/paths.h"
@@ -67,28 +66,8 @@ class RealSystemdScheduleTest : public ::testing::Test {
     writeTextFile(folder / name, text);
     systemctl({"daemon-reload"});
   }
-  // Waits, up to a bound a busy machine fits, until holds() is true.
-  static bool await(const std::function<bool()>& holds) {
-    for (int i = 0; i < 1200; ++i) {
-      if (holds()) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return false;
-  }
-  std::vector<nlohmann::json> records() const {
-    std::vector<nlohmann::json> found;
-    fs::path folder = agent.root / "var/lib/shelvo/runs";
-    if (!fs::exists(folder)) return found;
-    for (const auto& entry : fs::directory_iterator(folder)) {
-      if (entry.path().extension() == ".json")
-        found.push_back(nlohmann::json::parse(readTextFile(entry.path())));
-    }
-    std::sort(found.begin(), found.end(),
-              [](const auto& a, const auto& b) { return a["started"] < b["started"]; });
-    return found;
-  }
   bool recorded(const std::string& outcome) const {
-    for (const auto& record : records())
+    for (const auto& record : agent.runRecords())
       if (record["outcome"] == outcome) return true;
     return false;
   }
@@ -267,18 +246,18 @@ TEST_F(RealSystemdScheduleTest, AHungRunIsStoppedRecordedAsTimedOutAndTheTimerSt
             "[Timer]\nOnCalendar=\nRandomizedDelaySec=0\nOnActiveSec=1s\n"
             "OnUnitInactiveSec=1s\n");
   systemctl({"start", kTimer});
-  ASSERT_TRUE(await([&] { return show(kService, "StatusText") == "Running the script"; }))
+  ASSERT_TRUE(eventually([&] { return show(kService, "StatusText") == "Running the script"; }))
       << systemd.systemctl({"status", kService}).out;
 
   // Two hours, shortened: the run started more than a second ago, so it is over at once.
   addDropIn(kService, "timeout.conf", "[Service]\nTimeoutStartSec=1s\n");
-  ASSERT_TRUE(await([&] { return recorded("timed-out"); }));
+  ASSERT_TRUE(eventually([&] { return recorded("timed-out"); }));
   fs::remove(systemd.unitFolder() / (std::string(kService) + ".d/timeout.conf"));
   systemctl({"daemon-reload"});
-  ASSERT_TRUE(await([&] { return recorded("updated"); })) << records().size();
+  ASSERT_TRUE(eventually([&] { return recorded("updated"); })) << agent.runRecords().size();
   systemctl({"stop", kTimer});
 
-  auto stopped = records().front();
+  auto stopped = agent.runRecords().front();
   EXPECT_EQ(stopped["outcome"], "timed-out");
   EXPECT_EQ(stopped["message"], "Stopped by SIGTERM before the run ended");
   EXPECT_EQ(stopped["agent_status"], 143);

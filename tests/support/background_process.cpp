@@ -111,4 +111,13 @@ std::string awaitFileLine(const std::string& path, int timeoutMilliseconds) {
   throw std::runtime_error("timed out waiting for " + path);
 }
 
+bool eventually(const std::function<bool()>& happened) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!happened()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
 }  // namespace shelvo::test

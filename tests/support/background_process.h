@@ -3,6 +3,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -30,6 +31,10 @@ class BackgroundProcess {
  private:
   pid_t pid_ = -1;
 };
+
+// Waits until happened() holds, 60 s at most (generous, for a busy machine); returns whether it
+// does.
+bool eventually(const std::function<bool()>& happened);
 
 // Waits until the file exists and is not empty, and returns its first line; throws after the
 // timeout.
