@@ -190,6 +190,8 @@ void NotificationDelivery::attachIcon(const std::string& iconURL,
           } else {
             logger_.error("Failed to attach icon to notification");
             logger_.error("%s", {attachment.error().message});
+            // Nothing will read it: leave no file of root's behind in the temporary folder.
+            platform_.env->removeFile(moved ? destination : *result.location).ignoreError();
           }
         }
         downloaded.release();

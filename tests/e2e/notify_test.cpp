@@ -150,6 +150,7 @@ TEST_F(NotifyTest, EachRunPostsOneNotificationWithWhatItCouldUse) {
     EXPECT_TRUE(images.insert(saved.stem()).second) << "each icon under a name of its own";
   }
   EXPECT_EQ(identifiers.size(), std::size(rows)) << "each notification under an id of its own";
+  EXPECT_EQ(savedIcons().size(), images.size()) << "a download not attached is not kept";
   EXPECT_TRUE(agent.logged("debug", "Notification authorization are already granted"));
 }
 
