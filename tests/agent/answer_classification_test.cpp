@@ -3,26 +3,16 @@
 #include <gtest/gtest.h>
 
 #include "agent/service/answer_classification.h"
+#include "tests/support/service_answers.h"
 
 namespace shelvo {
 namespace {
 
 using platform::LogLevel;
+using test::answered;
+using test::failed;
 
 constexpr std::string_view kUrl = "https://apps.example/apps/x";
-
-platform::DataTaskResult answered(long status, std::optional<std::string> body) {
-  platform::DataTaskResult result;
-  result.response = platform::HTTPResponse{status};
-  result.data = std::move(body);
-  return result;
-}
-
-platform::DataTaskResult failed(platform::RequestError error) {
-  platform::DataTaskResult result;
-  result.error = std::move(error);
-  return result;
-}
 
 // Opens "sealed:TEXT" to TEXT; anything else does not open.
 std::optional<std::string> open(std::string_view body) {

@@ -9,6 +9,7 @@
 #include "platform/system/run_lock.h"
 #include "shared/sealing/decryption_keys.h"
 #include "tests/support/controller_fixture.h"
+#include "tests/support/service_answers.h"
 #include "tools/demo-service/sealing.h"
 
 namespace shelvo {
@@ -16,26 +17,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Answers every request with answer, at once; onRequest runs first.
-class RunServices final : public test::TestServices {
- public:
-  void dataTask(const platform::URLSessionConfiguration&, platform::URLRequest request,
-                std::function<void(platform::DataTaskResult)> completion) override {
-    requested.push_back(request.url);
-    if (onRequest) onRequest();
-    completion(answer);
-  }
-  platform::DataTaskResult answer;
-  std::vector<std::string> requested;
-  std::function<void()> onRequest;
-};
-
-platform::DataTaskResult answered(long status, std::optional<std::string> body) {
-  platform::DataTaskResult result;
-  result.response = platform::HTTPResponse{status};
-  result.data = std::move(body);
-  return result;
-}
+using test::answered;
 
 platform::DataTaskResult sealed(const std::string& script) {
   return answered(200, demo::sealText(script, DecryptionKeys::keyText));
@@ -43,9 +25,7 @@ platform::DataTaskResult sealed(const std::string& script) {
 
 platform::DataTaskResult failed(
     int code, std::optional<platform::NetworkUnavailableReason> why = std::nullopt) {
-  platform::DataTaskResult result;
-  result.error = platform::makeURLError(code, "apps.example", why);
-  return result;
+  return test::failed(platform::makeURLError(code, "apps.example", why));
 }
 
 class RunOutcomeTest : public test::ControllerTest {
@@ -60,7 +40,7 @@ class RunOutcomeTest : public test::ControllerTest {
     root = std::make_unique<test::TempDir>();
     env = std::make_shared<test::TestEnv>();
     env->fixedNow = std::chrono::system_clock::time_point(std::chrono::seconds(kNow));
-    services = answers = std::make_shared<RunServices>();
+    services = answers = std::make_shared<test::AnsweringServices>();
     zshPath = "/bin/zsh";
     set("ostrel.shelvo", "authorization", platform::makeString("token"));
     set("ostrel.shelvo", "UpdateInterval", platform::makeInteger(1));
@@ -82,7 +62,7 @@ class RunOutcomeTest : public test::ControllerTest {
     return loadRunRecords(*env, runRecordFolder(root->path()));
   }
 
-  std::shared_ptr<RunServices> answers;
+  std::shared_ptr<test::AnsweringServices> answers;
 };
 
 TEST_F(RunOutcomeTest, EachWayARunEndsHasItsOutcomeClass) {

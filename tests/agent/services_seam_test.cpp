@@ -3,24 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/controller_fixture.h"
+#include "tests/support/service_answers.h"
 
 namespace shelvo {
 namespace {
-
-// Answers every request with the given result, at once.
-class AnsweringServices final : public test::TestServices {
- public:
-  explicit AnsweringServices(platform::DataTaskResult answer) : answer_(std::move(answer)) {}
-  void dataTask(const platform::URLSessionConfiguration&, platform::URLRequest request,
-                std::function<void(platform::DataTaskResult)> completion) override {
-    requested.push_back(request);
-    completion(answer_);
-  }
-  std::vector<platform::URLRequest> requested;
-
- private:
-  platform::DataTaskResult answer_;
-};
 
 class StubSchedule final : public platform::ScheduledService {
  public:
@@ -100,61 +86,47 @@ class ServicesSeamTest : public test::ControllerTest {
   }
 };
 
-TEST_F(ServicesSeamTest, TransportAndHttpFailuresOfTheInstallRequest) {
+// The classification of each answer has its own table; here: the hint goes before the message,
+// an empty part is not printed, and both requests carry the agent's own idle timeout, whatever
+// the HTTP library's default.
+TEST_F(ServicesSeamTest, AFailedRequestPrintsTheHintThenTheMessage) {
+  auto timedOut = test::failed(platform::makeURLError(platform::kURLErrorTimedOut, "apps.example"));
+  const std::string url =
+      "https://apps.example/apps/com.example.app?notification=true&dock=false&progress=false";
   struct Row {
     platform::DataTaskResult answer;
     int status;
     std::string out;
   };
-  platform::DataTaskResult timedOut;
-  timedOut.error = platform::makeURLError(platform::kURLErrorTimedOut, "apps.example");
-  platform::DataTaskResult serverError;
-  serverError.response = platform::HTTPResponse{500};
-  platform::DataTaskResult noResponse;
-  platform::DataTaskResult emptyBody;
-  emptyBody.response = platform::HTTPResponse{200};
   const Row rows[] = {
       {timedOut, 20,
-       "shelvo: the request to https://apps.example/apps/com.example.app?notification=true&"
-       "dock=false&progress=false failed\n"  // the hint, on standard error in the program
-       "Failed to get install information: The request timed out.\n"},
-      {serverError, 21,
-       "shelvo: https://apps.example/apps/com.example.app?notification=true&dock=false&"
-       "progress=false answered 500\n"
-       "Failed to get install information: 500\n"},
-      {noResponse, 21,
-       "shelvo: https://apps.example/apps/com.example.app?notification=true&dock=false&"
-       "progress=false gave no HTTP answer\n"},
-      {emptyBody, 22, "Failed to get install information: Unknown error\n"},
+       "shelvo: the request to " + url +
+           " failed\n"  // on standard error in the program
+           "Failed to get install information: The request timed out.\n"},
+      {platform::DataTaskResult(), 21, "shelvo: " + url + " gave no HTTP answer\n"},
+      {test::answered(200, std::nullopt), 22, "Failed to get install information: Unknown error\n"},
   };
+  auto services = std::make_shared<test::AnsweringServices>();
   for (const auto& row : rows) {
     console = std::make_shared<test::CapturedConsole>();
-    auto services = std::make_shared<AnsweringServices>(row.answer);
+    services->answer = row.answer;
     int status = run(services, [](ShelvoAgentController& controller) {
       controller.requestInstallInformation("com.example.app", true, false, false, false, false,
                                            *Credential::check("token"));
     });
     EXPECT_EQ(status, row.status) << row.out;
     EXPECT_EQ(console->text(), row.out);
-    ASSERT_EQ(services->requested.size(), 1u);
-    EXPECT_TRUE(
-        services->requested[0].url.starts_with("https://apps.example/apps/com.example.app?"));
-    // The agent's own idle timeout, whatever the HTTP library's default.
-    EXPECT_EQ(services->requested[0].timeoutInterval, std::chrono::seconds(60));
   }
-}
-
-TEST_F(ServicesSeamTest, ATimedOutUpdateRequestReportsStatusZero) {
-  platform::DataTaskResult timedOut;
-  timedOut.error = platform::makeURLError(platform::kURLErrorTimedOut, "apps.example");
-  auto services = std::make_shared<AnsweringServices>(timedOut);
-  int status = run(services, [](ShelvoAgentController& c) {
-    c.requestUpdateInformation(true, false, *Credential::check("token"));
-  });
-  EXPECT_EQ(status, 21);
-  ASSERT_EQ(services->requested.size(), 1u);
-  EXPECT_EQ(services->requested[0].timeoutInterval, std::chrono::seconds(60));
-  EXPECT_NE(console->text().find("Failed to get update information: 0\n"), std::string::npos);
+  services->answer = timedOut;
+  EXPECT_EQ(run(services,
+                [](ShelvoAgentController& c) {
+                  c.requestUpdateInformation(true, false, *Credential::check("token"));
+                }),
+            21);
+  EXPECT_TRUE(console->text().ends_with("Failed to get update information: 0\n"));
+  ASSERT_EQ(services->requested.size(), 4u);
+  for (const auto& request : services->requested)
+    EXPECT_EQ(request.timeoutInterval, std::chrono::seconds(60)) << request.url;
 }
 
 TEST_F(ServicesSeamTest, AFailedRegistrationIsReportedAndStillEndsWithZero) {
