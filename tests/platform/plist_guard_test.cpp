@@ -51,15 +51,6 @@ std::string regressionInput(const std::string& name) {
                             "tests/fuzz/regressions/plist_fuzz" / name);
 }
 
-TEST(PlistShape, OrdinaryListsPass) {
-  Plist dictionary = makeDictionary();
-  plist_dict_set_item(dictionary.get(), "CFBundleIdentifier", makeString("ostrel.x").release());
-  plist_dict_set_item(dictionary.get(), "List", makeStringArray({"a", "b", "c"}).release());
-  EXPECT_TRUE(checkPlistShape(toBinaryPlist(dictionary.get())));
-  EXPECT_TRUE(checkPlistShape(toXmlPlist(dictionary.get())));
-  EXPECT_NE(parsePlist(toBinaryPlist(dictionary.get())), nullptr);
-}
-
 TEST(PlistShape, DepthIsBoundedAt256InBothFormats) {
   EXPECT_TRUE(checkPlistShape(test::deepBinaryPlist(255)));
   EXPECT_EQ(checkPlistShape(test::deepBinaryPlist(256)).error().message,
