@@ -76,11 +76,13 @@ class NotificationServices final : public test::TestServices {
 
 class ServicesSeamTest : public test::ControllerTest {
  protected:
-  // Runs one operation of an agent built on services; the status the process ended with.
+  // Runs one operation of an agent built on services, on a new console; the status the process
+  // ended with.
   template <typename Operation>
   int run(std::shared_ptr<platform::Services> on, Operation operation,
           const std::string& user = "root") {
     services = std::move(on);
+    console = std::make_shared<test::CapturedConsole>();
     serviceURL = "https://apps.example//";  // every trailing slash is dropped
     return operate(operation, user);
   }
@@ -99,16 +101,15 @@ TEST_F(ServicesSeamTest, AFailedRequestPrintsTheHintThenTheMessage) {
     std::string out;
   };
   const Row rows[] = {
+      // The hint goes to standard error in the program.
       {timedOut, 20,
        "shelvo: the request to " + url +
-           " failed\n"  // on standard error in the program
-           "Failed to get install information: The request timed out.\n"},
+           " failed\nFailed to get install information: The request timed out.\n"},
       {platform::DataTaskResult(), 21, "shelvo: " + url + " gave no HTTP answer\n"},
       {test::answered(200, std::nullopt), 22, "Failed to get install information: Unknown error\n"},
   };
   auto services = std::make_shared<test::AnsweringServices>();
   for (const auto& row : rows) {
-    console = std::make_shared<test::CapturedConsole>();
     services->answer = row.answer;
     int status = run(services, [](ShelvoAgentController& controller) {
       controller.requestInstallInformation("com.example.app", true, false, false, false, false,
@@ -145,14 +146,12 @@ TEST_F(ServicesSeamTest, AFailedRegistrationIsReportedAndStillEndsWithZero) {
   EXPECT_EQ(records.back().level, platform::LogLevel::Error);
   EXPECT_EQ(records.back().category, "LaunchDaemon");
 
-  console = std::make_shared<test::CapturedConsole>();
   EXPECT_EQ(run(services, [](ShelvoAgentController& c) { c.disableUpdateSchedule(); }), 0);
   EXPECT_EQ(console->text(),
             "Error disabling update schedule: Job for ostrel.shelvo.agent.timer failed with "
             "result 'dependency'.\n");
 
   services->status = platform::ServiceStatus::Unknown;
-  console = std::make_shared<test::CapturedConsole>();
   EXPECT_EQ(run(services, [](ShelvoAgentController& c) { c.enableUpdateSchedule(); }), 0);
   EXPECT_EQ(console->text(), "Unknown error while enabling update schedule\n");
 }
@@ -161,36 +160,28 @@ TEST_F(ServicesSeamTest, WithoutABusTheScheduleIsUnknownAndCannotBeDisabled) {
   auto services = std::make_shared<BusLessServices>();
   EXPECT_EQ(run(services, [](ShelvoAgentController& c) { c.printUpdateScheduleStatus(); }), -1);
   EXPECT_EQ(console->text(), "Update schedule is unknown\n");
-  console = std::make_shared<test::CapturedConsole>();
   EXPECT_EQ(run(services, [](ShelvoAgentController& c) { c.disableUpdateSchedule(); }), 0);
   EXPECT_EQ(console->text(), "Error disabling update schedule: no system bus in this test\n");
 }
 
 TEST_F(ServicesSeamTest, ADeniedOrRefusedNotificationEndsWithZero) {
   auto services = std::make_shared<NotificationServices>();
+  auto post = [&](const std::string& title) {
+    return run(
+        services, [&](ShelvoAgentController& c) { c.postNotification(title, {}, "Body", {}); },
+        "someone");
+  };
   services->authorized = false;
-  EXPECT_EQ(
-      run(
-          services, [](ShelvoAgentController& c) { c.postNotification("Title", {}, "Body", {}); },
-          "someone"),
-      0);
+  EXPECT_EQ(post("Title"), 0);
   EXPECT_TRUE(services->posted.empty());
   EXPECT_EQ(sink->messages().back(), "Notification authorization denied");
 
   services->authorized = true;
-  EXPECT_EQ(
-      run(
-          services, [](ShelvoAgentController& c) { c.postNotification("Title", {}, "Body", {}); },
-          "someone"),
-      -1);
+  EXPECT_EQ(post("Title"), -1);
   EXPECT_EQ(services->posted, std::vector<std::string>{"Title|Body"});
   EXPECT_EQ(env->slept.size(), 1u) << "a pause lets the server take the notification";
 
-  EXPECT_EQ(
-      run(
-          services, [](ShelvoAgentController& c) { c.postNotification("Refused", {}, "Body", {}); },
-          "someone"),
-      0);
+  EXPECT_EQ(post("Refused"), 0);
   EXPECT_EQ(sink->messages().back(), "Cannot post the notification: the server refused it");
 }
 
