@@ -11,6 +11,11 @@
 namespace shelvo {
 namespace {
 
+constexpr const char* kUnknown = "Failed to decode obtained install information: Unknown error";
+constexpr const char* kInvalid = "Failed to decode obtained install information: Invalid format";
+constexpr const char* kForged =
+    "Failed to decode obtained install information: Error while decrypting data";
+
 class DecryptionTest : public ::testing::Test {
  protected:
   std::optional<std::string> open(std::string_view body) {
@@ -42,15 +47,11 @@ TEST_F(DecryptionTest, EachFailureHasItsOwnMessage) {
   std::string flipped = box;
   flipped.back() = static_cast<char>(flipped.back() ^ 0x01);  // one bit of the tag
   const std::pair<std::string, const char*> rows[] = {
-      {platform::encodeBase64(box).insert(8, "\n"),
-       "Failed to decode obtained install information: Unknown error"},
-      {"", "Failed to decode obtained install information: Invalid format"},
-      {platform::encodeBase64(std::string(27, 'x')),
-       "Failed to decode obtained install information: Invalid format"},
-      {platform::encodeBase64(flipped),
-       "Failed to decode obtained install information: Error while decrypting data"},
-      {demo::sealText("echo hi", "another key of thirty-two bytes!"),
-       "Failed to decode obtained install information: Error while decrypting data"},
+      {platform::encodeBase64(box).insert(8, "\n"), kUnknown},
+      {"", kInvalid},
+      {platform::encodeBase64(std::string(27, 'x')), kInvalid},
+      {platform::encodeBase64(flipped), kForged},
+      {demo::sealText("echo hi", "another key of thirty-two bytes!"), kForged},
   };
   expectRefused(rows);
 }
@@ -103,14 +104,11 @@ TEST_F(DecryptionTest, AFaultInALaterBlockIsFoundWithItsOwnMessage) {
     return body;
   };
   const std::pair<std::string, const char*> rows[] = {
-      {replaced(body, third, '-'), "Failed to decode obtained install information: Unknown error"},
-      {replaced(body, third, '='), "Failed to decode obtained install information: Unknown error"},
-      {replaced(body, body.size() - 9, '\n'),
-       "Failed to decode obtained install information: Unknown error"},
-      {replaced(platform::encodeBase64(flipped), third, '_'),
-       "Failed to decode obtained install information: Unknown error"},
-      {platform::encodeBase64(flipped),
-       "Failed to decode obtained install information: Error while decrypting data"},
+      {replaced(body, third, '-'), kUnknown},
+      {replaced(body, third, '='), kUnknown},
+      {replaced(body, body.size() - 9, '\n'), kUnknown},
+      {replaced(platform::encodeBase64(flipped), third, '_'), kUnknown},
+      {platform::encodeBase64(flipped), kForged},
   };
   expectRefused(rows);
 }
@@ -135,9 +133,7 @@ TEST_F(DecryptionTest, TextThatIsNotUtf8InAnyBlockYieldsNothing) {
   std::string box = demo::sealCombined(rows[0], key, nonce);
   box.back() ^= 0x01;
   EXPECT_FALSE(open(platform::encodeBase64(box)));
-  EXPECT_EQ(errors(),
-            std::vector<std::string>{
-                "Failed to decode obtained install information: Error while decrypting data"});
+  EXPECT_EQ(errors(), std::vector<std::string>{kForged});
 }
 
 }  // namespace
