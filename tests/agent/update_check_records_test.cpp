@@ -79,20 +79,16 @@ TEST(ShelvoItem, OneBadElementFailsTheWholeList) {
   EXPECT_EQ(decodeShelvoItems("[]"), std::vector<ShelvoItem>{});
 }
 
-TEST(ShelvoItem, EqualityAndHashCoverEveryField) {
+// Equality is the compiler's; the hash is written by hand, so it is what can miss a field.
+TEST(ShelvoItem, TheHashTellsAbsentFromEmptyAndCoversTheLastField) {
+  auto hash = std::hash<ShelvoItem>{};
   ShelvoItem a = itemWithId("com.example.app");
-  a.dateCreated = ServiceDate{2024, 1, 1};
   ShelvoItem b = a;
-  EXPECT_EQ(a, b);
-  EXPECT_EQ(std::hash<ShelvoItem>{}(a), std::hash<ShelvoItem>{}(b));
+  b.name = "";
+  EXPECT_NE(hash(a), hash(b));
+  b = a;
   b.dateCreated = ServiceDate{2024, 1, 2};
-  EXPECT_NE(a, b);
-  EXPECT_NE(std::hash<ShelvoItem>{}(a), std::hash<ShelvoItem>{}(b));
-  EXPECT_EQ(a.id, b.id) << "same identity";
-  ShelvoItem absent = itemWithId("com.example.app");
-  ShelvoItem empty = itemWithId("com.example.app");
-  empty.name = "";
-  EXPECT_NE(absent, empty) << "absent is not the empty string";
+  EXPECT_NE(hash(a), hash(b));
 }
 
 TEST(InstalledAppItem, EncodesExactlyItsEightKeysAsThePlatformDoes) {
