@@ -26,12 +26,6 @@ TEST(ErrorTexts, URLErrorsHaveThePlatformsDescriptions) {
   for (const auto& [code, text] : rows) {
     EXPECT_EQ(urlErrorDescription(code, "apps.example"), text) << code;
   }
-  auto error = makeURLError(kURLErrorNotConnectedToInternet, "apps.example",
-                            NetworkUnavailableReason::Constrained);
-  EXPECT_TRUE(error.isURLError);
-  EXPECT_EQ(error.code, kURLErrorNotConnectedToInternet);
-  EXPECT_EQ(error.localizedDescription, "The Internet connection appears to be offline.");
-  EXPECT_EQ(error.networkUnavailableReason, NetworkUnavailableReason::Constrained);
 }
 
 TEST(ErrorTexts, SecurityStatusesHaveThePlatformsMessages) {
