@@ -136,12 +136,12 @@ bool readUntilScriptEnds(OutputReader& reader, pid_t pid) {
       if (errno == EINTR) continue;
       break;
     }
-    // Output first: what the script wrote before it ended is handled before its end counts.
+    // What the script wrote before it ended stays in the pipe for the drain below.
     if (open && (watched[0].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
       open = reader.readOnce();
       if (drainDeadline) quietUntil = Clock::now() + kDrainQuietPeriod;
-      continue;
     }
+    // Looked at after every read too: output that never pauses must not hide the script's end.
     bool ended = process ? (watched[1].revents & POLLIN) != 0 : hasExited(pid);
     if (ended && !drainDeadline) {
       drainDeadline = Clock::now() + kDrainLimit;

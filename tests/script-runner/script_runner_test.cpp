@@ -239,5 +239,22 @@ TEST(ScriptDrain, OutputStillComingWhenTheScriptExitsIsHandledBeforeTheReturn) {
   EXPECT_EQ(shared->chunks, (std::vector<std::string>{"first", "last"}));
 }
 
+// A background child that writes without pause, to a handler slower than it: the pipe is full
+// at every look once the script has written its last and ended, and the end must still be seen
+// and the wait bounded.
+TEST(ScriptDrain, OutputThatNeverPausesDoesNotHideTheScriptsEnd) {
+  test::TempDir dir;
+  auto pidFile = dir / "pid";
+  auto file =
+      makeScriptFile("yes & print $! > " + pidFile.string() + "; print -r -- ${(l:3000000::x:)}");
+  auto status = executeScript("/bin/zsh", file->get(), [](std::string_view) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // a slow log or console
+  });
+  ASSERT_TRUE(status);
+  EXPECT_EQ(*status, 0);
+  EXPECT_EQ(::kill(std::stoi(test::readTextFile(pidFile)), SIGKILL), 0)
+      << "the writer had already ended";
+}
+
 }  // namespace
 }  // namespace shelvo
