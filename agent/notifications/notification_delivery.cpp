@@ -180,6 +180,7 @@ void NotificationDelivery::attachIcon(const std::string& iconURL,
           platform::Path destination =
               platform_.env->temporaryFolder() / (uniqueName + "." + extension);
           auto moved = platform_.env->renameFile(*result.location, destination);
+          const bool renamed = static_cast<bool>(moved);
           // The desktop user's notification server reads the file.
           if (moved) moved = platform_.env->setMode(destination, 0644);
           auto attachment = !moved
@@ -190,8 +191,9 @@ void NotificationDelivery::attachIcon(const std::string& iconURL,
           } else {
             logger_.error("Failed to attach icon to notification");
             logger_.error("%s", {attachment.error().message});
-            // Nothing will read it: leave no file of root's behind in the temporary folder.
-            platform_.env->removeFile(moved ? destination : *result.location).ignoreError();
+            // Nothing will read it: leave no file of root's behind in the temporary folder
+            // (the download's own file goes with its task).
+            if (renamed) platform_.env->removeFile(destination).ignoreError();
           }
         }
         downloaded.release();
