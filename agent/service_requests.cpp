@@ -20,8 +20,8 @@ std::string ShelvoAgentController::requestInstallInformation(const std::string& 
                                                              bool pontiq,
                                                              const Credential& credential) {
   std::optional<std::string> url;
-  if (endpoints_) {
-    std::string text = endpoints_->appsEndpoint() + "/" + bundleIdentifier +
+  if (endpoints()) {
+    std::string text = endpoints()->appsEndpoint() + "/" + bundleIdentifier +
                        "?notification=" + spelled(notification) + "&dock=" + spelled(dock) +
                        "&progress=" + spelled(progress);
     if (updateAction) text += "&action=update";
@@ -40,13 +40,13 @@ std::string ShelvoAgentController::requestInstallInformation(const std::string& 
 
 std::string ShelvoAgentController::requestUpdateInformation(bool notification, bool progress,
                                                             const Credential& credential) {
-  if (!endpoints_) failToFormURL();
+  if (!endpoints()) failToFormURL();
   bool allowRestrictedNetworks =
       defaultsShelvo && (defaultsShelvo->boolForKey(kAllowUpdatesContrainedNetworksKey) ||
                          defaultsShelvo->boolForKey(kAllowUpdatesConstrainedNetworksKey));
 
   platform::URLRequest request;
-  request.url = endpoints_->updateEndpoint() + "/?notification=" + spelled(notification) +
+  request.url = endpoints()->updateEndpoint() + "/?notification=" + spelled(notification) +
                 "&progress=" + spelled(progress);
   request.timeoutInterval = kRequestTimeout;
   request.headers = {{"Authorization", credential.headerValue()},
@@ -58,9 +58,9 @@ std::string ShelvoAgentController::requestUpdateInformation(bool notification, b
 
 void ShelvoAgentController::failToFormURL() {
   constexpr const char* kNotEncoded = "Error while encoding download URL";
-  if (!endpoints_) {
+  if (!endpoints()) {
     // The operator's own setting: said on both outputs, with how to mend it.
-    platform_.errorConsole->printLine(endpoints_.error().message);
+    platform_.errorConsole->printLine(endpoints().error().message);
     report(agentLogger, platform::LogLevel::Error, kNotEncoded);
   } else {
     agentLogger.error(kNotEncoded);

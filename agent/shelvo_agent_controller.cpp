@@ -65,7 +65,6 @@ ShelvoAgentController::ShelvoAgentController(AgentPlatform platform,
       bundle(platform::Bundle::atPath(*platform.env, platform.root.resolve(kAgentBundlePath))),
       bundleID(platform.mainBundle ? platform.mainBundle->bundleIdentifier() : std::nullopt),
       platform_(std::move(platform)),
-      endpoints_(ShelvoAPIEndpoints::fromConfigured(platform_.serviceURL)),
       arguments_(std::move(arguments)),
       scriptOutput_(std::make_shared<OutputRecorder>()),
       scriptWatch_(std::make_shared<ScriptWatch>(scriptOutput_, platform_.serviceNotifier)),
@@ -92,6 +91,11 @@ std::string ShelvoAgentController::agentBuild() const {
   return "Unknown";
 }
 
+const platform::Result<ShelvoAPIEndpoints>& ShelvoAgentController::endpoints() {
+  if (!endpoints_) endpoints_.emplace(ShelvoAPIEndpoints::fromConfigured(platform_.serviceURL));
+  return *endpoints_;
+}
+
 platform::Status ShelvoAgentController::runScript(std::string_view script,
                                                   std::string_view progressMessage) {
   auto outcome = scriptRunner_.runScript(script, progressMessage);
@@ -113,7 +117,7 @@ void ShelvoAgentController::postNotification(const std::string& title,
 }
 
 void ShelvoAgentController::checkForUpdates() {
-  AppUpdateChecker checker(platform_, endpoints_);
+  AppUpdateChecker checker(platform_, endpoints());
   if (!checker.fetchAppList()) exit(1);
   checker.detectUpdates();
   fleet_.noteUpdatesAvailable(static_cast<long>(checker.updatesAvailable.size()));

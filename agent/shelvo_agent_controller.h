@@ -115,9 +115,13 @@ class ShelvoAgentController {
   void endRunUnlessDue(const UpdateSchedule& schedule, std::chrono::system_clock::time_point now,
                        bool scheduled);
 
+  // The service's URLs, parsed at their first use and kept: commands that never reach the
+  // service (--version, --notify, the schedule) do not load the URL parser's library.
+  const platform::Result<ShelvoAPIEndpoints>& endpoints();
+
   AgentPlatform platform_;
-  // The service's URLs, parsed once; an error when the configured base is unusable.
-  const platform::Result<ShelvoAPIEndpoints> endpoints_;
+  // An error when the configured base is unusable.
+  std::optional<platform::Result<ShelvoAPIEndpoints>> endpoints_;
   std::vector<std::string> arguments_;
   std::shared_ptr<OutputRecorder> scriptOutput_;
   std::shared_ptr<ScriptWatch> scriptWatch_;
