@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/e2e/agent_harness.h"
+#include "tests/support/paths.h"
 
 namespace shelvo::test {
 namespace {
@@ -87,6 +88,27 @@ TEST_F(AgentCliTest, CommandsThatChangeTheSystemRefuseAnUnprivilegedUser) {
     EXPECT_EQ(result.out, "This application must be run as root. Try the sudo command.\n");
   }
   EXPECT_EQ(agent.runAsNobody({"--version"}).exitStatus, 0) << "version needs no root";
+}
+
+TEST(AgentCliWait, ACredentialOnlyRootMayReadIsNamedAtOnceWhileTheWaitGoesOn) {
+  AgentHarness agent;
+  std::filesystem::path managed = agent.root / "etc/shelvo/managed/ostrel.shelvo.plist";
+  writeTextFile(managed, credentialPlist("secret"));
+  std::filesystem::permissions(managed, std::filesystem::perms(0600));
+  for (const auto& folder : {agent.root / "etc", agent.root / "etc/shelvo", managed.parent_path()})
+    std::filesystem::permissions(folder, std::filesystem::perms(0755));
+  TempDir outputs;
+  auto waiting = agent.start({"--schedule-status"}, outputs.path(), "wait", true);
+  EXPECT_EQ(awaitFileLine((outputs / "wait.err").string(), 30000),
+            "shelvo: " + managed.string() + " is readable by root only: run with sudo");
+  EXPECT_EQ(awaitFileLine((outputs / "wait.out").string(), 30000),
+            "Authorization not found yet, waiting max 5 minutes...");
+}
+
+TEST(DemoService, PrintsItsUsageForHelp) {
+  auto result = runProgram({kDemoServiceBinary, "--help"}, {});
+  EXPECT_EQ(result.exitStatus, 0);
+  EXPECT_TRUE(result.out.starts_with("usage: shelvo-demo-service --scripts DIR")) << result.out;
 }
 
 }  // namespace

@@ -82,12 +82,14 @@ std::vector<std::string> AgentHarness::nobodyCommand(std::vector<std::string> ar
 
 std::unique_ptr<BackgroundProcess> AgentHarness::start(const std::vector<std::string>& arguments,
                                                        const std::filesystem::path& folder,
-                                                       const std::string& name) {
+                                                       const std::string& name, bool asNobody) {
   std::vector<std::string> command{"sh", "-c",
-                                   "exec \"$0\" \"$@\" > " + (folder / (name + ".out")).string() +
-                                       " 2> " + (folder / (name + ".err")).string(),
-                                   kAgentBinary};
-  command.insert(command.end(), arguments.begin(), arguments.end());
+                                   "exec \"$@\" > " + (folder / (name + ".out")).string() + " 2> " +
+                                       (folder / (name + ".err")).string(),
+                                   "sh"};
+  std::vector<std::string> agent{kAgentBinary};
+  agent.insert(agent.end(), arguments.begin(), arguments.end());
+  for (auto& part : asNobody ? nobodyCommand(arguments) : agent) command.push_back(part);
   return std::make_unique<BackgroundProcess>(command, environment);
 }
 

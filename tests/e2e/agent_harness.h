@@ -1,5 +1,6 @@
 #pragma once
 
+#include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include <filesystem>
@@ -34,13 +35,11 @@ class AgentHarness {
   // Runs a copy of the agent as the unprivileged user "nobody", whose home is made below the
   // root and whose log file it can write.
   ProgramResult runAsNobody(std::vector<std::string> arguments);
-  // The command line that runs such a copy as nobody, for running it in the background.
-  std::vector<std::string> nobodyCommand(std::vector<std::string> arguments);
-  // The agent in the background, its standard output and error in files name.out and name.err
-  // of folder.
+  // The agent (asNobody: such a copy) in the background, its standard output and error in files
+  // name.out and name.err of folder.
   std::unique_ptr<BackgroundProcess> start(const std::vector<std::string>& arguments,
                                            const std::filesystem::path& folder,
-                                           const std::string& name);
+                                           const std::string& name, bool asNobody = false);
   // The run records made so far, oldest first.
   std::vector<nlohmann::json> runRecords() const;
   // The messages logged so far, in order.
@@ -55,6 +54,9 @@ class AgentHarness {
  private:
   TempDir logs_;
   std::filesystem::path logFile_;
+
+  // The command line that runs a copy of the agent as nobody.
+  std::vector<std::string> nobodyCommand(std::vector<std::string> arguments);
 };
 
 // A settings file that holds the credential value.
@@ -87,6 +89,19 @@ class DemoService {
   TempDir folder_;
   std::unique_ptr<BackgroundProcess> process_;
   std::string url_;
+};
+
+// The agent with the credential stored, pointed at a demo service of its own.
+class ServedAgentTest : public ::testing::Test {
+ protected:
+  ServedAgentTest() {
+    agent.storeAuthorization();
+    agent.use(service);
+  }
+
+  AgentHarness agent;
+  DemoService service;
+  TempDir scratch;
 };
 
 }  // namespace shelvo::test

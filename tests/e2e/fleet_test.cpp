@@ -15,23 +15,20 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class FleetTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    agent.storeAuthorization();
-    agent.use(service);
-  }
-  AgentHarness agent;
-  DemoService service;
-  TempDir scratch;
-};
+using FleetTest = ServedAgentTest;
 
 TEST_F(FleetTest, EveryRunLeavesARecordAndNoneHoldsTheCredential) {
   service.addScript("com.example.ok", "echo installing\necho the credential is demo-credential\n");
   service.addScript("com.example.fails", "echo trying\nexit 3\n");
   EXPECT_EQ(agent.run({"--install", "com.example.ok"}).exitStatus, 0);
   EXPECT_EQ(agent.run({"--install", "com.example.fails"}).exitStatus, 0);
-  EXPECT_EQ(agent.run({"--install", "com.example.unknown"}).exitStatus, 21);
+  auto unknown = agent.run({"--install", "com.example.unknown"});
+  EXPECT_EQ(unknown.exitStatus, 21);
+  // What the refusal meant goes to standard error, with the URL tried.
+  EXPECT_TRUE(unknown.err.starts_with("shelvo: " + service.url() +
+                                      "/apps/com.example.unknown?notification=true&dock=false&"
+                                      "progress=false answered 404 Not Found: the service has"))
+      << unknown.err;
   EXPECT_EQ(agent.run({"--version"}).exitStatus, 0) << "changes nothing, records nothing";
   auto runs = agent.runRecords();
   ASSERT_EQ(runs.size(), 3u);

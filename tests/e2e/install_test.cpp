@@ -7,16 +7,8 @@
 namespace shelvo::test {
 namespace {
 
-class InstallTest : public ::testing::Test {
+class InstallTest : public ServedAgentTest {
  protected:
-  void SetUp() override {
-    agent.storeAuthorization();
-    agent.use(service);
-  }
-
-  AgentHarness agent;
-  DemoService service;
-  TempDir scratch;
   std::filesystem::path specialCa = scratch / "special-ca.pem";
 };
 

@@ -34,11 +34,9 @@ Mode modeOf(const fs::path& path) {
   return {info.st_mode & 07777u, info.st_uid, group ? group->gr_name : std::to_string(info.st_gid)};
 }
 
-class RunLockAndRecordsTest : public ::testing::Test {
+class RunLockAndRecordsTest : public ServedAgentTest {
  protected:
   void SetUp() override {
-    agent.storeAuthorization();
-    agent.use(service);
     service.addScript("com.example.app", "echo installed\n");
     // Every folder above the lock open to all: only the lock's own modes may keep a user out.
     fs::permissions(agent.root.path(), fs::perms(0755));
@@ -50,10 +48,6 @@ class RunLockAndRecordsTest : public ::testing::Test {
     for (const auto& entry : fs::directory_iterator(records())) files.push_back(entry.path());
     return files;
   }
-
-  AgentHarness agent;
-  DemoService service;
-  TempDir scratch;
 };
 
 TEST_F(RunLockAndRecordsTest, TheLockIsRootsAloneAndOlderModesAreSetRight) {

@@ -2,7 +2,6 @@
 // systemctl, then the agent's lines and what the manager did.
 #include <gtest/gtest.h>
 
-
 #include "tests/e2e/agent_harness.h"
 #include "tests/support/paths.h"
 #include "tests/support/user_systemd.h"

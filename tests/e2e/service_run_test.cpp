@@ -74,16 +74,7 @@ class NotifySocket {
   int fd_ = -1;
 };
 
-class ServiceRunTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    agent.storeAuthorization();
-    agent.use(service);
-  }
-
-  AgentHarness agent;
-  DemoService service;
-};
+using ServiceRunTest = ServedAgentTest;
 
 TEST_F(ServiceRunTest, SystemdIsToldEachStepOfTheRun) {
   NotifySocket notify;

@@ -14,12 +14,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class UntrustedInputTest : public ::testing::Test {
+class UntrustedInputTest : public ServedAgentTest {
  protected:
-  void SetUp() override {
-    agent.use(service);
-    service.addScript("com.example.app", "echo installed\n");
-  }
+  void SetUp() override { service.addScript("com.example.app", "echo installed\n"); }
   // The Authorization header of each request the service saw.
   std::vector<std::string> credentialsSent() const {
     std::vector<std::string> sent;
@@ -29,13 +26,9 @@ class UntrustedInputTest : public ::testing::Test {
     }
     return sent;
   }
-
-  AgentHarness agent;
-  DemoService service;
 };
 
 TEST_F(UntrustedInputTest, AFifoWhereALayerShouldBeIsSkipped) {
-  agent.storeSharedAuthorization("demo-credential");
   fs::create_directories(agent.root / "etc/shelvo/managed");
   ASSERT_EQ(::mkfifo((agent.root / "etc/shelvo/managed/ostrel.shelvo.plist").c_str(), 0644), 0);
   auto result = agent.run({"--install", "com.example.app"});
@@ -44,7 +37,6 @@ TEST_F(UntrustedInputTest, AFifoWhereALayerShouldBeIsSkipped) {
 }
 
 TEST_F(UntrustedInputTest, AManagedLayerOthersMayWriteIsSkippedAndNamed) {
-  agent.storeSharedAuthorization("demo-credential");
   fs::path managed = agent.root / "etc/shelvo/managed/ostrel.shelvo.plist";
   writeTextFile(managed, credentialPlist("planted-by-a-user"));
   fs::permissions(managed.parent_path(), fs::perms(0777));
@@ -82,14 +74,12 @@ TEST_F(UntrustedInputTest, ACredentialWithAControlCharacterIsRefusedAndNothingIs
 }
 
 TEST_F(UntrustedInputTest, ScriptsDieOfSigpipeAsTheyWouldInATerminal) {
-  agent.storeAuthorization();
   service.addScript("com.example.app", "yes | head -n1 > /dev/null\necho \"${pipestatus[*]}\"\n");
   auto result = agent.run({"--install", "com.example.app"});
   EXPECT_EQ(result.out, "141 0\n") << result.err;
 }
 
 TEST_F(UntrustedInputTest, ALeadByteNeverCompletedCostsOnlyItself) {
-  agent.storeAuthorization();
   // Each write waits until the agent has logged the one before, so each is a read of its own.
   service.addScript("com.example.app", R"(log=${SHELVO_LOG#file:}
 await() { until grep -q "\"message\":\"$1\"" $log; do sleep 0.02; done }
@@ -105,7 +95,6 @@ printf world
 }
 
 TEST_F(UntrustedInputTest, AFifoOrADeepInfoPlistInAUsersFolderLeavesTheOtherAppsReported) {
-  agent.storeSharedAuthorization();
   writeTextFile(agent.root / "Applications/Good.app/Contents/Info.plist",
                 R"(<plist version="1.0"><dict><key>CFBundleIdentifier</key>
                    <string>com.example.good</string><key>CFBundleShortVersionString</key>

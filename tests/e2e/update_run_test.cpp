@@ -17,17 +17,9 @@ std::int64_t secondsNow() {
       .count();
 }
 
-class UpdateRunTest : public ::testing::Test {
+class UpdateRunTest : public ServedAgentTest {
  protected:
-  void SetUp() override {
-    agent.storeAuthorization();
-    agent.use(service);
-    service.addScript("update", "echo 'Updating Example'\nexit 3\n");
-  }
-
-  AgentHarness agent;
-  DemoService service;
-  TempDir scratch;
+  void SetUp() override { service.addScript("update", "echo 'Updating Example'\nexit 3\n"); }
 };
 
 TEST_F(UpdateRunTest, AnUpdateRunsTheServicesScriptAndEndsWith0) {
