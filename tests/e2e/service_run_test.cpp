@@ -2,18 +2,14 @@
 // lock for shutdown and sleep held while a script runs, by the agent and by the helper. logind
 // is the stand-in on a private system bus; the booted-container test shows the real one.
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-
 #include <cstdlib>
-#include <cstring>
 
 #include "platform/system/run_lock.h"
 #include "tests/e2e/agent_harness.h"
 #include "tests/e2e/helper_fixture.h"
 #include "tests/support/paths.h"
 #include "tests/support/private_bus.h"
+#include "tests/support/user_systemd.h"
 
 namespace shelvo::test {
 namespace {
@@ -47,37 +43,10 @@ class Logind {
   std::unique_ptr<BackgroundProcess> process_;
 };
 
-// The socket systemd gives a service in NOTIFY_SOCKET.
-class NotifySocket {
- public:
-  NotifySocket() : path_(scratch_ / "notify") {
-    fd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, path_.c_str(), sizeof(address.sun_path) - 1);
-    EXPECT_EQ(::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
-  }
-  ~NotifySocket() { ::close(fd_); }
-  const fs::path& path() const { return path_; }
-  // The next message, waiting for it up to a generous bound.
-  std::string next() const {
-    pollfd ready{fd_, POLLIN, 0};
-    if (::poll(&ready, 1, 30'000) != 1) return "";
-    char message[4096];
-    ssize_t got = ::recv(fd_, message, sizeof(message), 0);
-    return got > 0 ? std::string(message, static_cast<std::size_t>(got)) : "";
-  }
-
- private:
-  TempDir scratch_;
-  fs::path path_;
-  int fd_ = -1;
-};
-
 using ServiceRunTest = ServedAgentTest;
 
 TEST_F(ServiceRunTest, SystemdIsToldEachStepOfTheRun) {
-  NotifySocket notify;
+  NotifySocket notify(scratch / "notify");
   agent.environment["NOTIFY_SOCKET"] = notify.path().string();
   service.addScript("com.example.app", "echo ok\n");
   // Another run holds the lock until this one has said that it waits.

@@ -15,51 +15,34 @@ namespace fs = std::filesystem;
 
 constexpr const char* kManagerBinary = "/lib/systemd/systemd";
 
-// A datagram socket the manager reports READY=1 on, as it does to the service that started it.
-class NotifySocket {
- public:
-  explicit NotifySocket(const fs::path& path) : path_(path) {
-    fd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
-    if (fd_ >= 0 && ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
-      ::close(fd_);
-      fd_ = -1;
-    }
+// Waits for the manager's READY=1; a generous bound, as a busy machine starts it slowly.
+bool awaitReady(const NotifySocket& notify, BackgroundProcess& manager) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (std::chrono::steady_clock::now() < deadline) {
+    std::string text = notify.next(std::chrono::milliseconds(200));
+    if (text.starts_with("READY=1") || text.find("\nREADY=1") != std::string::npos) return true;
+    if (text.empty() && manager.waitForExit(std::chrono::milliseconds(0))) return false;
   }
-  ~NotifySocket() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  NotifySocket(const NotifySocket&) = delete;
-  NotifySocket& operator=(const NotifySocket&) = delete;
-
-  // Waits for READY=1; a generous bound, as a busy machine starts the manager slowly.
-  bool awaitReady(BackgroundProcess& manager) const {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (fd_ >= 0 && std::chrono::steady_clock::now() < deadline) {
-      pollfd ready{fd_, POLLIN, 0};
-      if (::poll(&ready, 1, 200) > 0) {
-        char message[4096];
-        ssize_t got = ::recv(fd_, message, sizeof(message) - 1, 0);
-        if (got > 0) {
-          std::string text(message, static_cast<size_t>(got));
-          if (text.starts_with("READY=1") || text.find("\nREADY=1") != std::string::npos)
-            return true;
-        }
-      } else if (manager.waitForExit(std::chrono::milliseconds(0))) {
-        return false;  // it ended before it was ready
-      }
-    }
-    return false;
-  }
-
- private:
-  fs::path path_;
-  int fd_ = -1;
-};
+  return false;
+}
 
 }  // namespace
+
+NotifySocket::NotifySocket(fs::path path)
+    : path_(std::move(path)), fd_(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, path_.c_str(), sizeof(address.sun_path) - 1);
+  if (::bind(fd_.get(), reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) fd_.reset();
+}
+
+std::string NotifySocket::next(std::chrono::milliseconds timeout) const {
+  pollfd ready{fd_.get(), POLLIN, 0};
+  if (!fd_ || ::poll(&ready, 1, static_cast<int>(timeout.count())) != 1) return "";
+  char message[4096];
+  ssize_t got = ::recv(fd_.get(), message, sizeof(message), 0);
+  return got > 0 ? std::string(message, static_cast<std::size_t>(got)) : "";
+}
 
 UserSystemd::UserSystemd(const fs::path& root) {
   if (::geteuid() != 0) {
@@ -85,7 +68,7 @@ UserSystemd::UserSystemd(const fs::path& root) {
                                "exec " +
                                    std::string(kManagerBinary) + " --user"},
       env, (folder_ / "manager.log").string());
-  if (!notify.awaitReady(*manager_)) {
+  if (!awaitReady(notify, *manager_)) {
     whyNotRunning_ = "systemd --user did not start in a private mount namespace: " +
                      readTextFile(folder_ / "manager.log");
     manager_.reset();

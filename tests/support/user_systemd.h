@@ -6,11 +6,25 @@
 #include <string>
 #include <vector>
 
+#include "platform/env/unique_fd.h"
 #include "tests/support/background_process.h"
 #include "tests/support/run_program.h"
 #include "tests/support/temp_dir.h"
 
 namespace shelvo::test {
+
+// A datagram socket of the kind systemd gives a service in NOTIFY_SOCKET.
+class NotifySocket {
+ public:
+  explicit NotifySocket(std::filesystem::path path);
+  const std::filesystem::path& path() const { return path_; }
+  // The next message, or "" when none came within timeout.
+  std::string next(std::chrono::milliseconds timeout = std::chrono::seconds(30)) const;
+
+ private:
+  std::filesystem::path path_;
+  platform::UniqueFd fd_;
+};
 
 // A real systemd manager (`systemd --user`) in a private mount namespace, whose private socket
 // is linked to $root/run/systemd/private, where the agent looks for systemd. Needs root (for
