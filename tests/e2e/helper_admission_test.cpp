@@ -4,9 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <thread>
-
 #include "platform/ipc/frame.h"
 #include "platform/ipc/helper_messages.h"
 #include "tests/e2e/helper_fixture.h"
@@ -256,45 +253,10 @@ TEST_F(HelperTest, OneUserCannotExhaustTheHelper) {
   EXPECT_FALSE(helper->waitForExit(std::chrono::milliseconds(0)));
 }
 
-TEST_F(HelperTest, SixteenUsersAtTheirCapDoNotLockOutASeventeenth) {
-  startHelper();
-  auto asUser = [&](int uid, std::vector<std::string> actions) {
-    auto arguments = command("good", std::move(actions));
-    arguments.insert(arguments.begin(), {"setpriv", "--reuid=" + std::to_string(uid),
-                                         "--regid=" + std::to_string(uid), "--clear-groups", "--"});
-    return arguments;
-  };
-  std::vector<std::unique_ptr<BackgroundProcess>> holders;
-  for (int uid = 30001; uid <= 30016; ++uid) {
-    holders.push_back(std::make_unique<BackgroundProcess>(
-        asUser(uid, {"hold:16", "sleep:600000"}), std::map<std::string, std::string>{},
-        (logs / (std::to_string(uid) + ".out")).string()));
-  }
-  for (int uid = 30001; uid <= 30016; ++uid) {
-    auto out = logs / (std::to_string(uid) + ".out");
-    ASSERT_TRUE(eventually([&] { return holds(out, "held"); })) << uid;
-    EXPECT_EQ(readTextFile(out), "held 16\n") << uid;
-  }
-  // 256 connections in all: a user who holds none is still served, but gets only the one.
-  auto seventeenth = runProgram(asUser(30017, {"run:exit 0", "hold:1"}), {});
-  EXPECT_EQ(seventeenth.out, "reply 0\nheld 0\n") << seventeenth.err;
-  EXPECT_TRUE(hasLogged(
-      "error",
-      "Too many connections in all (total limit 256); refusing a new one from user 30017"));
-}
-
 INSTANTIATE_TEST_SUITE_P(PeerLookup, HelperAdmissionTest, ::testing::Values("pidfd", "pid-number"),
                          [](const ::testing::TestParamInfo<std::string>& info) {
                            return info.param == "pidfd" ? "Pidfd" : "PidNumber";
                          });
-
-TEST(RequirementNumbers, AMalformedNumberIsACompileError) {
-  auto result = runProgram({kCodesignBinary, "verify", "--requirement",
-                            "certificate 99999999999 = \"x\"", kHelperTestClientBinary},
-                           {});
-  EXPECT_EQ(result.exitStatus, 2) << result.err;
-  EXPECT_NE(result.err.find("invalid or corrupted code requirement(s)"), std::string::npos);
-}
 
 }  // namespace
 }  // namespace shelvo::test

@@ -6,7 +6,6 @@
 // time.
 #include <signal.h>
 
-#include <fstream>
 #include <sstream>
 
 #include "tests/e2e/helper_fixture.h"

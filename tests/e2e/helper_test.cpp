@@ -1,8 +1,6 @@
 // ShelvoHelper as its signed client meets it: replies, refusals, idle exit and framing.
 #include <gtest/gtest.h>
 
-#include <fstream>
-
 #include "helper/client_validation.h"
 #include "tests/e2e/helper_fixture.h"
 #include "tests/support/paths.h"
@@ -111,12 +109,6 @@ TEST(HelperPropertyLists, AreEmbeddedAndNameTheLongRequirement) {
       << "SMAuthorizedClients names the requirement the helper checks";
 }
 
-}  // namespace
-}  // namespace shelvo::test
-
-namespace shelvo::test {
-namespace {
-
 TEST_F(HelperTest, TheCodesignToolReportsWhatTheHelperChecks) {
   auto verify = [&](const std::string& name, std::vector<std::string> extra = {}) {
     std::vector<std::string> command{kCodesignBinary, "verify"};
@@ -128,13 +120,7 @@ TEST_F(HelperTest, TheCodesignToolReportsWhatTheHelperChecks) {
   EXPECT_EQ(good.exitStatus, 0) << good.err;
   EXPECT_NE(good.out.find("Identifier=ostrel.shelvo\n"), std::string::npos);
   EXPECT_NE(good.out.find("explicit requirement satisfied"), std::string::npos);
-  EXPECT_EQ(verify("unsigned").err,
-            client("unsigned").string() + ": code object is not signed at all\n");
   EXPECT_EQ(verify("tampered").exitStatus, 1);
-  auto other = verify("otherteam", {"--requirement", clientRequirement()});
-  EXPECT_EQ(other.exitStatus, 3);
-  EXPECT_EQ(other.err, client("otherteam").string() +
-                           ": code failed to satisfy specified code requirement(s)\n");
   auto bad = verify("good", {"--requirement", "identifier com.my-app"});
   EXPECT_EQ(bad.exitStatus, 2);
   EXPECT_NE(bad.err.find("invalid or corrupted code requirement(s)"), std::string::npos);
