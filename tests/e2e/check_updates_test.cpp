@@ -143,6 +143,11 @@ TEST_F(CheckUpdatesTest, RootSeesTheSummaryButNothingIsStored) {
                                   {"root", "/root"});
   EXPECT_FALSE(rootSuite.objectForKey("Updates"));
   EXPECT_FALSE(rootSuite.objectForKey("UpdateDetails"));
+  auto requests = service.requests();  // the list is fetched without the credential
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0]["target"], "/apps");
+  EXPECT_FALSE(requests[0]["headers"].contains("Authorization"));
+  EXPECT_FALSE(requests[0]["headers"].contains("User-Agent"));
 }
 
 TEST_F(CheckUpdatesTest, ExclusionsMustBeAnArray) {
@@ -166,15 +171,6 @@ TEST_F(CheckUpdatesTest, AListThatDoesNotDecodeReportsNoUpdatesAndStoresAnEmptyR
     EXPECT_EQ(suite.dataForKey("UpdateDetails"), "[]");
     EXPECT_EQ(suite.integerForKey("Updates"), 0);
   }
-}
-
-TEST_F(CheckUpdatesTest, TheListIsFetchedWithoutCredential) {
-  agent.run({"--check-updates"});
-  auto requests = service.requests();
-  ASSERT_EQ(requests.size(), 1u);
-  EXPECT_EQ(requests[0]["target"], "/apps");
-  EXPECT_FALSE(requests[0]["headers"].contains("Authorization"));
-  EXPECT_FALSE(requests[0]["headers"].contains("User-Agent"));
 }
 
 TEST_F(CheckUpdatesTest, AFailedFetchEndsWith1AndLeavesTheStoredResult) {
