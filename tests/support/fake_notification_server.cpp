@@ -59,8 +59,7 @@ int notify(sd_bus_message* message, void*, sd_bus_error*) {
   const char* body = nullptr;
   sd_bus_message_read(message, "susss", &app, &replaces, &icon, &summary, &body);
   sd_bus_message_skip(message, "as");
-  std::string line = "{\"app_name\":" + json(app) + ",\"summary\":" + json(summary) +
-                     ",\"body\":" + json(body) + ",\"hints\":{";
+  std::string line = "{\"summary\":" + json(summary) + ",\"body\":" + json(body) + ",\"hints\":{";
   sd_bus_message_enter_container(message, 'a', "{sv}");
   bool first = true;
   while (sd_bus_message_enter_container(message, 'e', "sv") > 0) {
@@ -84,8 +83,6 @@ int notify(sd_bus_message* message, void*, sd_bus_error*) {
     sd_bus_message_exit_container(message);
   }
   sd_bus_message_exit_container(message);
-  int timeout = 0;
-  sd_bus_message_read(message, "i", &timeout);
   // Who sent it, as the bus vouches for it, with its groups and what its descriptors lead to.
   uid_t sender = static_cast<uid_t>(-1);
   std::string groups;
@@ -103,8 +100,7 @@ int notify(sd_bus_message* message, void*, sd_bus_error*) {
     if (sd_bus_creds_get_pid(creds, &pid) >= 0) descriptors = descriptorTargets(pid);
     sd_bus_creds_unref(creds);
   }
-  line += "},\"expire_timeout\":" + std::to_string(timeout) +
-          ",\"sender_uid\":" + std::to_string(static_cast<long>(sender)) + ",\"sender_groups\":[" +
+  line += "},\"sender_uid\":" + std::to_string(static_cast<long>(sender)) + ",\"sender_groups\":[" +
           groups + "],\"sender_descriptors\":[" + descriptors + "]}\n";
   if (FILE* record = std::fopen(recordFile.c_str(), "a")) {
     std::fputs(line.c_str(), record);
