@@ -198,10 +198,6 @@ unsigned testUser(const std::string& name) {
   return entry->pw_uid;
 }
 
-unsigned groupOf(unsigned uid) {
-  return ::getpwuid(uid)->pw_gid;
-}
-
 // One person at the machine: a session bus of their own and a notification server on it.
 struct Desktop {
   Desktop(const fs::path& root, const fs::path& records, unsigned uid)
@@ -267,7 +263,8 @@ TEST_F(DesktopNotifyTest, EveryoneAtTheMachineGetsItFromAChildRunningAsThem) {
     EXPECT_EQ(notifications[0]["summary"], "Shelvo");
     EXPECT_EQ(notifications[0]["body"], "Example\nInstalled");
     EXPECT_EQ(notifications[0]["sender_uid"], desktop->uid) << "the child runs as the user";
-    EXPECT_EQ(notifications[0]["sender_groups"], nlohmann::json::array({groupOf(desktop->uid)}))
+    EXPECT_EQ(notifications[0]["sender_groups"],
+              nlohmann::json::array({::getpwuid(desktop->uid)->pw_gid}))
         << "and with the user's groups, none of root's";
     for (const std::string target : notifications[0]["sender_descriptors"])
       EXPECT_TRUE(target == "/dev/null" || target.starts_with("socket:")) << target;

@@ -74,15 +74,9 @@ class RealSystemdScheduleTest : public ::testing::Test {
     auto result = systemd.systemctl({query, kTimer});
     return result.out.substr(0, result.out.find('\n'));
   }
-  ProgramResult status(std::optional<int> interval = 7) {
-    AgentHarness fresh;
-    fresh.storeAuthorization();
-    if (interval) {
-      fresh.writePreference("ostrel.shelvo", "UpdateInterval", "-int", {std::to_string(*interval)});
-    }
-    fs::create_directories(fresh.root / "run/systemd");
-    fs::create_symlink(agent.root / "run/systemd/private", fresh.root / "run/systemd/private");
-    return fresh.run({"--schedule-status"});
+  ProgramResult status(int interval = 7) {
+    agent.writePreference("ostrel.shelvo", "UpdateInterval", "-int", {std::to_string(interval)});
+    return agent.run({"--schedule-status"});
   }
 
   AgentHarness agent;

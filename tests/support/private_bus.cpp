@@ -4,9 +4,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <stdexcept>
-#include <thread>
 
 namespace shelvo::test {
 namespace {
@@ -52,11 +50,8 @@ void PrivateBus::start(const std::filesystem::path& socketPath) {
   daemon_ = std::make_unique<BackgroundProcess>(
       std::vector<std::string>{"dbus-daemon", "--nofork", "--nopidfile",
                                "--config-file=" + (folder_ / "bus.conf").string()});
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!socketAccepts(socket)) {
-    if (std::chrono::steady_clock::now() > deadline) throw std::runtime_error("no dbus-daemon");
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  if (!eventually([&] { return socketAccepts(socket); }))
+    throw std::runtime_error("no dbus-daemon");
   address_ = "unix:path=" + socket;
 }
 
