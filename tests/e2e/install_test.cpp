@@ -59,11 +59,14 @@ TEST_F(InstallTest, TheRequestCarriesTheChoicesCredentialAndAgentVersion) {
   EXPECT_EQ(requests[0]["headers"]["Authorization"], "Basic demo-credential");
   EXPECT_EQ(requests[0]["headers"]["User-Agent"], "Shelvo Agent/3.1 (Pontiq)");
 
-  agent.run({"-i", "my app"});
+  // The bundle identifier is sent as it stands, even when it looks like an option or a path.
+  for (const char* identifier : {"my app", "../x", "-s"}) agent.run({"-i", identifier});
   requests = service.requests();
-  ASSERT_EQ(requests.size(), 2u);
+  ASSERT_EQ(requests.size(), 4u);
   EXPECT_EQ(requests[1]["target"], "/apps/my%20app?notification=true&dock=false&progress=false");
   EXPECT_EQ(requests[1]["headers"]["User-Agent"], "Shelvo Agent/3.1");
+  EXPECT_EQ(requests[2]["target"], "/apps/../x?notification=true&dock=false&progress=false");
+  EXPECT_EQ(requests[3]["target"], "/apps/-s?notification=false&dock=false&progress=false");
 }
 
 TEST_F(InstallTest, AnEmptyBodyCannotBeOpenedAndEndsWith45) {
@@ -114,17 +117,6 @@ TEST_F(InstallTest, ABundleIdentifierThatIsNotUtf8IsLoggedNotPrinted) {
   EXPECT_NE(result.err.find("not valid UTF-8"), std::string::npos);
   EXPECT_TRUE(agent.logged("error", "Error while encoding download URL"));
   EXPECT_TRUE(service.requests().empty());
-}
-
-TEST_F(InstallTest, TheBundleIdentifierIsSentAsItStandsEvenWhenItLooksLikeAnOption) {
-  const char* identifiers[] = {"../x", "./y", "-s"};
-  for (const char* identifier : identifiers) agent.run({"-i", identifier});
-  auto requests = service.requests();
-  ASSERT_EQ(requests.size(), 3u);
-  for (std::size_t i = 0; i < requests.size(); ++i)
-    EXPECT_EQ(requests[i]["target"], "/apps/" + std::string(identifiers[i]) +
-                                         "?notification=" + (i == 2 ? "false" : "true") +
-                                         "&dock=false&progress=false");
 }
 
 TEST(InstallRedirects, TheCredentialNeverFollowsARedirectToAnotherHost) {
