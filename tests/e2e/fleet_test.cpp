@@ -9,7 +9,6 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
-#include <fstream>
 
 #include "platform/system/run_lock.h"
 #include "tests/e2e/agent_harness.h"
@@ -55,12 +54,13 @@ TEST_F(FleetTest, EveryRunLeavesARecordAndNoneHoldsTheCredential) {
   for (const auto& entry : fs::directory_iterator(agent.root / "var/lib/shelvo/runs"))
     EXPECT_EQ(readTextFile(entry.path()).find("demo-credential"), std::string::npos);
 
-  // The journal ties a run's entries, the script's lines among them, to its record; the start
+  // The journal ties a run's entries, the script's output among them, to its record; the start
   // and end entries have their unit test.
   auto tagged = [&](const nlohmann::json& run, const std::string& message) {
     auto entries = agent.logEntries();
     return std::any_of(entries.begin(), entries.end(), [&](const nlohmann::json& entry) {
-      return entry.value("run_id", "") == run["id"] && entry["message"] == message;
+      return entry.value("run_id", "") == run["id"] &&
+             entry["message"].get<std::string>().starts_with(message);
     });
   };
   EXPECT_TRUE(tagged(runs[0], "installing"));
@@ -134,16 +134,13 @@ TEST_F(FleetTest, MetricsForNodeExporterPassPromtool) {
 
 TEST_F(FleetTest, RootRunsTakeTurnsAndADeadRunReleasesItsTurn) {
   fs::path order = scratch / "order";
-  service.addScript("com.example.turn", "echo start $$ >> " + order.string() +
-                                            "\nsleep 0.4\necho end $$ >> " + order.string() + "\n");
+  service.addScript("com.example.turn", "echo start >> " + order.string() +
+                                            "\nsleep 0.4\necho end >> " + order.string() + "\n");
   auto first = agent.start({"--install", "com.example.turn"}, scratch.path(), "first");
   auto second = agent.start({"--install", "com.example.turn"}, scratch.path(), "second");
   EXPECT_EQ(first->waitForExit(std::chrono::seconds(20)), 0);
   EXPECT_EQ(second->waitForExit(std::chrono::seconds(20)), 0);
-  std::vector<std::string> lines;
-  std::ifstream in(order);
-  for (std::string line; std::getline(in, line);) lines.push_back(line.substr(0, line.find(' ')));
-  EXPECT_EQ(lines, (std::vector<std::string>{"start", "end", "start", "end"}));
+  EXPECT_EQ(readTextFile(order), "start\nend\nstart\nend\n");
   std::string waited = readTextFile(scratch / "first.err") + readTextFile(scratch / "second.err");
   EXPECT_NE(waited.find("shelvo: waiting for the run in progress (pid "), std::string::npos)
       << waited;
@@ -228,16 +225,6 @@ TEST_F(FleetTest, SystemdIsToldEachStepOfTheRun) {
   EXPECT_EQ(notify.next(), "STATUS=Requesting install information");
   EXPECT_EQ(notify.next(), "STATUS=Checking the script");
   EXPECT_EQ(notify.next(), "STATUS=Running the script");
-}
-
-TEST_F(FleetTest, TheAgentHoldsBackShutdownWhileItsScriptRuns) {
-  Logind logind;
-  agent.environment["DBUS_SYSTEM_BUS_ADDRESS"] = logind.address();
-  service.addScript("com.example.app", std::string(kListInhibitors) + "\n");
-  auto result = agent.run({"--install", "com.example.app"});
-  EXPECT_EQ(result.exitStatus, 0);
-  EXPECT_EQ(result.out, heldBy("shelvo") + "\n");
-  EXPECT_EQ(logind.inhibitors(), "a(ssssuu) 0") << "released when the script has ended";
 }
 
 TEST_F(HelperTest, TheHelperHoldsBackShutdownWhileAScriptRuns) {

@@ -91,10 +91,9 @@ int listSessions(sd_bus_message* message, void*, sd_bus_error*) {
   return rc;
 }
 
-int property(sd_bus*, const char* path, const char*, const char* name, sd_bus_message* reply,
+int property(sd_bus*, const char*, const char*, const char* name, sd_bus_message* reply,
              void* userdata, sd_bus_error*) {
   const auto& session = *static_cast<const Session*>(userdata);
-  (void)path;
   if (std::strcmp(name, "Active") == 0) return sd_bus_message_append(reply, "b", session.active);
   if (std::strcmp(name, "Remote") == 0) return sd_bus_message_append(reply, "b", session.remote);
   if (std::strcmp(name, "Type") == 0)
