@@ -1,12 +1,10 @@
 // What an administrator of many machines relies on: run records and shelvo-report, metrics for
-// node_exporter, one root run at a time, a wait that says what it waits for, a journal that holds
-// each line once; and what systemd and logind see of a run: the step it is at (sd_notify
-// STATUS=), and a logind delay lock for shutdown and sleep held while a script runs, by the agent
-// and by the helper. logind is the stand-in on a private system bus; the booted-container test
-// shows the real one.
+// node_exporter, one root run at a time, a wait that says what it waits for; and what systemd
+// and logind see of a run: the step it is at (sd_notify STATUS=), and the helper's logind delay
+// lock for shutdown and sleep while a script runs, held from a logind stand-in on a private
+// system bus (the booted-container test shows the agent's, and the journal, for real).
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/stat.h>
 
 #include <cstdlib>
 
@@ -157,27 +155,6 @@ TEST_F(FleetTest, RootRunsTakeTurnsAndADeadRunReleasesItsTurn) {
   auto next = agent.run({"--install", "com.example.next"});
   EXPECT_EQ(next.exitStatus, 0);
   EXPECT_EQ(next.out, "next\n");
-}
-
-TEST_F(FleetTest, UnderSystemdTheJournalHoldsEachLineOnce) {
-  // Standard output is the journal stream (systemd names it in JOURNAL_STREAM) and the log goes
-  // to the journal: what is logged is not printed again.
-  service.addScript("com.example.ok", "echo logged-once\n");
-  fs::path out = scratch / "service.out";
-  writeTextFile(out, "");
-  struct stat info {};
-  ASSERT_EQ(::stat(out.c_str(), &info), 0);
-  auto environment = agent.environment;
-  environment.erase("SHELVO_LOG");
-  environment["JOURNAL_STREAM"] = std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
-  BackgroundProcess run({"sh", "-c", "exec \"$0\" \"$@\" >> " + out.string(), kAgentBinary,
-                         "--install", "com.example.ok"},
-                        environment, (scratch / "service.err").string());
-  EXPECT_EQ(run.waitForExit(std::chrono::seconds(20)), 0);
-  EXPECT_EQ(readTextFile(out), "");
-  // Without the journal behind standard output, the same run prints as always.
-  auto printed = agent.run({"--install", "com.example.ok"});
-  EXPECT_EQ(printed.out, "logged-once\n");
 }
 
 // What a script prints of the locks logind holds.
