@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "agent/service/answer_classification.h"
-#include "tests/support/service_answers.h"
+#include "tests/support/test_agent_platform.h"
 
 namespace shelvo {
 namespace {

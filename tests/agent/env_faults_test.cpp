@@ -2,10 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <functional>
 
-#include "agent/shelvo_agent_controller.h"
-#include "tests/support/capture.h"
 #include "tests/support/controller_fixture.h"
 
 namespace shelvo {
@@ -57,22 +54,21 @@ class EnvFaultsTest : public test::ControllerTest {
 };
 
 TEST_F(EnvFaultsTest, EachFailingReadGivesTheAgentsAnswerNotACrash) {
+  const char* notFound = "Error: Authorization not found!\n";
   struct Row {
     const char* fault;
-    std::function<std::shared_ptr<test::TestEnv>()> makeEnv;
+    std::shared_ptr<test::TestEnv> env;
     int status;
     const char* answer;
   };
   const Row rows[] = {
-      {"the credential cannot be read", [] { return std::make_shared<CredentialReadFails>(); }, 10,
-       "Error: Authorization not found!\n"},
-      {"the preference file is cut short", [] { return std::make_shared<PreferenceFileCorrupt>(); },
-       10, "Error: Authorization not found!\n"},
-      {"the agent's bundle is missing", [] { return std::make_shared<BundleMissing>(); }, 0,
+      {"the credential cannot be read", std::make_shared<CredentialReadFails>(), 10, notFound},
+      {"the preference file is cut short", std::make_shared<PreferenceFileCorrupt>(), 10, notFound},
+      {"the agent's bundle is missing", std::make_shared<BundleMissing>(), 0,
        "Shelvo Agent version: Unknown (Unknown)\n"},
   };
   for (const auto& row : rows) {
-    env = row.makeEnv();
+    env = row.env;
     console = std::make_shared<test::CapturedConsole>();
     EXPECT_EQ(dispatch({"--version"}), row.status) << row.fault;
     EXPECT_TRUE(console->text().ends_with(row.answer)) << row.fault << ":\n" << console->text();

@@ -9,7 +9,6 @@
 #include "platform/system/run_lock.h"
 #include "shared/sealing/decryption_keys.h"
 #include "tests/support/controller_fixture.h"
-#include "tests/support/service_answers.h"
 #include "tools/demo-service/sealing.h"
 
 namespace shelvo {
@@ -18,6 +17,7 @@ namespace {
 namespace fs = std::filesystem;
 
 using test::answered;
+using enum RunOutcome;
 
 platform::DataTaskResult sealed(const std::string& script) {
   return answered(200, demo::sealText(script, DecryptionKeys::keyText));
@@ -65,62 +65,56 @@ class RunOutcomeTest : public test::ControllerTest {
   std::shared_ptr<test::AnsweringServices> answers;
 };
 
+using Arrange = std::function<void(RunOutcomeTest&)>;
+Arrange answering(const platform::DataTaskResult& answer) {
+  return [answer](RunOutcomeTest& t) { t.answers->answer = answer; };
+}
+Arrange setting(const char* domain, const char* key, std::int64_t value) {
+  return [=](RunOutcomeTest& t) { t.set(domain, key, platform::makeInteger(value)); };
+}
+
 TEST_F(RunOutcomeTest, EachWayARunEndsHasItsOutcomeClass) {
   const std::vector<std::string> install{"--install", "com.example.app"};
   const std::vector<std::string> scheduled{"--update-schedule"};
   struct Row {
     const char* name;
     std::vector<std::string> arguments;
-    std::function<void(RunOutcomeTest&)> setUp;
+    Arrange setUp;
     int status;
     RunOutcome outcome;
     std::optional<std::string> message;
     bool requested = true;
   };
   const Row rows[] = {
-      {"installed", install, {}, 0, RunOutcome::Installed, std::nullopt},
-      {"updated", scheduled, {}, 0, RunOutcome::Updated, std::nullopt},
-      {"not due", scheduled,
-       [](RunOutcomeTest& t) {
-         t.set("ostrel.shelvo.agent", "LastUpdated", platform::makeInteger(kNow));
-       },
-       0, RunOutcome::NotDue, "Skipping updates...", false},
-      {"disabled", scheduled,
-       [](RunOutcomeTest& t) {
-         t.set("ostrel.shelvo", "UpdateInterval", platform::makeInteger(0));
-       },
-       0, RunOutcome::Disabled, "Update schedule is disabled. Skipping updates...", false},
-      {"offline", scheduled,
-       [](RunOutcomeTest& t) { t.answers->answer = failed(platform::kURLErrorCannotFindHost); }, 21,
-       RunOutcome::DeferredOffline,
+      {"installed", install, {}, 0, Installed, std::nullopt},
+      {"updated", scheduled, {}, 0, Updated, std::nullopt},
+      {"not due", scheduled, setting("ostrel.shelvo.agent", "LastUpdated", kNow), 0, NotDue,
+       "Skipping updates...", false},
+      {"disabled", scheduled, setting("ostrel.shelvo", "UpdateInterval", 0), 0, Disabled,
+       "Update schedule is disabled. Skipping updates...", false},
+      {"offline", scheduled, answering(failed(platform::kURLErrorCannotFindHost)), 21,
+       DeferredOffline,
        "Failed to get update information: 0 (A server with the specified hostname could not be "
        "found.)"},
       {"metered", scheduled,
-       [](RunOutcomeTest& t) {
-         t.answers->answer = failed(platform::kURLErrorNotConnectedToInternet,
-                                    platform::NetworkUnavailableReason::Constrained);
-       },
-       0, RunOutcome::DeferredMetered, "Low Data Mode is enabled. Skipping updates..."},
+       answering(failed(platform::kURLErrorNotConnectedToInternet,
+                        platform::NetworkUnavailableReason::Constrained)),
+       0, DeferredMetered, "Low Data Mode is enabled. Skipping updates..."},
       {"on battery", scheduled,
        [](RunOutcomeTest& t) {
          t.set("ostrel.shelvo", "SkipUpdatesOnBattery", platform::makeBool(true));
          t.supply("BAT0", {{"type", "Battery\n"}, {"status", "Discharging\n"}});
        },
-       0, RunOutcome::DeferredBattery, "Running on battery power. Skipping updates...", false},
-      {"service timed out", scheduled,
-       [](RunOutcomeTest& t) { t.answers->answer = failed(platform::kURLErrorTimedOut); }, 21,
-       RunOutcome::FailedService, "Failed to get update information: 0 (The request timed out.)"},
-      {"credential refused", install,
-       [](RunOutcomeTest& t) { t.answers->answer = answered(401, "no"); }, 21,
-       RunOutcome::FailedService,
+       0, DeferredBattery, "Running on battery power. Skipping updates...", false},
+      {"service timed out", scheduled, answering(failed(platform::kURLErrorTimedOut)), 21,
+       FailedService, "Failed to get update information: 0 (The request timed out.)"},
+      {"credential refused", install, answering(answered(401, "no")), 21, FailedService,
        "Failed to get install information: 401 (Unauthorized: the service did not accept the "
        "credential)"},
-      {"unopenable answer", install,
-       [](RunOutcomeTest& t) { t.answers->answer = answered(200, "not sealed"); }, 45,
-       RunOutcome::FailedAnswer, "Error while obtaining install information"},
-      {"script refused", install,
-       [](RunOutcomeTest& t) { t.answers->answer = sealed("if true; then\n"); }, 50,
-       RunOutcome::FailedScriptCheck, "Installation information was invalid, exiting"},
+      {"unopenable answer", install, answering(answered(200, "not sealed")), 45, FailedAnswer,
+       "Error while obtaining install information"},
+      {"script refused", install, answering(sealed("if true; then\n")), 50, FailedScriptCheck,
+       "Installation information was invalid, exiting"},
       {"script not started", install,
        [](RunOutcomeTest& t) {
          // A zsh that passes the check and is gone by the time the script is to start.
@@ -128,10 +122,10 @@ TEST_F(RunOutcomeTest, EachWayARunEndsHasItsOutcomeClass) {
          test::writeTextFile(t.zshPath, "#!/bin/sh\nrm -f \"$0\"\nexit 0\n");
          fs::permissions(t.zshPath, fs::perms::owner_all);
        },
-       23, RunOutcome::FailedScriptStart, "Error installing com.example.app: cannot start "},
+       23, FailedScriptStart, "Error installing com.example.app: cannot start "},
       {"stopped while requesting", scheduled,
        [](RunOutcomeTest& t) { t.answers->onRequest = [&t] { t.env->stopRun(SIGTERM); }; }, 143,
-       RunOutcome::TimedOut, "Stopped by SIGTERM before the run ended"},
+       TimedOut, "Stopped by SIGTERM before the run ended"},
   };
   for (const auto& row : rows) {
     fresh();
@@ -193,7 +187,7 @@ TEST_F(RunOutcomeTest, AScheduledRunWaitsHalfAnHourForAnotherThenIsBusy) {
   EXPECT_TRUE(answers->requested.empty());
   auto stored = records();
   ASSERT_EQ(stored.size(), 1u);
-  EXPECT_EQ(stored[0].outcome, RunOutcome::Busy);
+  EXPECT_EQ(stored[0].outcome, Busy);
   EXPECT_EQ(console->text(),
             "shelvo: waiting for the run in progress to end\n"
             "Another run is still in progress after 30 minutes. Skipping "
@@ -204,7 +198,7 @@ TEST_F(RunOutcomeTest, AScheduledRunWaitsHalfAnHourForAnotherThenIsBusy) {
   env->onSleep = [&] { lock.reset(); };
   EXPECT_EQ(run({"--update-schedule"}), 0);
   EXPECT_EQ(env->slept.size(), 1u);
-  EXPECT_EQ(records().back().outcome, RunOutcome::Updated);
+  EXPECT_EQ(records().back().outcome, Updated);
 }
 
 TEST_F(RunOutcomeTest, ASkippedScheduledRunIsRecordedOncePerReasonAndDay) {
@@ -222,10 +216,10 @@ TEST_F(RunOutcomeTest, ASkippedScheduledRunIsRecordedOncePerReasonAndDay) {
   std::vector<std::pair<std::string, RunOutcome>> kept;
   for (const auto& record : records()) kept.emplace_back(record.command, *record.outcome);
   EXPECT_EQ(kept, (std::vector<std::pair<std::string, RunOutcome>>{
-                      {"update-schedule", RunOutcome::NotDue},
-                      {"update", RunOutcome::NotDue},
-                      {"update-schedule", RunOutcome::Disabled},
-                      {"update-schedule", RunOutcome::NotDue},
+                      {"update-schedule", NotDue},
+                      {"update", NotDue},
+                      {"update-schedule", Disabled},
+                      {"update-schedule", NotDue},
                   }));
   // The metrics count every skip, each one dropped from the records included.
   std::string metrics = test::readTextFile(*root / "var/lib/prometheus/node-exporter/shelvo.prom");

@@ -33,18 +33,17 @@ RunRecord recordAt(int second, const std::string& command = "install") {
 TEST(RunRecords, RoundTripAndKeepTheLastHundred) {
   platform::PosixEnv env;
   test::TempDir folder;
-  for (int i = 0; i < 150; ++i) ASSERT_TRUE(storeRunRecord(env, recordAt(i), folder.path()));
+  std::vector<RunRecord> stored;
+  for (int i = 0; i < 150; ++i) {
+    stored.push_back(recordAt(i));
+    ASSERT_TRUE(storeRunRecord(env, stored.back(), folder.path()));
+  }
   auto records = loadRunRecords(env, folder.path());
   ASSERT_EQ(records.size(), 100u);
-  EXPECT_EQ(records.front().started, recordAt(50).started) << "the oldest 50 went";
-  EXPECT_EQ(records.back().ended, recordAt(149).ended);
-  EXPECT_EQ(records.back().scriptStatus, 3);
-  EXPECT_EQ(records.back().lastLines, (std::deque<std::string>{"one", "two"}));
-  EXPECT_EQ(records.back().outcome, RunOutcome::FailedScriptCheck);
-  EXPECT_EQ(records.back().version, "3.1");
-  EXPECT_EQ(records.back().message, "Failed to get install information: 404");
-  EXPECT_EQ(records.back().id.size(), 32u);
-  EXPECT_NE(records.back().id, records.front().id);
+  for (std::size_t i = 0; i < records.size(); ++i)  // the oldest 50 went
+    EXPECT_EQ(encodeRunRecord(records[i]), encodeRunRecord(stored[50 + i])) << i;
+  EXPECT_EQ(records[0].id.size(), 32u);
+  EXPECT_NE(records[0].id, records[1].id);
 }
 
 // Removing an old record fails, as on a file made immutable.
@@ -67,15 +66,13 @@ TEST(RunRecords, AnOldRecordThatCannotBeRemovedIsReportedAndTheNewOneIsStored) {
 }
 
 TEST(RunRecords, EveryOutcomeHasOneNameAndOneKind) {
-  int successes = 0, skips = 0;
+  std::string kinds;  // success, skip or failure
   for (int i = 0; i <= static_cast<int>(RunOutcome::TimedOut); ++i) {
     auto outcome = static_cast<RunOutcome>(i);
     EXPECT_EQ(outcomeNamed(outcomeName(outcome)), outcome);
-    successes += outcomeKind(outcome) == OutcomeKind::Success;
-    skips += outcomeKind(outcome) == OutcomeKind::Skip;
+    kinds += "s-f"[static_cast<int>(outcomeKind(outcome))];
   }
-  EXPECT_EQ(successes, 2);
-  EXPECT_EQ(skips, 6);
+  EXPECT_EQ(kinds, "ss------fffff");
   EXPECT_EQ(outcomeNamed("exploded"), std::nullopt);
 }
 

@@ -3,39 +3,32 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/controller_fixture.h"
-#include "tests/support/service_answers.h"
 
 namespace shelvo {
 namespace {
 
-class StubSchedule final : public platform::ScheduledService {
- public:
-  StubSchedule(platform::ServiceStatus status, std::optional<platform::Error> failure)
-      : status_(status), failure_(std::move(failure)) {}
-  const std::string& unitName() const override { return unit_; }
-  platform::ServiceStatus status() const override { return status_; }
+// A timer unit whose registration fails with failure, when set.
+struct StubSchedule final : platform::ScheduledService {
+  const std::string& unitName() const override { return unit; }
+  platform::ServiceStatus status() const override { return state; }
   platform::Status registerService() const override { return outcome(); }
   platform::Status unregisterService() const override { return outcome(); }
-
- private:
-  std::string unit_ = "ostrel.shelvo.agent.timer";
   platform::Status outcome() const {
-    if (failure_) return *failure_;
+    if (failure) return *failure;
     return platform::success();
   }
-
-  platform::ServiceStatus status_;
-  std::optional<platform::Error> failure_;
+  std::string unit = "ostrel.shelvo.agent.timer";
+  platform::ServiceStatus state = platform::ServiceStatus::NotRegistered;
+  std::optional<platform::Error> failure;
 };
 
 class ScheduleServices final : public test::TestServices {
  public:
   std::unique_ptr<platform::ScheduledService> scheduledService(
       const std::string&, const platform::RootPrefix&) override {
-    return std::make_unique<StubSchedule>(status, failure);
+    return std::make_unique<StubSchedule>(schedule);
   }
-  platform::ServiceStatus status = platform::ServiceStatus::NotRegistered;
-  std::optional<platform::Error> failure;
+  StubSchedule schedule;
 };
 
 // A machine without a system bus, and without systemd's private socket.
@@ -46,29 +39,24 @@ class BusLessServices final : public test::TestServices {
   }
 };
 
-class StubNotifications final : public platform::NotificationPoster {
- public:
-  StubNotifications(bool authorized, std::vector<std::string>& posted)
-      : authorized_(authorized), posted_(posted) {}
-  platform::NotificationAuthorization authorizationStatus() override {
-    return authorized_ ? platform::NotificationAuthorization::Authorized
-                       : platform::NotificationAuthorization::Denied;
-  }
-  platform::Status add(const std::string&, const platform::NotificationContent& content) override {
-    if (content.title == "Refused") return platform::Error{"the server refused it"};
-    posted_.push_back(content.title + "|" + content.body);
-    return platform::success();
-  }
-
- private:
-  bool authorized_;
-  std::vector<std::string>& posted_;
-};
-
+// A notification server that refuses the title "Refused" and keeps the others as "title|body".
 class NotificationServices final : public test::TestServices {
  public:
+  struct Poster final : platform::NotificationPoster {
+    explicit Poster(NotificationServices& services) : services(services) {}
+    platform::NotificationAuthorization authorizationStatus() override {
+      return services.authorized ? platform::NotificationAuthorization::Authorized
+                                 : platform::NotificationAuthorization::Denied;
+    }
+    platform::Status add(const std::string&, const platform::NotificationContent& c) override {
+      if (c.title == "Refused") return platform::Error{"the server refused it"};
+      services.posted.push_back(c.title + "|" + c.body);
+      return platform::success();
+    }
+    NotificationServices& services;
+  };
   std::unique_ptr<platform::NotificationPoster> notificationCenter() override {
-    return std::make_unique<StubNotifications>(authorized, posted);
+    return std::make_unique<Poster>(*this);
   }
   bool authorized = true;
   std::vector<std::string> posted;
@@ -132,7 +120,7 @@ TEST_F(ServicesSeamTest, AFailedRequestPrintsTheHintThenTheMessage) {
 
 TEST_F(ServicesSeamTest, AFailedRegistrationIsReportedAndStillEndsWithZero) {
   auto services = std::make_shared<ScheduleServices>();
-  services->failure =
+  services->schedule.failure =
       platform::Error{"Job for ostrel.shelvo.agent.timer failed with result 'dependency'.", 0,
                       "org.freedesktop.systemd1.JobFailed"};
   EXPECT_EQ(run(services, [](ShelvoAgentController& c) { c.enableUpdateSchedule(); }), 0);
@@ -151,7 +139,7 @@ TEST_F(ServicesSeamTest, AFailedRegistrationIsReportedAndStillEndsWithZero) {
             "Error disabling update schedule: Job for ostrel.shelvo.agent.timer failed with "
             "result 'dependency'.\n");
 
-  services->status = platform::ServiceStatus::Unknown;
+  services->schedule.state = platform::ServiceStatus::Unknown;
   EXPECT_EQ(run(services, [](ShelvoAgentController& c) { c.enableUpdateSchedule(); }), 0);
   EXPECT_EQ(console->text(), "Unknown error while enabling update schedule\n");
 }

@@ -53,6 +53,35 @@ class TestServices : public platform::ServicesWrapper {
   std::shared_ptr<platform::Env> env_;  // what the real services stand on
 };
 
+// A transfer that got an HTTP answer.
+inline platform::DataTaskResult answered(long status, std::optional<std::string> body) {
+  platform::DataTaskResult result;
+  result.response = platform::HTTPResponse{status};
+  result.data = std::move(body);
+  return result;
+}
+
+// A transfer that failed before any answer.
+inline platform::DataTaskResult failed(platform::RequestError error) {
+  platform::DataTaskResult result;
+  result.error = std::move(error);
+  return result;
+}
+
+// Answers every request with answer, at once, keeping what was asked; onRequest runs first.
+class AnsweringServices final : public TestServices {
+ public:
+  void dataTask(const platform::URLSessionConfiguration&, platform::URLRequest request,
+                std::function<void(platform::DataTaskResult)> completion) override {
+    requested.push_back(std::move(request));
+    if (onRequest) onRequest();
+    completion(answer);
+  }
+  platform::DataTaskResult answer;
+  std::vector<platform::URLRequest> requested;
+  std::function<void()> onRequest;
+};
+
 // Runs an operation of the agent: the status the process ended with, or -1 when it returned.
 template <typename Operation>
 int endStatusOf(Operation operation) {
