@@ -119,36 +119,28 @@ TEST_F(ServicesSeamTest, AFailedRequestPrintsTheHintThenTheMessage) {
 }
 
 TEST_F(ServicesSeamTest, AFailedRegistrationIsReportedAndStillEndsWithZero) {
+  auto enable = [](ShelvoAgentController& c) { c.enableUpdateSchedule(); };
+  auto disable = [](ShelvoAgentController& c) { c.disableUpdateSchedule(); };
+  const std::string failure = "Job for ostrel.shelvo.agent.timer failed with result 'dependency'.";
   auto services = std::make_shared<ScheduleServices>();
-  services->schedule.failure =
-      platform::Error{"Job for ostrel.shelvo.agent.timer failed with result 'dependency'.", 0,
-                      "org.freedesktop.systemd1.JobFailed"};
-  EXPECT_EQ(run(services, [](ShelvoAgentController& c) { c.enableUpdateSchedule(); }), 0);
+  services->schedule.failure = platform::Error{failure, 0, "org.freedesktop.systemd1.JobFailed"};
+  EXPECT_EQ(run(services, enable), 0);
   EXPECT_EQ(console->text(),
-            "Update schedule is not enabled, trying to enable...\n"
-            "Error enabling update schedule\n"
-            "org.freedesktop.systemd1.JobFailed: Job for ostrel.shelvo.agent.timer failed with "
-            "result 'dependency'.\n");
-  auto records = sink->records();
-  ASSERT_GE(records.size(), 2u);
-  EXPECT_EQ(records.back().level, platform::LogLevel::Error);
-  EXPECT_EQ(records.back().category, "LaunchDaemon");
-
-  EXPECT_EQ(run(services, [](ShelvoAgentController& c) { c.disableUpdateSchedule(); }), 0);
-  EXPECT_EQ(console->text(),
-            "Error disabling update schedule: Job for ostrel.shelvo.agent.timer failed with "
-            "result 'dependency'.\n");
-
+            "Update schedule is not enabled, trying to enable...\nError enabling update schedule\n"
+            "org.freedesktop.systemd1.JobFailed: " +
+                failure + "\n");
+  EXPECT_EQ(sink->records().back().level, platform::LogLevel::Error);
+  EXPECT_EQ(sink->records().back().category, "LaunchDaemon");
+  EXPECT_EQ(run(services, disable), 0);
+  EXPECT_EQ(console->text(), "Error disabling update schedule: " + failure + "\n");
   services->schedule.state = platform::ServiceStatus::Unknown;
-  EXPECT_EQ(run(services, [](ShelvoAgentController& c) { c.enableUpdateSchedule(); }), 0);
+  EXPECT_EQ(run(services, enable), 0);
   EXPECT_EQ(console->text(), "Unknown error while enabling update schedule\n");
-}
-
-TEST_F(ServicesSeamTest, WithoutABusTheScheduleIsUnknownAndCannotBeDisabled) {
-  auto services = std::make_shared<BusLessServices>();
-  EXPECT_EQ(run(services, [](ShelvoAgentController& c) { c.printUpdateScheduleStatus(); }), -1);
+  // Without a bus the schedule is unknown and cannot be disabled.
+  auto busLess = std::make_shared<BusLessServices>();
+  EXPECT_EQ(run(busLess, [](ShelvoAgentController& c) { c.printUpdateScheduleStatus(); }), -1);
   EXPECT_EQ(console->text(), "Update schedule is unknown\n");
-  EXPECT_EQ(run(services, [](ShelvoAgentController& c) { c.disableUpdateSchedule(); }), 0);
+  EXPECT_EQ(run(busLess, disable), 0);
   EXPECT_EQ(console->text(), "Error disabling update schedule: no system bus in this test\n");
 }
 

@@ -27,13 +27,6 @@ TEST(Base64, DecodesLikeThePlatformWithNoOptions) {
   for (const auto& row : rows) EXPECT_EQ(decodeBase64(row.input), row.decoded) << row.input;
 }
 
-TEST(Base64, EncodingRoundTrips) {
-  for (std::string text : {"", "A", "AB", "ABC", "ABCD", "\xff\x00\x10 binary"}) {
-    EXPECT_EQ(decodeBase64(encodeBase64(text)), text);
-  }
-  EXPECT_EQ(encodeBase64("Hello"), "SGVsbG8=");
-}
-
 // Long texts take the vector path: a fault anywhere in them must still be found.
 TEST(Base64, LongTextsDecodeExactlyAndRefuseABadByteAnywhere) {
   std::string bytes;
@@ -51,6 +44,7 @@ TEST(Base64, LongTextsDecodeExactlyAndRefuseABadByteAnywhere) {
     }
   }
   // Every length up to a few vector steps, so each step's end falls everywhere.
+  EXPECT_EQ(encodeBase64("Hello"), "SGVsbG8=");
   for (std::size_t size = 0; size < 400; ++size) {
     EXPECT_EQ(decodeBase64(encodeBase64(bytes.substr(0, size))), bytes.substr(0, size)) << size;
   }
