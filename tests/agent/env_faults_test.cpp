@@ -69,7 +69,6 @@ TEST_F(EnvFaultsTest, EachFailingReadGivesTheAgentsAnswerNotACrash) {
   };
   for (const auto& row : rows) {
     env = row.env;
-    console = std::make_shared<test::CapturedConsole>();
     EXPECT_EQ(dispatch({"--version"}), row.status) << row.fault;
     EXPECT_TRUE(console->text().ends_with(row.answer)) << row.fault << ":\n" << console->text();
   }

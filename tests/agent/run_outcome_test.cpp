@@ -47,15 +47,12 @@ class RunOutcomeTest : public test::ControllerTest {
     answers->answer = sealed("echo ran");
   }
   void supply(const std::string& name, const std::map<std::string, std::string>& attributes) {
-    fs::path folder = *root / "sys/class/power_supply" / name;
-    fs::create_directories(folder);
     for (const auto& [attribute, value] : attributes)
-      test::writeTextFile(folder / attribute, value);
+      test::writeTextFile(*root / "sys/class/power_supply" / name / attribute, value);
   }
   // Runs "shelvo arguments..." a minute after the last run; the status it ended with.
   int run(const std::vector<std::string>& arguments) {
     *env->fixedNow += std::chrono::minutes(1);
-    console = std::make_shared<test::CapturedConsole>();
     return dispatch(arguments);
   }
   std::vector<RunRecord> records() const {

@@ -70,7 +70,6 @@ class ServicesSeamTest : public test::ControllerTest {
   int run(std::shared_ptr<platform::Services> on, Operation operation,
           const std::string& user = "root") {
     services = std::move(on);
-    console = std::make_shared<test::CapturedConsole>();
     serviceURL = "https://apps.example//";  // every trailing slash is dropped
     return operate(operation, user);
   }

@@ -54,11 +54,12 @@ class ControllerTest : public ::testing::Test {
     return p;
   }
 
-  // Runs operation on an agent started with arguments by user: the status the process ended
-  // with, or -1 when the operation returned.
+  // Runs operation on an agent started with arguments by user, printing on a new console: the
+  // status the process ended with, or -1 when the operation returned.
   template <typename Operation>
   int operate(Operation operation, const std::string& user = "root",
               const std::vector<std::string>& arguments = {"shelvo"}) {
+    console = std::make_shared<CapturedConsole>();
     ShelvoAgentController controller(platform(user), arguments);
     return endStatusOf([&] { operation(controller); });
   }
