@@ -8,7 +8,7 @@
 #include "agent/service/decryption_manager.h"
 #include "platform/text/base64.h"
 #include "tests/support/capture.h"
-#include "tests/support/test_agent_platform.h"
+#include "tests/support/controller_fixture.h"
 #include "tools/demo-service/sealing.h"
 
 namespace shelvo {
