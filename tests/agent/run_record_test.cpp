@@ -253,11 +253,7 @@ TEST(RunJournal, EveryEntryOfARunCarriesItsIdAndTheEndNamesTheOutcome) {
   platform::LogConfig config{sink, false};
   platform::Logger agent(config, "ostrel.shelvo", "Agent");
   platform::Logger runner(config, "ostrel.shelvo", "Agent");  // the script runner's copy
-  RunRecord run;
-  run.id = makeRunId();
-  run.version = "3.1";
-  run.command = "install";
-  run.bundleIdentifier = "com.example.app";
+  RunRecord run = recordAt(0);  // an install of com.example.app by agent 3.1
   agent.log("before the run");
   announceRunStart(agent, run);
   runner.log("%{public}s", {"a line of the script"});
@@ -266,18 +262,23 @@ TEST(RunJournal, EveryEntryOfARunCarriesItsIdAndTheEndNamesTheOutcome) {
   announceRunEnd(agent, run);
   agent.log("after the run");
 
-  auto entries = sink->records();
-  ASSERT_EQ(entries.size(), 5u);
-  EXPECT_EQ(entries[0].runId, "");
-  EXPECT_EQ(entries[1].message,
-            "Install of com.example.app started (run " + run.id + ", agent 3.1)");
-  EXPECT_EQ(entries[1].messageId, kRunStartedMessageId);
-  EXPECT_EQ(entries[2].messageId, "");
-  EXPECT_EQ(entries[3].message, "Install of com.example.app ended: failed-answer (status 21)");
-  EXPECT_EQ(entries[3].messageId, runEndedMessageId(RunOutcome::FailedAnswer));
-  EXPECT_EQ(entries[3].level, platform::LogLevel::Error);
-  for (int i = 1; i <= 3; ++i) EXPECT_EQ(entries[i].runId, run.id) << entries[i].message;
-  EXPECT_EQ(entries[4].runId, "") << "the tag ends with the run";
+  // Each entry as "run id, message id: message", an id of the run shown as "run".
+  std::vector<std::string> entries;
+  for (const auto& e : sink->records())
+    entries.push_back((e.runId == run.id ? "run" : e.runId) + ", " + e.messageId + ": " +
+                      e.message);
+  const std::string started(kRunStartedMessageId),
+      ended(runEndedMessageId(RunOutcome::FailedAnswer));
+  ASSERT_EQ(entries,
+            (std::vector<std::string>{
+                ", : before the run",
+                "run, " + started + ": Install of com.example.app started (run " + run.id +
+                    ", agent 3.1)",
+                "run, : a line of the script",
+                "run, " + ended + ": Install of com.example.app ended: failed-answer (status 21)",
+                ", : after the run",  // the tag ends with the run
+            }));
+  EXPECT_EQ(sink->records()[3].level, platform::LogLevel::Error);
 }
 
 TEST(RunJournal, TheCatalogExplainsEveryMessageIdOnce) {
