@@ -53,20 +53,11 @@ TEST(Utf8, TrimsOnlyThePlatformsNewlines) {
   for (const auto& row : rows) EXPECT_EQ(trimNewlines(row.input), row.trimmed) << row.input;
 }
 
+// Long texts take the vector paths: a byte anywhere in them is found.
 TEST(Utf8, LongTextsAreCheckedToTheLastByte) {
   std::string text(1000, 'a');
   EXPECT_TRUE(isValidUtf8(text));
-  for (std::size_t position :
-       {std::size_t{0}, std::size_t{63}, std::size_t{64}, std::size_t{999}}) {
-    std::string broken = text;
-    broken[position] = '\xff';
-    EXPECT_FALSE(isValidUtf8(broken)) << position;
-  }
   EXPECT_TRUE(isValidUtf8(text + "\u00e9" + text));
-}
-
-TEST(Utf8, LeadingAsciiWithoutNulStopsAtTheFirstOtherByte) {
-  std::string text(1000, 'a');
   EXPECT_EQ(leadingAsciiWithoutNul(text), 1000u);
   for (std::size_t position : {std::size_t{0}, std::size_t{63}, std::size_t{64}, std::size_t{255},
                                std::size_t{256}, std::size_t{300}, std::size_t{999}}) {
@@ -74,6 +65,7 @@ TEST(Utf8, LeadingAsciiWithoutNulStopsAtTheFirstOtherByte) {
       std::string broken = text;
       broken[position] = other;
       EXPECT_EQ(leadingAsciiWithoutNul(broken), position) << position << " " << int(other);
+      EXPECT_EQ(isValidUtf8(broken), other == '\0') << position << " " << int(other);
     }
   }
 }
