@@ -33,7 +33,6 @@ TEST_F(DispatchTest, TheCredentialIsAwaitedThirtyOneTimesTenSecondsApartThenStat
   for (int i = 0; i < 31; ++i) waited += "Authorization not found yet, waiting max 5 minutes...\n";
   for (const auto& [user, notice] : rows) {
     sink = std::make_shared<test::CaptureSink>();
-    console = std::make_shared<test::CapturedConsole>();
     env = std::make_shared<test::TestEnv>();
     SetUp();  // a new standard error and clock
     std::string noticeAtFirstPause;
@@ -72,7 +71,6 @@ TEST_F(DispatchTest, AnEmptyCredentialCountsAsPresent) {
 TEST_F(DispatchTest, OnlyTheExactNameRootPassesTheRootCheck) {
   storeAuthorization();
   for (const char* name : {"Root", "ROOT", "root ", "nobody", ""}) {
-    console = std::make_shared<test::CapturedConsole>();
     EXPECT_EQ(dispatch({"--install", "com.example.app"}, name), 1) << name;
     EXPECT_EQ(console->text(), "This application must be run as root. Try the sudo command.\n");
   }
@@ -83,7 +81,6 @@ TEST_F(DispatchTest, TheMacOSGateRefusesScheduleCommandsBelow13WithStatus0) {
   storeAuthorization();
   osVersion = {12, 7, 1};
   for (const char* command : {"--schedule-enable", "--schedule-disable", "--schedule-status"}) {
-    console = std::make_shared<test::CapturedConsole>();
     EXPECT_EQ(dispatch({command}, "nobody"), 0) << command;
     EXPECT_EQ(console->text(), "Only supported on macOS 13 or later\n") << "gate before root check";
   }
@@ -96,7 +93,6 @@ TEST_F(DispatchTest, NotifyOptionsAreReportedAndBodyErrorsEndTheCommand) {
   storeAuthorization();
   EXPECT_EQ(dispatch({"--notify", "--title"}), 13);
   EXPECT_EQ(console->text(), "Missing --body BODY_HERE\n");
-  console = std::make_shared<test::CapturedConsole>();
   EXPECT_EQ(dispatch({"-n", "--title", "T", "--body"}), 12);
   EXPECT_EQ(console->text(), "Missing argument after --body, please specify the body\n");
 }

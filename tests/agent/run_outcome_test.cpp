@@ -1,15 +1,15 @@
 // Every way an install, update or scheduled run ends leaves a record with its outcome class,
 // driven through the Env: answers, clock, battery and stop signals are the test's own.
 #include <gtest/gtest.h>
-
 #include <csignal>
 #include <functional>
+#include <limits>
 
 #include "agent/records/run_totals.h"
+#include "agent/schedule/update_schedule.h"
 #include "platform/system/run_lock.h"
 #include "shared/sealing/decryption_keys.h"
 #include "tests/support/controller_fixture.h"
-#include "tests/support/service_answers.h"
 #include "tools/demo-service/sealing.h"
 
 namespace shelvo {
@@ -18,6 +18,7 @@ namespace {
 namespace fs = std::filesystem;
 
 using test::answered;
+using enum RunOutcome;
 
 platform::DataTaskResult sealed(const std::string& script) {
   return answered(200, demo::sealText(script, DecryptionKeys::keyText));
@@ -47,15 +48,12 @@ class RunOutcomeTest : public test::ControllerTest {
     answers->answer = sealed("echo ran");
   }
   void supply(const std::string& name, const std::map<std::string, std::string>& attributes) {
-    fs::path folder = *root / "sys/class/power_supply" / name;
-    fs::create_directories(folder);
     for (const auto& [attribute, value] : attributes)
-      test::writeTextFile(folder / attribute, value);
+      test::writeTextFile(*root / "sys/class/power_supply" / name / attribute, value);
   }
   // Runs "shelvo arguments..." a minute after the last run; the status it ended with.
   int run(const std::vector<std::string>& arguments) {
     *env->fixedNow += std::chrono::minutes(1);
-    console = std::make_shared<test::CapturedConsole>();
     return dispatch(arguments);
   }
   std::vector<RunRecord> records() const {
@@ -65,62 +63,56 @@ class RunOutcomeTest : public test::ControllerTest {
   std::shared_ptr<test::AnsweringServices> answers;
 };
 
+using Arrange = std::function<void(RunOutcomeTest&)>;
+Arrange answering(const platform::DataTaskResult& answer) {
+  return [answer](RunOutcomeTest& t) { t.answers->answer = answer; };
+}
+Arrange setting(const char* domain, const char* key, std::int64_t value) {
+  return [=](RunOutcomeTest& t) { t.set(domain, key, platform::makeInteger(value)); };
+}
+
 TEST_F(RunOutcomeTest, EachWayARunEndsHasItsOutcomeClass) {
   const std::vector<std::string> install{"--install", "com.example.app"};
   const std::vector<std::string> scheduled{"--update-schedule"};
   struct Row {
     const char* name;
     std::vector<std::string> arguments;
-    std::function<void(RunOutcomeTest&)> setUp;
+    Arrange setUp;
     int status;
     RunOutcome outcome;
     std::optional<std::string> message;
     bool requested = true;
   };
   const Row rows[] = {
-      {"installed", install, {}, 0, RunOutcome::Installed, std::nullopt},
-      {"updated", scheduled, {}, 0, RunOutcome::Updated, std::nullopt},
-      {"not due", scheduled,
-       [](RunOutcomeTest& t) {
-         t.set("ostrel.shelvo.agent", "LastUpdated", platform::makeInteger(kNow));
-       },
-       0, RunOutcome::NotDue, "Skipping updates...", false},
-      {"disabled", scheduled,
-       [](RunOutcomeTest& t) {
-         t.set("ostrel.shelvo", "UpdateInterval", platform::makeInteger(0));
-       },
-       0, RunOutcome::Disabled, "Update schedule is disabled. Skipping updates...", false},
-      {"offline", scheduled,
-       [](RunOutcomeTest& t) { t.answers->answer = failed(platform::kURLErrorCannotFindHost); }, 21,
-       RunOutcome::DeferredOffline,
+      {"installed", install, {}, 0, Installed, std::nullopt},
+      {"updated", scheduled, {}, 0, Updated, std::nullopt},
+      {"not due", scheduled, setting("ostrel.shelvo.agent", "LastUpdated", kNow), 0, NotDue,
+       "Skipping updates...", false},
+      {"disabled", scheduled, setting("ostrel.shelvo", "UpdateInterval", 0), 0, Disabled,
+       "Update schedule is disabled. Skipping updates...", false},
+      {"offline", scheduled, answering(failed(platform::kURLErrorCannotFindHost)), 21,
+       DeferredOffline,
        "Failed to get update information: 0 (A server with the specified hostname could not be "
        "found.)"},
       {"metered", scheduled,
-       [](RunOutcomeTest& t) {
-         t.answers->answer = failed(platform::kURLErrorNotConnectedToInternet,
-                                    platform::NetworkUnavailableReason::Constrained);
-       },
-       0, RunOutcome::DeferredMetered, "Low Data Mode is enabled. Skipping updates..."},
+       answering(failed(platform::kURLErrorNotConnectedToInternet,
+                        platform::NetworkUnavailableReason::Constrained)),
+       0, DeferredMetered, "Low Data Mode is enabled. Skipping updates..."},
       {"on battery", scheduled,
        [](RunOutcomeTest& t) {
          t.set("ostrel.shelvo", "SkipUpdatesOnBattery", platform::makeBool(true));
          t.supply("BAT0", {{"type", "Battery\n"}, {"status", "Discharging\n"}});
        },
-       0, RunOutcome::DeferredBattery, "Running on battery power. Skipping updates...", false},
-      {"service timed out", scheduled,
-       [](RunOutcomeTest& t) { t.answers->answer = failed(platform::kURLErrorTimedOut); }, 21,
-       RunOutcome::FailedService, "Failed to get update information: 0 (The request timed out.)"},
-      {"credential refused", install,
-       [](RunOutcomeTest& t) { t.answers->answer = answered(401, "no"); }, 21,
-       RunOutcome::FailedService,
+       0, DeferredBattery, "Running on battery power. Skipping updates...", false},
+      {"service timed out", scheduled, answering(failed(platform::kURLErrorTimedOut)), 21,
+       FailedService, "Failed to get update information: 0 (The request timed out.)"},
+      {"credential refused", install, answering(answered(401, "no")), 21, FailedService,
        "Failed to get install information: 401 (Unauthorized: the service did not accept the "
        "credential)"},
-      {"unopenable answer", install,
-       [](RunOutcomeTest& t) { t.answers->answer = answered(200, "not sealed"); }, 45,
-       RunOutcome::FailedAnswer, "Error while obtaining install information"},
-      {"script refused", install,
-       [](RunOutcomeTest& t) { t.answers->answer = sealed("if true; then\n"); }, 50,
-       RunOutcome::FailedScriptCheck, "Installation information was invalid, exiting"},
+      {"unopenable answer", install, answering(answered(200, "not sealed")), 45, FailedAnswer,
+       "Error while obtaining install information"},
+      {"script refused", install, answering(sealed("if true; then\n")), 50, FailedScriptCheck,
+       "Installation information was invalid, exiting"},
       {"script not started", install,
        [](RunOutcomeTest& t) {
          // A zsh that passes the check and is gone by the time the script is to start.
@@ -128,10 +120,10 @@ TEST_F(RunOutcomeTest, EachWayARunEndsHasItsOutcomeClass) {
          test::writeTextFile(t.zshPath, "#!/bin/sh\nrm -f \"$0\"\nexit 0\n");
          fs::permissions(t.zshPath, fs::perms::owner_all);
        },
-       23, RunOutcome::FailedScriptStart, "Error installing com.example.app: cannot start "},
+       23, FailedScriptStart, "Error installing com.example.app: cannot start "},
       {"stopped while requesting", scheduled,
        [](RunOutcomeTest& t) { t.answers->onRequest = [&t] { t.env->stopRun(SIGTERM); }; }, 143,
-       RunOutcome::TimedOut, "Stopped by SIGTERM before the run ended"},
+       TimedOut, "Stopped by SIGTERM before the run ended"},
   };
   for (const auto& row : rows) {
     fresh();
@@ -193,7 +185,7 @@ TEST_F(RunOutcomeTest, AScheduledRunWaitsHalfAnHourForAnotherThenIsBusy) {
   EXPECT_TRUE(answers->requested.empty());
   auto stored = records();
   ASSERT_EQ(stored.size(), 1u);
-  EXPECT_EQ(stored[0].outcome, RunOutcome::Busy);
+  EXPECT_EQ(stored[0].outcome, Busy);
   EXPECT_EQ(console->text(),
             "shelvo: waiting for the run in progress to end\n"
             "Another run is still in progress after 30 minutes. Skipping "
@@ -204,7 +196,7 @@ TEST_F(RunOutcomeTest, AScheduledRunWaitsHalfAnHourForAnotherThenIsBusy) {
   env->onSleep = [&] { lock.reset(); };
   EXPECT_EQ(run({"--update-schedule"}), 0);
   EXPECT_EQ(env->slept.size(), 1u);
-  EXPECT_EQ(records().back().outcome, RunOutcome::Updated);
+  EXPECT_EQ(records().back().outcome, Updated);
 }
 
 TEST_F(RunOutcomeTest, ASkippedScheduledRunIsRecordedOncePerReasonAndDay) {
@@ -222,10 +214,10 @@ TEST_F(RunOutcomeTest, ASkippedScheduledRunIsRecordedOncePerReasonAndDay) {
   std::vector<std::pair<std::string, RunOutcome>> kept;
   for (const auto& record : records()) kept.emplace_back(record.command, *record.outcome);
   EXPECT_EQ(kept, (std::vector<std::pair<std::string, RunOutcome>>{
-                      {"update-schedule", RunOutcome::NotDue},
-                      {"update", RunOutcome::NotDue},
-                      {"update-schedule", RunOutcome::Disabled},
-                      {"update-schedule", RunOutcome::NotDue},
+                      {"update-schedule", NotDue},
+                      {"update", NotDue},
+                      {"update-schedule", Disabled},
+                      {"update-schedule", NotDue},
                   }));
   // The metrics count every skip, each one dropped from the records included.
   std::string metrics = test::readTextFile(*root / "var/lib/prometheus/node-exporter/shelvo.prom");
@@ -276,6 +268,48 @@ TEST_F(RunOutcomeTest, OnlyADischargingSystemBatteryWithoutLinePowerDefers) {
   set("ostrel.shelvo", "SkipUpdatesOnBattery", platform::makeBool(true));
   EXPECT_EQ(run({"--update"}), 0);
   EXPECT_EQ(answers->requested.size(), 2u);
+}
+
+// When an update run is due, from the schedule's values alone.
+constexpr std::int64_t kNow = test::ControllerTest::kNow;
+constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+
+TEST(UpdateScheduleTest, ARunIsDueFromTheThresholdHourOn) {
+  struct Row {
+    std::int64_t configuredDays;
+    std::optional<std::int64_t> secondsAgo;  // absent: never updated
+    bool switchedOff;
+    std::int64_t intervalDays;
+    std::int64_t thresholdHours;
+    std::int64_t hours;
+    bool due;
+  };
+  const Row rows[] = {
+      {1, 22 * 3600 + 3599, false, 1, 23, 22, false},  // whole hours, truncated
+      {1, 23 * 3600, false, 1, 23, 23, true},
+      {1, 23 * 3600 + 1800, false, 1, 23, 23, true},
+      {7, 166 * 3600 + 3599, false, 7, 167, 166, false},
+      {7, 167 * 3600, false, 7, 167, 167, true},
+      {1, -2 * 3600 - 1, false, 1, 23, -2, false},  // a last update in the future
+      {0, 23 * 3600, true, 1, 23, 23, true},        // switched off, yet one day for a manual run
+      {-3, 22 * 3600, false, 1, 23, 22, false},     // below one day counts as one
+      {1, std::nullopt, false, 1, 23, kNow / 3600, true},  // never: the start of 1970
+      {kMax / 2, 0, false, kMax / 2, kMax, 0, false},      // too large to count in hours
+  };
+  const auto now = std::chrono::system_clock::time_point(std::chrono::seconds(kNow));
+  for (const auto& row : rows) {
+    std::optional<std::int64_t> last;
+    if (row.secondsAgo) last = kNow - *row.secondsAgo;
+    const UpdateSchedule schedule(row.configuredDays, last);
+    SCOPED_TRACE(testing::Message() << row.configuredDays << " days, "
+                                    << (row.secondsAgo ? *row.secondsAgo : -1) << " s ago");
+    EXPECT_EQ(schedule.switchedOff(), row.switchedOff);
+    EXPECT_EQ(schedule.usesDefaultInterval(), row.configuredDays < 1);
+    EXPECT_EQ(schedule.intervalDays(), row.intervalDays);
+    EXPECT_EQ(schedule.thresholdHours(), row.thresholdHours);
+    EXPECT_EQ(schedule.hoursSinceLastUpdate(now), row.hours);
+    EXPECT_EQ(schedule.isDue(now), row.due);
+  }
 }
 
 }  // namespace

@@ -1,14 +1,15 @@
-#include "platform/defaults/preferences.h"
-
+// Preference suites over their layers of files, and the readings of what they store.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
 #include <limits>
 
+#include "platform/defaults/conversions.h"
+#include "platform/defaults/preferences.h"
 #include "platform/env/files.h"
 #include "platform/env/posix_env.h"
+#include "platform/plist/plist.h"
 #include "tests/support/temp_dir.h"
 
 namespace shelvo::platform {
@@ -21,22 +22,28 @@ class PreferencesTest : public ::testing::Test {
   Preferences suite(const std::string& domain = "ostrel.shelvo") {
     return Preferences(env, domain, RootPrefix(root.path()), UserAccount{"alice", "/home/alice"});
   }
-  std::filesystem::path managedUser() {
-    return root / "etc/shelvo/managed/alice/ostrel.shelvo.plist";
-  }
-  std::filesystem::path managed() { return root / "etc/shelvo/managed/ostrel.shelvo.plist"; }
-  std::filesystem::path user() { return root / "home/alice/.config/shelvo/ostrel.shelvo.plist"; }
-  std::filesystem::path anyUser() { return root / "etc/shelvo/ostrel.shelvo.plist"; }
-
-  static void writeLayer(const std::filesystem::path& file, const std::string& key,
-                         const std::string& value) {
+  // A layer's file of string values, in XML unless binary.
+  static void writeLayer(const std::filesystem::path& file,
+                         const std::map<std::string, std::string>& values, bool binary = false) {
     Plist dictionary = makeDictionary();
-    plist_dict_set_item(dictionary.get(), key.c_str(), makeString(value).release());
-    test::writeTextFile(file, toXmlPlist(dictionary.get()));
+    for (const auto& [key, value] : values)
+      plist_dict_set_item(dictionary.get(), key.c_str(), makeString(value).release());
+    test::writeTextFile(file,
+                        binary ? toBinaryPlist(dictionary.get()) : toXmlPlist(dictionary.get()));
+  }
+  void writeEveryLayer() {
+    writeLayer(managedUser, {{"authorization", "managed-user"}});
+    writeLayer(managed, {{"authorization", "managed"}});
+    writeLayer(user, {{"authorization", "user"}});
+    writeLayer(anyUser, {{"authorization", "any-user"}, {"only", "system"}}, true);
   }
 
   TempDir root;
   PosixEnv env;
+  const std::filesystem::path managedUser = root / "etc/shelvo/managed/alice/ostrel.shelvo.plist";
+  const std::filesystem::path managed = root / "etc/shelvo/managed/ostrel.shelvo.plist";
+  const std::filesystem::path user = root / "home/alice/.config/shelvo/ostrel.shelvo.plist";
+  const std::filesystem::path anyUser = root / "etc/shelvo/ostrel.shelvo.plist";
 };
 
 TEST_F(PreferencesTest, ValuesRoundTripThroughTheBinaryFile) {
@@ -55,11 +62,11 @@ TEST_F(PreferencesTest, ValuesRoundTripThroughTheBinaryFile) {
   EXPECT_TRUE(preferences.boolForKey("flag"));
   EXPECT_EQ(preferences.dataForKey("data"), std::string("a\0b", 3));
   EXPECT_EQ(preferences.stringArrayForKey("list"), (std::vector<std::string>{"x", "y"}));
-  EXPECT_EQ(test::readTextFile(user()).substr(0, 6), "bplist");
+  EXPECT_EQ(test::readTextFile(user).substr(0, 6), "bplist");
 }
 
 TEST_F(PreferencesTest, ReadsHandWrittenXml) {
-  test::writeTextFile(anyUser(), R"(<?xml version="1.0" encoding="UTF-8"?>
+  test::writeTextFile(anyUser, R"(<?xml version="1.0" encoding="UTF-8"?>
 <!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
 <plist version="1.0"><dict>
   <key>UpdateInterval</key><integer>-3</integer>
@@ -76,20 +83,14 @@ TEST_F(PreferencesTest, ReadsHandWrittenXml) {
 }
 
 TEST_F(PreferencesTest, LayersAreSearchedManagedFirstAndBadFilesCountAsEmpty) {
-  writeLayer(managedUser(), "authorization", "managed-user");
-  writeLayer(managed(), "authorization", "managed");
-  writeLayer(user(), "authorization", "user");
-  Plist system = makeDictionary();
-  plist_dict_set_item(system.get(), "authorization", makeString("any-user").release());
-  plist_dict_set_item(system.get(), "only", makeString("system").release());
-  test::writeTextFile(anyUser(), toBinaryPlist(system.get()));
+  writeEveryLayer();
   auto preferences = suite();
   EXPECT_EQ(preferences.stringForKey("authorization"), "managed-user");
-  std::filesystem::remove(managedUser());
+  std::filesystem::remove(managedUser);
   EXPECT_EQ(preferences.stringForKey("authorization"), "managed");
-  test::writeTextFile(managed(), "this is not a property list");
+  test::writeTextFile(managed, "this is not a property list");
   EXPECT_EQ(preferences.stringForKey("authorization"), "user");
-  test::writeTextFile(user(), toXmlPlist(makeStringArray({"not", "a", "dict"}).get()));
+  test::writeTextFile(user, toXmlPlist(makeStringArray({"not", "a", "dict"}).get()));
   EXPECT_EQ(preferences.stringForKey("authorization"), "any-user");
   EXPECT_EQ(preferences.stringForKey("only"), "system");
   EXPECT_FALSE(preferences.stringForKey("missing"));
@@ -98,17 +99,17 @@ TEST_F(PreferencesTest, LayersAreSearchedManagedFirstAndBadFilesCountAsEmpty) {
 TEST_F(PreferencesTest, WritesKeepOtherKeysAndTheFileModeAndLeaveNoTemporaryFiles) {
   auto preferences = suite();
   ASSERT_TRUE(preferences.setObject("a", makeString("1")));
-  ::chmod(user().c_str(), 0640);
+  ::chmod(user.c_str(), 0640);
   ASSERT_TRUE(preferences.setObject("b", makeString("2")));
   ASSERT_TRUE(preferences.removeObject("missing"));
   EXPECT_EQ(preferences.stringForKey("a"), "1");
   EXPECT_EQ(preferences.stringForKey("b"), "2");
   struct stat info {};
-  ASSERT_EQ(::stat(user().c_str(), &info), 0);
+  ASSERT_EQ(::stat(user.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0600u) << "preference files are private to their user";
-  ASSERT_EQ(::stat(user().parent_path().c_str(), &info), 0);
+  ASSERT_EQ(::stat(user.parent_path().c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0700u);
-  for (const auto& entry : std::filesystem::directory_iterator(user().parent_path())) {
+  for (const auto& entry : std::filesystem::directory_iterator(user.parent_path())) {
     auto name = entry.path().filename().string();
     EXPECT_TRUE(name == "ostrel.shelvo.plist" || name == "ostrel.shelvo.plist.lock") << name;
   }
@@ -136,7 +137,7 @@ TEST_F(PreferencesTest, ConcurrentWritersLoseNothing) {
   auto reader = suite();
   bool alwaysParsed = true;
   for (int i = 0; i < 300; ++i) {
-    auto bytes = readFile(user(), 1 << 20);
+    auto bytes = readFile(user, 1 << 20);
     if (bytes && !parsePlist(*bytes)) alwaysParsed = false;
   }
   int status = 0;
@@ -158,7 +159,7 @@ TEST_F(PreferencesTest, SuitesNamedLikeTheProgramOrTheGlobalDomainCannotBeOpened
 }
 
 TEST_F(PreferencesTest, AUserWithoutHomeReadsTheSystemLayersAndCannotWrite) {
-  writeLayer(anyUser(), "authorization", "any-user");
+  writeLayer(anyUser, {{"authorization", "any-user"}});
   Preferences homeless(env, "ostrel.shelvo", RootPrefix(root.path()),
                        UserAccount{"ghost", std::nullopt});
   EXPECT_EQ(homeless.stringForKey("authorization"), "any-user");
@@ -166,22 +167,19 @@ TEST_F(PreferencesTest, AUserWithoutHomeReadsTheSystemLayersAndCannotWrite) {
 }
 
 TEST_F(PreferencesTest, ASharedLayerTheGroupMayChangeOrReachedThroughSuchAFolderIsSkipped) {
-  writeLayer(managedUser(), "authorization", "managed-user");
-  writeLayer(managed(), "authorization", "managed");
-  writeLayer(user(), "authorization", "user");
-  writeLayer(anyUser(), "only", "any-user");
+  writeEveryLayer();
   struct Row {
     std::filesystem::path loosened;  // made writable by its group
     std::vector<std::filesystem::path> skipped;
   };
   const Row rows[] = {
-      {managedUser(), {managedUser()}},
-      {managedUser().parent_path(), {managedUser()}},
-      {managed(), {managed()}},
-      {root / "etc/shelvo/managed", {managedUser(), managed()}},
-      {anyUser(), {anyUser()}},
-      {root / "etc/shelvo", {managedUser(), managed(), anyUser()}},
-      {user(), {}},  // the user's own layer is the user's to share
+      {managedUser, {managedUser}},
+      {managedUser.parent_path(), {managedUser}},
+      {managed, {managed}},
+      {root / "etc/shelvo/managed", {managedUser, managed}},
+      {anyUser, {anyUser}},
+      {root / "etc/shelvo", {managedUser, managed, anyUser}},
+      {user, {}},  // the user's own layer is the user's to share
   };
   for (const auto& row : rows) {
     auto mode = std::filesystem::status(row.loosened).permissions();
@@ -194,6 +192,50 @@ TEST_F(PreferencesTest, ASharedLayerTheGroupMayChangeOrReachedThroughSuchAFolder
     std::filesystem::permissions(row.loosened, mode);
     EXPECT_EQ(skipped, row.skipped) << row.loosened;
   }
+}
+
+Plist makeReal(double value) {
+  return Plist(plist_new_real(value));
+}
+
+TEST(Conversions, BoolAndIntegerReadingsOfEveryStoredType) {
+  struct Row {
+    const char* name;
+    Plist value;
+    bool asBool;
+    std::int64_t asInteger;
+  };
+  Row rows[] = {
+      {"missing", nullptr, false, 0},
+      {"true", makeBool(true), true, 1},
+      {"false", makeBool(false), false, 0},
+      {"integer 7", makeInteger(7), true, 7},
+      {"integer 0", makeInteger(0), false, 0},
+      {"integer -2", makeInteger(-2), true, -2},
+      {"real 2.9", makeReal(2.9), true, 2},
+      {"real -0.5", makeReal(-0.5), true, 0},
+      {"real 0", makeReal(0.0), false, 0},
+      // Strings are read as the emulation reads them (tests/emulation has the rows).
+      {"string YES", makeString("YES"), true, 0},
+      {"string 12abc", makeString("12abc"), true, 12},
+      {"data", makeData("1"), false, 0},
+      {"array", makeStringArray({"1"}), false, 0},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(boolFromPlist(row.value.get()), row.asBool) << row.name;
+    EXPECT_EQ(integerFromPlist(row.value.get()), row.asInteger) << row.name;
+  }
+}
+
+TEST(Conversions, StringArraysMustHoldOnlyStrings) {
+  EXPECT_EQ(stringArrayFromPlist(makeStringArray({"a", "b"}).get()),
+            (std::vector<std::string>{"a", "b"}));
+  EXPECT_EQ(stringArrayFromPlist(makeStringArray({}).get()), std::vector<std::string>{});
+  EXPECT_FALSE(stringArrayFromPlist(makeString("com.example.app").get()));
+  Plist mixed = makeStringArray({"a"});
+  plist_array_append_item(mixed.get(), plist_new_uint(1));
+  EXPECT_FALSE(stringArrayFromPlist(mixed.get()));
+  EXPECT_FALSE(stringArrayFromPlist(nullptr));
 }
 
 }  // namespace

@@ -45,23 +45,19 @@ class ScriptRunnerTest : public ::testing::Test {
   std::shared_ptr<CapturedConsole> console = std::make_shared<CapturedConsole>();
 };
 
-TEST_F(ScriptRunnerTest, ASyntaxErrorIsRefusedWith50AndNothingRuns) {
+// A syntax error is refused with 50 and nothing of it runs; a check that cannot start, with 51.
+TEST_F(ScriptRunnerTest, ARefusedScriptNeverRuns) {
   test::TempDir dir;
-  auto marker = dir / "ran";
   auto outcome =
-      runner().runScript("touch " + marker.string() + "\nif true; then\n", "Installing app...");
+      runner().runScript("touch " + (dir / "ran").string() + "\nif true; then\n", "Installing...");
   ASSERT_TRUE(outcome);
   EXPECT_EQ(outcome->kind, ScriptOutcome::Kind::InvalidSyntax);
   EXPECT_EQ(outcome->refusalStatus(), 50);
-  EXPECT_FALSE(std::filesystem::exists(marker));
-  auto messages = sink->messages();
-  ASSERT_EQ(messages.size(), 2u);
-  EXPECT_EQ(messages[0], "<private>") << "the progress message, \"%s\", comes before the check";
-  EXPECT_EQ(messages[1], "Installation information was invalid, exiting");
-}
-
-TEST_F(ScriptRunnerTest, ACheckThatCannotStartIsRefusedWith51) {
-  auto outcome = runner("/nonexistent/zsh").runScript("echo hi", "Installing app...");
+  EXPECT_FALSE(std::filesystem::exists(dir / "ran"));
+  // The progress message, "%s", comes before the check.
+  EXPECT_EQ(sink->messages(), (std::vector<std::string>{
+                                  "<private>", "Installation information was invalid, exiting"}));
+  outcome = runner("/nonexistent/zsh").runScript("echo hi", "Installing app...");
   ASSERT_TRUE(outcome);
   EXPECT_EQ(outcome->kind, ScriptOutcome::Kind::CheckNotStarted);
   EXPECT_EQ(outcome->refusalStatus(), 51);
@@ -184,24 +180,20 @@ TEST_F(ScriptRunnerTest, ALaunchFailureIsReportedWithoutHanging) {
 }
 
 TEST_F(ScriptRunnerTest, ScriptsRunInParallelKeepTheirOwnOutputAndStatus) {
-  std::int32_t statuses[2] = {-1, -1};
+  std::vector<std::int32_t> statuses(2, -1);
   std::shared_ptr<CapturedConsole> outs[2] = {std::make_shared<CapturedConsole>(),
                                               std::make_shared<CapturedConsole>()};
   auto start = [&](int i, const char* script) {
-    return std::thread([&, i, script] {
+    return std::jthread([&, i, script] {
       statuses[i] = ScriptRunner(platform::Logger({sink, false}, "s", "c"), outs[i])
                         .runScript(script)
                         ->exitStatus;
     });
   };
-  std::thread first = start(0, "sleep 0.2; echo one; exit 1");
-  std::thread second = start(1, "echo two; exit 2");
-  first.join();
-  second.join();
-  EXPECT_EQ(statuses[0], 1);
-  EXPECT_EQ(statuses[1], 2);
-  EXPECT_EQ(outs[0]->text(), "one\n");
-  EXPECT_EQ(outs[1]->text(), "two\n");
+  { auto first = start(0, "sleep 0.2; echo one; exit 1"), second = start(1, "echo two; exit 2"); }
+  EXPECT_EQ(statuses, (std::vector<std::int32_t>{1, 2}));
+  EXPECT_EQ((std::vector{outs[0]->text(), outs[1]->text()}),
+            (std::vector<std::string>{"one\n", "two\n"}));
 }
 
 // Output still in the pipe, or still being handled, when the script exits is handled before the

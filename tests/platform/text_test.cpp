@@ -1,7 +1,10 @@
+// The text codecs: UTF-8 checks and the chunker, Base64, and percent encoding for URLs.
+#include <gtest/gtest.h>
+
+#include "platform/text/base64.h"
+#include "platform/text/percent_encoding.h"
 #include "platform/text/utf8.h"
 #include "platform/text/utf8_chunker.h"
-
-#include <gtest/gtest.h>
 
 namespace shelvo::platform {
 namespace {
@@ -50,20 +53,11 @@ TEST(Utf8, TrimsOnlyThePlatformsNewlines) {
   for (const auto& row : rows) EXPECT_EQ(trimNewlines(row.input), row.trimmed) << row.input;
 }
 
+// Long texts take the vector paths: a byte anywhere in them is found.
 TEST(Utf8, LongTextsAreCheckedToTheLastByte) {
   std::string text(1000, 'a');
   EXPECT_TRUE(isValidUtf8(text));
-  for (std::size_t position :
-       {std::size_t{0}, std::size_t{63}, std::size_t{64}, std::size_t{999}}) {
-    std::string broken = text;
-    broken[position] = '\xff';
-    EXPECT_FALSE(isValidUtf8(broken)) << position;
-  }
   EXPECT_TRUE(isValidUtf8(text + "\u00e9" + text));
-}
-
-TEST(Utf8, LeadingAsciiWithoutNulStopsAtTheFirstOtherByte) {
-  std::string text(1000, 'a');
   EXPECT_EQ(leadingAsciiWithoutNul(text), 1000u);
   for (std::size_t position : {std::size_t{0}, std::size_t{63}, std::size_t{64}, std::size_t{255},
                                std::size_t{256}, std::size_t{300}, std::size_t{999}}) {
@@ -71,6 +65,7 @@ TEST(Utf8, LeadingAsciiWithoutNulStopsAtTheFirstOtherByte) {
       std::string broken = text;
       broken[position] = other;
       EXPECT_EQ(leadingAsciiWithoutNul(broken), position) << position << " " << int(other);
+      EXPECT_EQ(isValidUtf8(broken), other == '\0') << position << " " << int(other);
     }
   }
 }
@@ -102,6 +97,84 @@ TEST(Utf8Chunker, OnlyTheBytesThatAreInvalidAreLost) {
             (std::vector<std::string>{"", "c"}));
   // A carried start followed by a read that starts a character of its own.
   EXPECT_EQ(chunks({"x\xE2", "\xC3\xA9"}), (std::vector<std::string>{"x", "\xC3\xA9"}));
+}
+
+TEST(Base64, DecodesLikeThePlatformWithNoOptions) {
+  struct Row {
+    std::string input;
+    std::optional<std::string> decoded;
+  };
+  // Unused low bits are not checked ("QR=="); only the last group may be completed, by one or
+  // two "=".
+  const Row rows[] = {
+      {"", std::string()}, {"QQ==", "A"},         {"QUI=", "AB"},
+      {"QUJD", "ABC"},     {"SGVsbG8=", "Hello"}, {"+/8=", "\xfb\xff"},
+      {"QR==", "A"},       {"SGVsbG8", {}},       {"QQ", {}},
+      {"QQ=", {}},         {"SGVs bG8=", {}},     {"SGVs\nbG8=", {}},
+      {"SGVsbG8=\n", {}},  {"SGVsbG8=\r\n", {}},  {" SGVsbG8=", {}},
+      {"-_8=", {}},        {"____", {}},          {"QQ==QUJD", {}},
+      {"QUJ=RA==", {}},    {"\xc3\xa9QQ=", {}},   {"SGVsbG8==", {}},
+      {"QQ===", {}},       {"QUJD=", {}},         {"QQ=Q", {}},
+      {"====", {}},        {"AAAA====", {}},      {"AA" + std::string(34, '='), {}},
+      {"Q===", {}},
+  };
+  for (const auto& row : rows) EXPECT_EQ(decodeBase64(row.input), row.decoded) << row.input;
+}
+
+// Long texts take the vector path: a fault anywhere in them must still be found.
+TEST(Base64, LongTextsDecodeExactlyAndRefuseABadByteAnywhere) {
+  std::string bytes;
+  for (int i = 0; i < 3000; ++i) bytes.push_back(static_cast<char>((i * 37 + i / 7) & 0xFF));
+  std::string text = encodeBase64(bytes);
+  EXPECT_EQ(decodeBase64(text), bytes);
+  for (std::size_t position :
+       {std::size_t{0}, std::size_t{31}, std::size_t{32}, std::size_t{63}, std::size_t{64},
+        std::size_t{127}, std::size_t{128}, std::size_t{255}, std::size_t{256}, std::size_t{1000},
+        text.size() - 40, text.size() - 5}) {
+    for (char bad : {'\n', ' ', '-', '=', '\x80'}) {
+      std::string broken = text;
+      broken[position] = bad;
+      EXPECT_FALSE(decodeBase64(broken)) << position << " " << int(bad);
+    }
+  }
+  // Every length up to a few vector steps, so each step's end falls everywhere.
+  EXPECT_EQ(encodeBase64("Hello"), "SGVsbG8=");
+  for (std::size_t size = 0; size < 400; ++size) {
+    EXPECT_EQ(decodeBase64(encodeBase64(bytes.substr(0, size))), bytes.substr(0, size)) << size;
+  }
+  EXPECT_EQ(decodeBase64(encodeBase64(bytes.substr(0, 2999))), bytes.substr(0, 2999));
+}
+
+TEST(PercentEncoding, TheQueryAllowedSetIsExactlyItsEightyOneCharacters) {
+  const std::string allowed =
+      "!$&'()*+,-./0123456789:;=?@ABCDEFGHIJKLMNOPQRSTUVWXYZ_abcdefghijklmnopqrstuvwxyz~";
+  for (int c = 0; c < 256; ++c) {
+    bool expected = c < 128 && allowed.find(static_cast<char>(c)) != std::string::npos;
+    EXPECT_EQ(isURLQueryAllowed(static_cast<unsigned char>(c)), expected) << c;
+  }
+}
+
+TEST(PercentEncoding, EncodesUtf8BytesWithUppercaseHex) {
+  const std::pair<std::string, std::string> rows[] = {
+      {"https://h/apps/my app?notification=true&dock=false&progress=false",
+       "https://h/apps/my%20app?notification=true&dock=false&progress=false"},
+      {"100%", "100%25"},
+      {"%20", "%2520"},
+      {"a#b", "a%23b"},
+      {"|^`{}\\\"<>", "%7C%5E%60%7B%7D%5C%22%3C%3E"},
+      {"q=a+b&c=d e", "q=a+b&c=d%20e"},
+      {"a b\tc\nd", "a%20b%09c%0Ad"},
+      {"\u00E9", "%C3%A9"},
+      {"\u20AC", "%E2%82%AC"},
+      {"\U0001F600", "%F0%9F%98%80"},
+      {"\x7F", "%7F"},
+      {std::string(1, '\0'), "%00"},
+      {"", ""},
+  };
+  for (const auto& [input, encoded] : rows) {
+    EXPECT_EQ(addingPercentEncodingForURLQuery(input), encoded) << input;
+  }
+  EXPECT_FALSE(addingPercentEncodingForURLQuery("bad \xff byte")) << "not UTF-8: no URL";
 }
 
 }  // namespace
