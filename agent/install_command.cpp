@@ -10,9 +10,11 @@ void ShelvoAgentController::installApp(const std::string& bundleIdentifier, bool
                                        bool updateAction) {
   agentLogger.log("Obtaining app information for %{public}s...", {bundleIdentifier});
   bool pontiq = std::find(arguments.begin(), arguments.end(), "--pontiq") != arguments.end();
+  // zsh for the syntax check starts up while the service answers; it gets the script once opened.
+  auto check = scriptRunner_.startCheck();
   std::string script = requestInstallInformation(bundleIdentifier, notification, dock, progress,
                                                  updateAction, pontiq, credential);
-  if (auto ran = runScript(script, "Installing app..."); !ran) {
+  if (auto ran = runScript(script, "Installing app...", std::move(check)); !ran) {
     const std::string& why = ran.error().message;
     report(agentLogger, platform::LogLevel::Error, "Error installing %{public}s: %s",
            {bundleIdentifier, why});

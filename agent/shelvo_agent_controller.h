@@ -52,9 +52,11 @@ class ShelvoAgentController {
   void printUpdateScheduleStatus();
   void checkForUpdates();
 
-  // Runs a script from the service; a script zsh refuses ends the process with 50 or 51. An
-  // error when the script's process could not be started.
-  platform::Status runScript(std::string_view script, std::string_view progressMessage);
+  // Runs a script from the service through the check started before it was requested; a script
+  // zsh refuses ends the process with 50 or 51. An error when the script's process could not be
+  // started.
+  platform::Status runScript(std::string_view script, std::string_view progressMessage,
+                             SyntaxCheck check);
 
   // Service requests: each blocks until the answer is classified and returns the opened
   // script; every failure ends the process from the completion handler.

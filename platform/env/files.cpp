@@ -1,6 +1,8 @@
 #include "platform/env/files.h"
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -91,6 +93,23 @@ Status writeAll(int fd, std::string_view bytes) {
     bytes.remove_prefix(static_cast<std::size_t>(n));
   }
   return success();
+}
+
+Status writeAllToPipe(int fd, std::string_view bytes) {
+  sigset_t pipeSignal, previous, pending;
+  ::sigemptyset(&pipeSignal);
+  ::sigaddset(&pipeSignal, SIGPIPE);
+  ::pthread_sigmask(SIG_BLOCK, &pipeSignal, &previous);
+  ::sigpending(&pending);
+  bool pendingBefore = ::sigismember(&pending, SIGPIPE) == 1;
+  auto written = writeAll(fd, bytes);
+  // The signal this write raised is taken back; one that was already pending stays.
+  if (!written && written.error().systemError == EPIPE && !pendingBefore) {
+    const timespec noWait{};
+    ::sigtimedwait(&pipeSignal, nullptr, &noWait);
+  }
+  ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  return written;
 }
 
 Status makeFolders(const std::filesystem::path& folder, unsigned mode) {

@@ -32,6 +32,10 @@ std::string accessDenial(const std::filesystem::path& path, const std::string& u
 // Writes all bytes to fd, retrying partial writes and EINTR.
 Status writeAll(int fd, std::string_view bytes);
 
+// The same into a pipe whose reader may have gone: EPIPE, never SIGPIPE, also in a program that
+// keeps SIGPIPE's default.
+Status writeAllToPipe(int fd, std::string_view bytes);
+
 // Creates the folder and its missing parents with the given mode.
 Status makeFolders(const std::filesystem::path& folder, unsigned mode);
 

@@ -11,8 +11,10 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
+#include "platform/env/files.h"
 #include "platform/process/spawn.h"
 #include "platform/system/process_identity.h"
 #include "platform/text/stream_blanker.h"
@@ -164,12 +166,35 @@ platform::Result<platform::UniqueFd> makeScriptFile(std::string_view script) {
   return platform::makeSealedMemoryFile("shelvo-script", script);
 }
 
-platform::Result<std::int32_t> checkScriptSyntax(const std::string& zshPath, int scriptFile) {
-  // zsh opens /dev/fd/3 anew, so the check leaves the file's shared offset alone.
+SyntaxCheck::SyntaxCheck(SyntaxCheck&& other) noexcept
+    : pid_(std::exchange(other.pid_, -1)),
+      input_(std::move(other.input_)),
+      notStarted_(std::move(other.notStarted_)) {}
+
+SyntaxCheck::~SyntaxCheck() {
+  if (pid_ < 0) return;
+  input_.reset();
+  platform::waitForTermination(pid_);
+}
+
+SyntaxCheck SyntaxCheck::start(const std::string& zshPath) {
+  auto pipe = platform::makePipe();
+  if (!pipe) return SyntaxCheck(pipe.error());
+  ::fcntl(pipe->writeEnd.get(), F_SETPIPE_SZ, kPipeSize);  // fewer, larger writes; best effort
+  // zsh opens /dev/fd/3 itself, as it would a script file, and reads it to its end.
   auto pid = platform::spawnProcess(
-      zshRequest(zshPath, {zshPath, "--no-rcs", "-n", "/dev/fd/3"}, scriptFile));
-  if (!pid) return pid.error();
-  return platform::waitForTermination(*pid);
+      zshRequest(zshPath, {zshPath, "--no-rcs", "-n", "/dev/fd/3"}, pipe->readEnd.get()));
+  if (!pid) return SyntaxCheck(pid.error());
+  return SyntaxCheck(*pid, std::move(pipe->writeEnd));
+}
+
+platform::Result<std::int32_t> SyntaxCheck::verdict(std::string_view script) {
+  if (notStarted_) return *notStarted_;
+  if (pid_ < 0) return platform::Error{"the syntax check has already given its verdict"};
+  // A zsh that stops reading early (it found an error) closes the pipe; its status tells.
+  platform::writeAllToPipe(input_.get(), script).ignoreError();
+  input_.reset();
+  return platform::waitForTermination(std::exchange(pid_, -1));
 }
 
 platform::Result<std::int32_t> executeScript(const std::string& zshPath, int scriptFile,

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -28,13 +29,32 @@ struct ScriptProcessWatch {
   std::string secret;
 };
 
-// The script text in a sealed memory file, made once and handed to zsh on descriptor 3 for both
-// the check and the run.
+// The script text in a sealed memory file, handed to zsh on descriptor 3 for the run.
 platform::Result<platform::UniqueFd> makeScriptFile(std::string_view script);
 
-// Lets zsh parse the script without running any of it; the termination status of the check,
-// or the error that kept it from starting.
-platform::Result<std::int32_t> checkScriptSyntax(const std::string& zshPath, int scriptFile);
+// zsh parsing a script without running any of it. It starts before the script is known, so that
+// its start-up overlaps the wait for the script, and reads the text from a pipe on descriptor 3.
+class SyntaxCheck {
+ public:
+  // A check whose zsh could not be started keeps the error for verdict().
+  static SyntaxCheck start(const std::string& zshPath);
+  SyntaxCheck(SyntaxCheck&& other) noexcept;
+  SyntaxCheck& operator=(SyntaxCheck&&) = delete;
+  // A check that never got a script reads an empty one, which runs nothing, and is reaped.
+  ~SyntaxCheck();
+
+  // Hands zsh the whole script and returns the check's termination status, or the error that
+  // kept zsh from starting.
+  platform::Result<std::int32_t> verdict(std::string_view script);
+
+ private:
+  SyntaxCheck(pid_t pid, platform::UniqueFd input) : pid_(pid), input_(std::move(input)) {}
+  explicit SyntaxCheck(platform::Error notStarted) : notStarted_(std::move(notStarted)) {}
+
+  pid_t pid_ = -1;  // while zsh runs unreaped
+  platform::UniqueFd input_;
+  std::optional<platform::Error> notStarted_;
+};
 
 // Runs the script and returns its termination status once it has exited and the output it left
 // in the pipe has been handled. A background child that keeps the pipe open delays the return

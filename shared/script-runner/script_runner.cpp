@@ -13,14 +13,23 @@ ScriptRunner::ScriptRunner(platform::Logger logger, std::shared_ptr<platform::Co
       zshPath_(std::move(zshPath)),
       hooks_(std::move(hooks)) {}
 
-platform::Result<ScriptOutcome> ScriptRunner::runScript(std::string_view script,
-                                                        std::string_view progressMessage) const {
-  logger_.log("%s", {progressMessage});
-  return runScript(script);
+SyntaxCheck ScriptRunner::startCheck() const {
+  return SyntaxCheck::start(zshPath_);
 }
 
-ScriptOutcome::Kind ScriptRunner::validateScript(int scriptFile) const {
-  auto status = checkScriptSyntax(zshPath_, scriptFile);
+platform::Result<ScriptOutcome> ScriptRunner::runScript(std::string_view script,
+                                                        std::string_view progressMessage,
+                                                        SyntaxCheck check) const {
+  logger_.log("%s", {progressMessage});
+  return runChecked(script, std::move(check));
+}
+
+platform::Result<ScriptOutcome> ScriptRunner::runScript(std::string_view script) const {
+  return runChecked(script, startCheck());
+}
+
+ScriptOutcome::Kind ScriptRunner::validateScript(std::string_view script, SyntaxCheck check) const {
+  auto status = check.verdict(script);
   if (!status) {
     logger_.error(ScriptOutcome::kCheckNotStartedMessage);
     return ScriptOutcome::Kind::CheckNotStarted;
@@ -41,8 +50,9 @@ std::optional<platform::InhibitorLock> ScriptRunner::delayShutdown() const {
   return std::move(*taken);
 }
 
-platform::Result<ScriptOutcome> ScriptRunner::runScript(std::string_view script) const {
-  // One sealed copy of the script serves the check and the run.
+platform::Result<ScriptOutcome> ScriptRunner::runChecked(std::string_view script,
+                                                         SyntaxCheck check) const {
+  // The run reads a sealed copy of the text the check was given.
   auto scriptFile = makeScriptFile(script);
   if (!scriptFile) {
     // Without the file the check cannot start.
@@ -58,7 +68,8 @@ platform::Result<ScriptOutcome> ScriptRunner::runScript(std::string_view script)
       if (observer) observer->ended();
     }
   } ending{observer.get()};
-  if (auto verdict = validateScript(scriptFile->get()); verdict != ScriptOutcome::Kind::Ran) {
+  if (auto verdict = validateScript(script, std::move(check));
+      verdict != ScriptOutcome::Kind::Ran) {
     return ScriptOutcome{verdict};
   }
   auto shutdownDelay = delayShutdown();

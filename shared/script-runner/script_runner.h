@@ -14,6 +14,7 @@
 #include "platform/log/logger.h"
 #include "platform/power/shutdown_inhibitor.h"
 #include "platform/system/console.h"
+#include "shared/script-runner/script_process.h"
 
 namespace shelvo {
 
@@ -64,23 +65,29 @@ struct ScriptRunHooks {
 
 // Runs scripts the program did not write: zsh checks the syntax first (a script that fails the
 // check never runs), then runs the script while every chunk it writes to standard output is
-// logged and printed. The script text travels in a sealed memory file on descriptor 3, never in
-// argv, where every local user could read it and where one argument is capped at 128 KiB.
+// logged and printed. The script text reaches zsh on descriptor 3 (a pipe for the check, a sealed
+// memory file for the run), never in argv, where every local user could read it and where one
+// argument is capped at 128 KiB.
 class ScriptRunner {
  public:
   ScriptRunner(platform::Logger logger, std::shared_ptr<platform::Console> console,
                std::string zshPath = "/bin/zsh", ScriptRunHooks hooks = {});
 
+  // zsh for the next script's check, started while the caller still waits for the script.
+  SyntaxCheck startCheck() const;
+
   // The agent's copy: logs the progress message first. An error when the script's process could
   // not be started, with the platform's description.
   platform::Result<ScriptOutcome> runScript(std::string_view script,
-                                            std::string_view progressMessage) const;
+                                            std::string_view progressMessage,
+                                            SyntaxCheck check) const;
   // The helper's copy, without a progress message.
   platform::Result<ScriptOutcome> runScript(std::string_view script) const;
 
  private:
+  platform::Result<ScriptOutcome> runChecked(std::string_view script, SyntaxCheck check) const;
   // Whether zsh accepts the script's syntax; logs the verdict.
-  ScriptOutcome::Kind validateScript(int scriptFile) const;
+  ScriptOutcome::Kind validateScript(std::string_view script, SyntaxCheck check) const;
   // A logind delay lock for the script's run, when the program handed an inhibitor.
   std::optional<platform::InhibitorLock> delayShutdown() const;
 

@@ -31,6 +31,13 @@ class ScriptRunnerTest : public ::testing::Test {
   ScriptRunner runner(const std::string& zsh = "/bin/zsh") {
     return ScriptRunner(platform::Logger({sink, false}, "ostrel.shelvo", "Agent"), console, zsh);
   }
+  // The agent's way: the check's zsh is started before the script is known.
+  platform::Result<ScriptOutcome> install(std::string_view script,
+                                          const std::string& zsh = "/bin/zsh") {
+    auto agentRunner = runner(zsh);
+    auto check = agentRunner.startCheck();
+    return agentRunner.runScript(script, "Installing app...", std::move(check));
+  }
   std::vector<std::string> scriptEntries() {
     std::vector<std::string> entries;
     for (const auto& record : sink->records()) {
@@ -48,8 +55,7 @@ class ScriptRunnerTest : public ::testing::Test {
 // A syntax error is refused with 50 and nothing of it runs; a check that cannot start, with 51.
 TEST_F(ScriptRunnerTest, ARefusedScriptNeverRuns) {
   test::TempDir dir;
-  auto outcome =
-      runner().runScript("touch " + (dir / "ran").string() + "\nif true; then\n", "Installing...");
+  auto outcome = install("touch " + (dir / "ran").string() + "\nif true; then\n");
   ASSERT_TRUE(outcome);
   EXPECT_EQ(outcome->kind, ScriptOutcome::Kind::InvalidSyntax);
   EXPECT_EQ(outcome->refusalStatus(), 50);
@@ -57,21 +63,24 @@ TEST_F(ScriptRunnerTest, ARefusedScriptNeverRuns) {
   // The progress message, "%s", comes before the check.
   EXPECT_EQ(sink->messages(), (std::vector<std::string>{
                                   "<private>", "Installation information was invalid, exiting"}));
-  outcome = runner("/nonexistent/zsh").runScript("echo hi", "Installing app...");
+  outcome = install("echo hi", "/nonexistent/zsh");
   ASSERT_TRUE(outcome);
   EXPECT_EQ(outcome->kind, ScriptOutcome::Kind::CheckNotStarted);
   EXPECT_EQ(outcome->refusalStatus(), 51);
 }
 
 TEST_F(ScriptRunnerTest, SyntaxVerdictsMatchZshsParser) {
-  const std::vector<const char*> refusedThenAccepted[2] = {
-      {"echo 'unclosed", "echo $(", "echo ${", "f() {", "fi", "}", ")", "echo a |"},
-      {"echo a &&", "cat <<EOF", "[[ -n ]]", "((1+))", "exit 3", "", "echo ok\n# comment"}};
+  // Past the pipe's size too: zsh that stops reading at an early error does not hold the check.
+  const std::string longer(3 << 20, '\n');
+  const std::vector<std::string> refusedThenAccepted[2] = {
+      {"echo 'unclosed", "echo $(", "echo ${", "f() {", "fi", "}", ")", "echo a |", "fi" + longer},
+      {"echo a &&", "cat <<EOF", "[[ -n ]]", "((1+))", "exit 3", "", "echo ok\n# comment",
+       longer + "exit 3"}};
   for (bool accepted : {false, true}) {
-    for (const char* script : refusedThenAccepted[accepted]) {
-      auto status = checkScriptSyntax("/bin/zsh", makeScriptFile(script)->get());
+    for (const auto& script : refusedThenAccepted[accepted]) {
+      auto status = SyntaxCheck::start("/bin/zsh").verdict(script);
       ASSERT_TRUE(status);
-      EXPECT_EQ(*status == 0, accepted) << script;
+      EXPECT_EQ(*status == 0, accepted) << script.substr(0, 20);
     }
   }
 }
@@ -100,7 +109,7 @@ TEST_F(ScriptRunnerTest, EachWriteIsOneEntryOfStandardOutput) {
   for (const auto& row : rows) {
     sink = std::make_shared<CaptureSink>();
     console = std::make_shared<CapturedConsole>();
-    EXPECT_TRUE(runner().runScript(row.script, "Installing app..."));
+    EXPECT_TRUE(install(row.script));
     EXPECT_EQ(scriptEntries(), row.entries) << row.script;
     EXPECT_EQ(console->text(), row.console) << row.script;
   }
@@ -137,7 +146,7 @@ TEST_F(ScriptRunnerTest, ALargeScriptRunsAndNeverAppearsInAnyCommandLine) {
   script += "echo started; read -r _ < " + gate.string() + "; echo done";
   std::atomic<bool> finished = false;
   std::jthread run([&] {
-    EXPECT_TRUE(runner().runScript(script, "Installing app..."));
+    EXPECT_TRUE(install(script));
     finished = true;
   });
   bool seen = false;
@@ -165,7 +174,7 @@ TEST_F(ScriptRunnerTest, ALargeScriptRunsAndNeverAppearsInAnyCommandLine) {
 TEST_F(ScriptRunnerTest, ABackgroundChildHoldingThePipeDoesNotDelayTheReturn) {
   // Waiting for the pipe to close would outlast the test's time limit; returning after the
   // child ended would find it gone. Either way the child must still be there.
-  EXPECT_TRUE(runner().runScript("sleep 3600 & echo $!", "Installing app..."));
+  EXPECT_TRUE(install("sleep 3600 & echo $!"));
   std::string pid = console->text();
   ASSERT_FALSE(pid.empty());
   EXPECT_EQ(::kill(std::stoi(pid), 0), 0) << "the run waited for its background child";
