@@ -21,4 +21,17 @@ void ConnectionLimits::release(uid_t uid) {
   --total_;
 }
 
+std::string ConnectionLimits::refusal(Cap cap, uid_t uid) {
+  const std::string user = std::to_string(uid);
+  switch (cap) {
+    case Cap::perUser:
+      return "Too many connections from user " + user + " (per-user limit 16); refusing a new one";
+    case Cap::total:
+      return "Too many connections in all (total limit 256); refusing a new one from user " + user;
+    case Cap::ceiling:
+      break;
+  }
+  return "Too many connections in all (hard limit 1024); refusing a new one from user " + user;
+}
+
 }  // namespace shelvo

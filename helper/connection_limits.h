@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string>
 
 namespace shelvo {
 
@@ -28,6 +29,9 @@ class ConnectionLimits {
     Cap refusedBy = Cap::perUser;
   };
   Reservation reserve(uid_t uid);
+
+  // What the log says of a connection the cap refused.
+  static std::string refusal(Cap cap, uid_t uid);
 
  private:
   void release(uid_t uid);

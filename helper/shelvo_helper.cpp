@@ -89,23 +89,8 @@ void ShelvoHelper::shouldAcceptNewConnection(platform::UniqueFd socket,
   connection->peer = *credentials;
   auto reservation = limits_.reserve(connection->peer.uid);
   if (!reservation.slot) {
-    auto uid = static_cast<std::int64_t>(connection->peer.uid);
-    switch (reservation.refusedBy) {
-      case ConnectionLimits::Cap::perUser:
-        logger_.error("Too many connections from user %d (per-user limit 16); refusing a new one",
-                      {uid});
-        break;
-      case ConnectionLimits::Cap::total:
-        logger_.error(
-            "Too many connections in all (total limit 256); refusing a new one from user %d",
-            {uid});
-        break;
-      case ConnectionLimits::Cap::ceiling:
-        logger_.error(
-            "Too many connections in all (hard limit 1024); refusing a new one from user %d",
-            {uid});
-        break;
-    }
+    logger_.error("%{public}s",
+                  {ConnectionLimits::refusal(reservation.refusedBy, connection->peer.uid)});
     connection->socket.close();
     return;
   }

@@ -44,6 +44,15 @@ TEST_F(ConnectionLimitsTest, SixteenUsersAtTheirCapDoNotLockOutASeventeenth) {
   EXPECT_EQ(take(1), Cap::perUser);
 }
 
+TEST(ConnectionLimits, EachRefusalNamesItsCap) {
+  EXPECT_EQ(ConnectionLimits::refusal(Cap::perUser, 7),
+            "Too many connections from user 7 (per-user limit 16); refusing a new one");
+  EXPECT_EQ(ConnectionLimits::refusal(Cap::total, 7),
+            "Too many connections in all (total limit 256); refusing a new one from user 7");
+  EXPECT_EQ(ConnectionLimits::refusal(Cap::ceiling, 7),
+            "Too many connections in all (hard limit 1024); refusing a new one from user 7");
+}
+
 TEST_F(ConnectionLimitsTest, TheCeilingRefusesEveryoneAt1024) {
   ASSERT_EQ(take(1, 16), std::nullopt);
   for (uid_t user = 2; held.size() < ConnectionLimits::kCeiling; ++user)
