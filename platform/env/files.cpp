@@ -103,7 +103,7 @@ Status writeAllToPipe(int fd, std::string_view bytes) {
   ::sigpending(&pending);
   bool pendingBefore = ::sigismember(&pending, SIGPIPE) == 1;
   auto written = writeAll(fd, bytes);
-  // The signal this write raised is taken back; one that was already pending stays.
+  // The signal this write raised is taken back, unless one was pending already.
   if (!written && written.error().systemError == EPIPE && !pendingBefore) {
     const timespec noWait{};
     ::sigtimedwait(&pipeSignal, nullptr, &noWait);

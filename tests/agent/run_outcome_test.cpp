@@ -117,7 +117,7 @@ TEST_F(RunOutcomeTest, EachWayARunEndsHasItsOutcomeClass) {
        [](RunOutcomeTest& t) {
          // A zsh that passes the check and is gone by the time the script is to start.
          t.zshPath = (*t.root / "zsh").string();
-         test::writeTextFile(t.zshPath, "#!/bin/sh\nrm -f \"$0\"\nexit 0\n");
+         test::writeTextFile(t.zshPath, "#!/bin/sh\ncat /dev/fd/3 >/dev/null\nrm -f \"$0\"\n");
          fs::permissions(t.zshPath, fs::perms::owner_all);
        },
        23, FailedScriptStart, "Error installing com.example.app: cannot start "},

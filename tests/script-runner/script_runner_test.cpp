@@ -71,17 +71,29 @@ TEST_F(ScriptRunnerTest, ARefusedScriptNeverRuns) {
 
 TEST_F(ScriptRunnerTest, SyntaxVerdictsMatchZshsParser) {
   // Past the pipe's size too: zsh that stops reading at an early error does not hold the check.
-  const std::string longer(3 << 20, '\n');
+  const std::string longLine = "#" + std::string(3 << 20, 'x') + "\n";
   const std::vector<std::string> refusedThenAccepted[2] = {
-      {"echo 'unclosed", "echo $(", "echo ${", "f() {", "fi", "}", ")", "echo a |", "fi" + longer},
+      {"echo 'unclosed", "echo $(", "echo ${", "f() {", "fi", "}", ")", "echo a |",
+       "fi\n" + longLine},
       {"echo a &&", "cat <<EOF", "[[ -n ]]", "((1+))", "exit 3", "", "echo ok\n# comment",
-       longer + "exit 3"}};
+       longLine + "exit 3"}};
   for (bool accepted : {false, true}) {
     for (const auto& script : refusedThenAccepted[accepted]) {
       auto status = SyntaxCheck::start("/bin/zsh").verdict(script);
       ASSERT_TRUE(status);
       EXPECT_EQ(*status == 0, accepted) << script.substr(0, 20);
     }
+  }
+}
+
+// A zsh that was killed, or ended well without reading the whole text, gave no verdict.
+TEST_F(ScriptRunnerTest, ACheckThatDidNotParseTheWholeTextIsNoVerdict) {
+  test::TempDir dir;
+  for (const char* standIn : {"#!/bin/sh\nexit 0\n", "#!/bin/sh\nkill -KILL $$\n"}) {
+    test::writeTextFile(dir / "zsh", standIn);
+    std::filesystem::permissions(dir / "zsh", std::filesystem::perms::owner_all);
+    auto status = SyntaxCheck::start(dir / "zsh").verdict(std::string(3 << 20, '\n'));
+    EXPECT_FALSE(status) << standIn;
   }
 }
 
