@@ -118,6 +118,12 @@ TEST_F(HelperTest, TheCodesignToolChecksAClientAsTheHelperWill) {
   EXPECT_EQ(good.exitStatus, 0) << good.err;
   EXPECT_NE(good.out.find("Identifier=ostrel.shelvo\n"), std::string::npos);
   EXPECT_NE(good.out.find("explicit requirement satisfied"), std::string::npos);
+  // Without the helper's checks too: a tampered client, and one of another team.
+  EXPECT_EQ(verify({client("tampered")}).exitStatus, 1);
+  auto other = verify({"--requirement", clientRequirement(), client("otherteam")});
+  EXPECT_EQ(other.exitStatus, 3);
+  EXPECT_EQ(other.err, client("otherteam").string() +
+                           ": code failed to satisfy specified code requirement(s)\n");
   auto bad = verify({"--requirement", "identifier com.my-app", client("good")});
   EXPECT_EQ(bad.exitStatus, 2);
   EXPECT_NE(bad.err.find("invalid or corrupted code requirement(s)"), std::string::npos);
