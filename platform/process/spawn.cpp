@@ -90,14 +90,35 @@ Result<pid_t> spawnProcess(const SpawnRequest& request) {
   return pid;
 }
 
-int waitForTermination(pid_t pid) {
+namespace {
+
+// The raw wait status of the child, or -1 when it cannot be waited for.
+int waitStatus(pid_t pid) {
   int status = 0;
   while (::waitpid(pid, &status, 0) < 0) {
     if (errno != EINTR) return -1;
   }
+  return status;
+}
+
+}  // namespace
+
+int waitForTermination(pid_t pid) {
+  int status = waitStatus(pid);
+  if (status < 0) return -1;
   if (WIFEXITED(status)) return WEXITSTATUS(status);
   if (WIFSIGNALED(status)) return WTERMSIG(status);
   return status;
+}
+
+Result<int> waitForExit(pid_t pid) {
+  int status = waitStatus(pid);
+  if (status < 0) return errnoError("cannot wait for process " + std::to_string(pid), errno);
+  if (WIFSIGNALED(status)) {
+    return Error{"process " + std::to_string(pid) + " was ended by signal " +
+                 std::to_string(WTERMSIG(status))};
+  }
+  return WEXITSTATUS(status);
 }
 
 Result<Pipe> makePipe() {

@@ -28,6 +28,10 @@ Result<pid_t> spawnProcess(const SpawnRequest& request);
 // the signal that ended it.
 int waitForTermination(pid_t pid);
 
+// Waits for the child and returns its exit status; an error when a signal ended it (its number
+// is not an exit status) or the wait failed.
+Result<int> waitForExit(pid_t pid);
+
 struct Pipe {
   UniqueFd readEnd;
   UniqueFd writeEnd;

@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <memory>
 #include <optional>
@@ -195,20 +194,12 @@ platform::Result<std::int32_t> SyntaxCheck::verdict(std::string_view script) {
   // zsh stops reading early only at an error, and then ends with a non-zero status.
   auto written = platform::writeAllToPipe(input_.get(), script);
   input_.reset();
-  int status = 0;
-  pid_t pid = std::exchange(pid_, -1);
-  while (::waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) return platform::Error{"cannot wait for the syntax check", errno};
-  }
   // A check that was killed, or passed without reading the whole text, has not checked it.
-  if (WIFSIGNALED(status)) {
-    return platform::Error{"the syntax check was ended by signal " +
-                           std::to_string(WTERMSIG(status))};
-  }
-  if (!written && WEXITSTATUS(status) == 0) {
+  auto status = platform::waitForExit(std::exchange(pid_, -1));
+  if (status && *status == 0 && !written) {
     return platform::Error{"the syntax check ended before it read the whole script"};
   }
-  return WEXITSTATUS(status);
+  return status;
 }
 
 platform::Result<std::int32_t> executeScript(const std::string& zshPath, int scriptFile,
