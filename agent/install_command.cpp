@@ -10,11 +10,12 @@ void ShelvoAgentController::installApp(const std::string& bundleIdentifier, bool
                                        bool updateAction) {
   agentLogger.log("Obtaining app information for %{public}s...", {bundleIdentifier});
   bool pontiq = std::find(arguments.begin(), arguments.end(), "--pontiq") != arguments.end();
-  // zsh for the syntax check starts up while the service answers; it gets the script once opened.
-  auto check = scriptRunner_.startCheck();
+  // zsh for the check and for the run start up while the service answers; they get the script
+  // once it is opened.
+  auto launch = scriptRunner_.prepare();
   std::string script = requestInstallInformation(bundleIdentifier, notification, dock, progress,
                                                  updateAction, pontiq, credential);
-  if (auto ran = runScript(script, "Installing app...", std::move(check)); !ran) {
+  if (auto ran = runScript(script, "Installing app...", std::move(launch)); !ran) {
     const std::string& why = ran.error().message;
     report(agentLogger, platform::LogLevel::Error, "Error installing %{public}s: %s",
            {bundleIdentifier, why});

@@ -98,8 +98,8 @@ const platform::Result<ShelvoAPIEndpoints>& ShelvoAgentController::endpoints() {
 
 platform::Status ShelvoAgentController::runScript(std::string_view script,
                                                   std::string_view progressMessage,
-                                                  SyntaxCheck check) {
-  auto outcome = scriptRunner_.runScript(script, progressMessage, std::move(check));
+                                                  ScriptLaunch launch) {
+  auto outcome = scriptRunner_.runScript(script, progressMessage, std::move(launch));
   if (outcome && outcome->ran()) fleet_.noteScriptStatus(outcome->exitStatus);
   if (auto signal = scriptWatch_->stoppedBy()) endStoppedRun(*signal);
   if (!outcome) return outcome.error();

@@ -56,7 +56,7 @@ class ShelvoAgentController {
   // zsh refuses ends the process with 50 or 51. An error when the script's process could not be
   // started.
   platform::Status runScript(std::string_view script, std::string_view progressMessage,
-                             SyntaxCheck check);
+                             ScriptLaunch launch);
 
   // Service requests: each blocks until the answer is classified and returns the opened
   // script; every failure ends the process from the completion handler.

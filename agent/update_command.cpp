@@ -28,9 +28,9 @@ void ShelvoAgentController::runUpdates(bool notification, bool progress, bool sc
   reportSchedule(schedule, now);
   endRunUnlessDue(schedule, now, scheduled);
   report(agentLogger, platform::LogLevel::Debug, "Downloading update information...");
-  auto check = scriptRunner_.startCheck();  // starts up while the service answers
+  auto launch = scriptRunner_.prepare();  // starts up while the service answers
   std::string script = requestUpdateInformation(notification, progress, credential);
-  if (auto ran = runScript(script, "Updating apps...", std::move(check)); !ran) {
+  if (auto ran = runScript(script, "Updating apps...", std::move(launch)); !ran) {
     report(agentLogger, platform::LogLevel::Error, "Error running updates: %s",
            {ran.error().message});
     endRun(23, RunOutcome::FailedScriptStart, "Error running updates: " + ran.error().message);

@@ -37,7 +37,7 @@ int main(int argc, char** argv) {
           "ostrel.shelvo", "Agent"),
       std::make_shared<shelvo::platform::StandardOutput>(), "/bin/zsh", hooks);
   // What the run came to is not measured; the output it streamed is.
-  runner.runScript(std::string("cat '") + argv[1] + "'", "Installing app...", runner.startCheck())
+  runner.runScript(std::string("cat '") + argv[1] + "'", "Installing app...", runner.prepare())
       .ignoreError();
   if (recording) {
     shelvo::RunRecord record;

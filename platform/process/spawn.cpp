@@ -127,16 +127,19 @@ Result<Pipe> makePipe() {
   return Pipe{UniqueFd(ends[0]), UniqueFd(ends[1])};
 }
 
-Result<UniqueFd> makeSealedMemoryFile(const char* name, std::string_view bytes) {
+Result<UniqueFd> makeMemoryFile(const char* name) {
   UniqueFd file(::memfd_create(name, MFD_CLOEXEC | MFD_ALLOW_SEALING));
   if (!file) return errnoError("cannot create memory file", errno);
-  if (!writeAll(file.get(), bytes)) return errnoError("cannot fill memory file", errno);
-  if (::fcntl(file.get(), F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL) !=
+  return file;
+}
+
+Status fillAndSeal(int memoryFile, std::string_view bytes) {
+  if (!writeAll(memoryFile, bytes)) return errnoError("cannot fill memory file", errno);
+  if (::fcntl(memoryFile, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL) !=
       0) {
     return errnoError("cannot seal memory file", errno);
   }
-  if (::lseek(file.get(), 0, SEEK_SET) != 0) return errnoError("cannot rewind memory file", errno);
-  return file;
+  return success();
 }
 
 }  // namespace shelvo::platform

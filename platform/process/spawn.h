@@ -38,7 +38,10 @@ struct Pipe {
 };
 Result<Pipe> makePipe();
 
-// A memory file holding bytes, sealed against every change, positioned at its start.
-Result<UniqueFd> makeSealedMemoryFile(const char* name, std::string_view bytes);
+// An empty memory file that can be sealed.
+Result<UniqueFd> makeMemoryFile(const char* name);
+// Fills an empty memory file with bytes and seals it against every change, through every
+// descriptor of it.
+Status fillAndSeal(int memoryFile, std::string_view bytes);
 
 }  // namespace shelvo::platform

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,13 +26,17 @@ namespace shelvo {
 namespace {
 
 constexpr int kScriptFd = 3;
-// Reads the script from descriptor 3 into a variable (zsh reads "$(<file)" itself, without a
-// subshell, in large reads), closes the descriptor so the script never sees it, and evaluates
-// the text: the whole script is parsed before any of it runs, $0 is the launch path and there
-// are no positional parameters. A script that cannot be read runs nothing.
+constexpr int kGoFd = 4;
+// Waits for descriptor 4 to say the script is in place, reads it from descriptor 3 into a variable
+// (zsh reads "$(<file)" itself, without a subshell, in large reads), closes both descriptors so
+// the script never sees them, and evaluates the text: the whole script is parsed before any of it
+// runs, $0 is the launch path and there are no positional parameters. Without that word (its
+// writer gone) or without a readable script, nothing runs.
 constexpr const char* kBootstrap =
+    "__shelvo_go=; read -r -k 2 -u 4 __shelvo_go 2>/dev/null; exec 4<&-; "
+    "[[ $__shelvo_go == go ]] || exit 126; "
     "__shelvo_s=\"$(</dev/fd/3)\" || exit 126; exec 3<&-; "
-    "eval \"unset __shelvo_s; $__shelvo_s\"";
+    "eval \"unset __shelvo_go __shelvo_s; $__shelvo_s\"";
 
 constexpr std::size_t kReadSize = 1 << 20;
 constexpr int kPipeSize = 1 << 20;
@@ -162,10 +167,6 @@ platform::SpawnRequest zshRequest(const std::string& zshPath, std::vector<std::s
 
 }  // namespace
 
-platform::Result<platform::UniqueFd> makeScriptFile(std::string_view script) {
-  return platform::makeSealedMemoryFile("shelvo-script", script);
-}
-
 SyntaxCheck::SyntaxCheck(SyntaxCheck&& other) noexcept
     : pid_(std::exchange(other.pid_, -1)),
       input_(std::move(other.input_)),
@@ -202,22 +203,74 @@ platform::Result<std::int32_t> SyntaxCheck::verdict(std::string_view script) {
   return status;
 }
 
-platform::Result<std::int32_t> executeScript(const std::string& zshPath, int scriptFile,
+PreparedRun::PreparedRun(PreparedRun&& other) noexcept
+    : pid_(std::exchange(other.pid_, -1)),
+      script_(std::move(other.script_)),
+      go_(std::move(other.go_)),
+      output_(std::move(other.output_)),
+      notStarted_(std::move(other.notStarted_)) {}
+
+PreparedRun::~PreparedRun() {
+  if (pid_ < 0) return;
+  // Never told to go, zsh runs nothing; it need not be waited for to see that.
+  go_.reset();
+  ::kill(pid_, SIGKILL);
+  platform::waitForTermination(pid_);
+}
+
+PreparedRun PreparedRun::start(const std::string& zshPath) {
+  auto script = platform::makeMemoryFile("shelvo-script");
+  if (!script) return PreparedRun(script.error());
+  auto go = platform::makePipe();
+  if (!go) return PreparedRun(go.error());
+  auto output = platform::makePipe();
+  if (!output) return PreparedRun(output.error());
+  ::fcntl(output->writeEnd.get(), F_SETPIPE_SZ, kPipeSize);  // fewer, larger chunks; best effort
+
+  auto request =
+      zshRequest(zshPath, {zshPath, "-c", "--no-rcs", kBootstrap, zshPath}, script->get());
+  request.descriptors.emplace_back(kGoFd, go->readEnd.get());
+  request.descriptors.emplace_back(STDOUT_FILENO, output->writeEnd.get());
+  auto pid = platform::spawnProcess(request);
+  // The parent's write end of the output must close in every case, or the reader never sees end
+  // of file.
+  output->writeEnd.reset();
+  if (!pid) return PreparedRun(pid.error());
+  PreparedRun run;
+  run.pid_ = *pid;
+  run.script_ = std::move(*script);
+  run.go_ = std::move(go->writeEnd);
+  run.output_ = std::move(output->readEnd);
+  return run;
+}
+
+platform::Result<pid_t> PreparedRun::handOver(std::string_view script,
+                                              const std::function<void(pid_t)>& started) {
+  if (notStarted_) return *notStarted_;
+  if (pid_ < 0) return platform::Error{"the script's zsh has already been given a script"};
+  // Sealed before zsh may read it: what runs is exactly the text the check was given.
+  auto placed = platform::fillAndSeal(script_.get(), script);
+  script_.reset();
+  // Told before the script may run, so that a run stopped meanwhile ends before it does anything.
+  if (placed && started) started(pid_);
+  if (placed) placed = platform::writeAllToPipe(go_.get(), "go");
+  go_.reset();
+  if (!placed) {
+    // Without the word zsh runs nothing.
+    ::kill(pid_, SIGKILL);
+    platform::waitForTermination(std::exchange(pid_, -1));
+    return platform::Error{"cannot hand the script to zsh: " + placed.error().message};
+  }
+  return std::exchange(pid_, -1);
+}
+
+platform::Result<std::int32_t> executeScript(PreparedRun run, std::string_view script,
                                              ScriptOutputHandler handler,
                                              ScriptProcessWatch watch) {
-  auto pipe = platform::makePipe();
-  if (!pipe) return pipe.error();
-  ::fcntl(pipe->writeEnd.get(), F_SETPIPE_SZ, kPipeSize);  // fewer, larger chunks; best effort
-
-  auto request = zshRequest(zshPath, {zshPath, "-c", "--no-rcs", kBootstrap, zshPath}, scriptFile);
-  request.descriptors.emplace_back(STDOUT_FILENO, pipe->writeEnd.get());
-  auto pid = platform::spawnProcess(request);
-  // The parent's write end must close in every case, or the reader never sees end of file.
-  pipe->writeEnd.reset();
+  auto pid = run.handOver(script, watch.started);
   if (!pid) return pid.error();
-  if (watch.started) watch.started(*pid);
 
-  auto reader = std::make_shared<OutputReader>(std::move(pipe->readEnd), std::move(handler),
+  auto reader = std::make_shared<OutputReader>(run.takeOutput(), std::move(handler),
                                                std::move(watch.wrote), std::move(watch.secret));
   if (readUntilScriptEnds(*reader, *pid)) {
     // A background child still holds the pipe: its later output is handled while it lives.

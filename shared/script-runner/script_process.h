@@ -29,9 +29,6 @@ struct ScriptProcessWatch {
   std::string secret;
 };
 
-// The script text in a sealed memory file, handed to zsh on descriptor 3 for the run.
-platform::Result<platform::UniqueFd> makeScriptFile(std::string_view script);
-
 // zsh parsing a script without running any of it. It starts before the script is known, so that
 // its start-up overlaps the wait for the script, and reads the text from a pipe on descriptor 3.
 class SyntaxCheck {
@@ -56,10 +53,40 @@ class SyntaxCheck {
   std::optional<platform::Error> notStarted_;
 };
 
-// Runs the script and returns its termination status once it has exited and the output it left
-// in the pipe has been handled. A background child that keeps the pipe open delays the return
-// only briefly; its later output is still handled while the process lives.
-platform::Result<std::int32_t> executeScript(const std::string& zshPath, int scriptFile,
+// zsh for a script's run, started before the script is known, like the check. The script reaches
+// it in a sealed memory file on descriptor 3; it runs the script only once a word on descriptor 4
+// says the file is filled and sealed, so nothing runs unless the whole text was handed over.
+class PreparedRun {
+ public:
+  // A run whose zsh could not be started keeps the error for executeScript.
+  static PreparedRun start(const std::string& zshPath);
+  PreparedRun(PreparedRun&& other) noexcept;
+  PreparedRun& operator=(PreparedRun&&) = delete;
+  // A run that never got a script runs nothing and is reaped.
+  ~PreparedRun();
+
+  // Hands zsh the whole script, telling started() its process just before the script may run;
+  // that process, which now runs the script, or why it cannot.
+  platform::Result<pid_t> handOver(std::string_view script,
+                                   const std::function<void(pid_t)>& started);
+  // The read end of the script's output.
+  platform::UniqueFd takeOutput() { return std::move(output_); }
+
+ private:
+  PreparedRun() = default;
+  explicit PreparedRun(platform::Error notStarted) : notStarted_(std::move(notStarted)) {}
+
+  pid_t pid_ = -1;  // until the script is handed over
+  platform::UniqueFd script_;
+  platform::UniqueFd go_;
+  platform::UniqueFd output_;
+  std::optional<platform::Error> notStarted_;
+};
+
+// Hands the script to the prepared run and returns its termination status once it has exited and
+// the output it left in the pipe has been handled. A background child that keeps the pipe open
+// delays the return only briefly; its later output is still handled while the process lives.
+platform::Result<std::int32_t> executeScript(PreparedRun run, std::string_view script,
                                              ScriptOutputHandler handler,
                                              ScriptProcessWatch watch = {});
 

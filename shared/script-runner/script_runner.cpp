@@ -13,19 +13,19 @@ ScriptRunner::ScriptRunner(platform::Logger logger, std::shared_ptr<platform::Co
       zshPath_(std::move(zshPath)),
       hooks_(std::move(hooks)) {}
 
-SyntaxCheck ScriptRunner::startCheck() const {
-  return SyntaxCheck::start(zshPath_);
+ScriptLaunch ScriptRunner::prepare() const {
+  return {SyntaxCheck::start(zshPath_), PreparedRun::start(zshPath_)};
 }
 
 platform::Result<ScriptOutcome> ScriptRunner::runScript(std::string_view script,
                                                         std::string_view progressMessage,
-                                                        SyntaxCheck check) const {
+                                                        ScriptLaunch launch) const {
   logger_.log("%s", {progressMessage});
-  return runChecked(script, std::move(check));
+  return runChecked(script, std::move(launch));
 }
 
 platform::Result<ScriptOutcome> ScriptRunner::runScript(std::string_view script) const {
-  return runChecked(script, startCheck());
+  return runChecked(script, prepare());
 }
 
 ScriptOutcome::Kind ScriptRunner::validateScript(std::string_view script, SyntaxCheck check) const {
@@ -51,14 +51,7 @@ std::optional<platform::InhibitorLock> ScriptRunner::delayShutdown() const {
 }
 
 platform::Result<ScriptOutcome> ScriptRunner::runChecked(std::string_view script,
-                                                         SyntaxCheck check) const {
-  // The run reads a sealed copy of the text the check was given.
-  auto scriptFile = makeScriptFile(script);
-  if (!scriptFile) {
-    // Without the file the check cannot start.
-    logger_.error(ScriptOutcome::kCheckNotStartedMessage);
-    return ScriptOutcome{ScriptOutcome::Kind::CheckNotStarted};
-  }
+                                                         ScriptLaunch launch) const {
   auto observer = hooks_.observer;
   if (observer) observer->checking();
   // Every way out of here, the check refused included, ends what checking() began.
@@ -68,7 +61,7 @@ platform::Result<ScriptOutcome> ScriptRunner::runChecked(std::string_view script
       if (observer) observer->ended();
     }
   } ending{observer.get()};
-  if (auto verdict = validateScript(script, std::move(check));
+  if (auto verdict = validateScript(script, std::move(launch.check));
       verdict != ScriptOutcome::Kind::Ran) {
     return ScriptOutcome{verdict};
   }
@@ -79,10 +72,11 @@ platform::Result<ScriptOutcome> ScriptRunner::runChecked(std::string_view script
     watch.wrote = [observer](std::string_view bytes) { observer->wrote(bytes); };
     watch.secret = observer->secret();
   }
-  // The handler owns copies of the logger and console: it may outlive this call while a
-  // background child of the script still writes to the pipe.
+  // The run is handed the very text the check accepted. The handler owns copies of the logger and
+  // console: it may outlive this call while a background child of the script still writes to the
+  // pipe.
   auto status = executeScript(
-      zshPath_, scriptFile->get(),
+      std::move(launch.run), script,
       [logger = logger_, console = console_](std::string_view chunk) {
         logger.log("%{public}s", {chunk});
         console->printLine(chunk);

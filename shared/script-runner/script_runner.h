@@ -38,6 +38,13 @@ struct ScriptOutcome {
       "Error while validating installation information, exiting";
 };
 
+// The two zsh processes of the next script, the check's and the run's, started while the caller
+// still waits for the script so that their start-up overlaps that wait.
+struct ScriptLaunch {
+  SyntaxCheck check;
+  PreparedRun run;
+};
+
 // What a program does around each script besides logging and printing its output. Calls come on
 // the thread that runs the script, except wrote() for output a background child of the script
 // writes after the script has ended, which comes on a thread of its own.
@@ -73,19 +80,19 @@ class ScriptRunner {
   ScriptRunner(platform::Logger logger, std::shared_ptr<platform::Console> console,
                std::string zshPath = "/bin/zsh", ScriptRunHooks hooks = {});
 
-  // zsh for the next script's check, started while the caller still waits for the script.
-  SyntaxCheck startCheck() const;
+  // zsh for the next script's check and run, started while the caller still waits for it.
+  ScriptLaunch prepare() const;
 
   // The agent's copy: logs the progress message first. An error when the script's process could
   // not be started, with the platform's description.
   platform::Result<ScriptOutcome> runScript(std::string_view script,
                                             std::string_view progressMessage,
-                                            SyntaxCheck check) const;
+                                            ScriptLaunch launch) const;
   // The helper's copy, without a progress message.
   platform::Result<ScriptOutcome> runScript(std::string_view script) const;
 
  private:
-  platform::Result<ScriptOutcome> runChecked(std::string_view script, SyntaxCheck check) const;
+  platform::Result<ScriptOutcome> runChecked(std::string_view script, ScriptLaunch launch) const;
   // Whether zsh accepts the script's syntax; logs the verdict.
   ScriptOutcome::Kind validateScript(std::string_view script, SyntaxCheck check) const;
   // A logind delay lock for the script's run, when the program handed an inhibitor.

@@ -115,12 +115,17 @@ TEST_F(RunOutcomeTest, EachWayARunEndsHasItsOutcomeClass) {
        "Installation information was invalid, exiting"},
       {"script not started", install,
        [](RunOutcomeTest& t) {
-         // A zsh that passes the check and is gone by the time the script is to start.
+         // A zsh that passes the check, while the run's stops listening before it is told to go.
          t.zshPath = (*t.root / "zsh").string();
-         test::writeTextFile(t.zshPath, "#!/bin/sh\ncat /dev/fd/3 >/dev/null\nrm -f \"$0\"\n");
+         test::writeTextFile(
+             t.zshPath,
+             "#!/bin/sh\n"
+             "if [ \"$1\" = -c ]; then exec 4<&-; : > \"$0.deaf\"; exec sleep 60; fi\n"
+             "until [ -e \"$0.deaf\" ]; do sleep 0.01; done\n"
+             "cat /dev/fd/3 >/dev/null\n");
          fs::permissions(t.zshPath, fs::perms::owner_all);
        },
-       23, FailedScriptStart, "Error installing com.example.app: cannot start "},
+       23, FailedScriptStart, "Error installing com.example.app: cannot hand the script to zsh: "},
       {"stopped while requesting", scheduled,
        [](RunOutcomeTest& t) { t.answers->onRequest = [&t] { t.env->stopRun(SIGTERM); }; }, 143,
        TimedOut, "Stopped by SIGTERM before the run ended"},

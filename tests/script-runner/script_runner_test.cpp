@@ -31,12 +31,12 @@ class ScriptRunnerTest : public ::testing::Test {
   ScriptRunner runner(const std::string& zsh = "/bin/zsh") {
     return ScriptRunner(platform::Logger({sink, false}, "ostrel.shelvo", "Agent"), console, zsh);
   }
-  // The agent's way: the check's zsh is started before the script is known.
+  // The agent's way: the zsh of the check and of the run start before the script is known.
   platform::Result<ScriptOutcome> install(std::string_view script,
                                           const std::string& zsh = "/bin/zsh") {
     auto agentRunner = runner(zsh);
-    auto check = agentRunner.startCheck();
-    return agentRunner.runScript(script, "Installing app...", std::move(check));
+    auto launch = agentRunner.prepare();
+    return agentRunner.runScript(script, "Installing app...", std::move(launch));
   }
   std::vector<std::string> scriptEntries() {
     std::vector<std::string> entries;
@@ -194,10 +194,44 @@ TEST_F(ScriptRunnerTest, ABackgroundChildHoldingThePipeDoesNotDelayTheReturn) {
 }
 
 TEST_F(ScriptRunnerTest, ALaunchFailureIsReportedWithoutHanging) {
-  auto file = makeScriptFile("echo hi");
-  auto status = executeScript("/nonexistent/zsh", file->get(), [](std::string_view) {});
+  auto status =
+      executeScript(PreparedRun::start("/nonexistent/zsh"), "echo hi", [](std::string_view) {});
   ASSERT_FALSE(status);
   EXPECT_NE(status.error().message.find("No such file"), std::string::npos);
+}
+
+// zsh is up before the script is known, and runs none of it until told to go. A run stopped as the
+// script is handed over (the watch is told its process first, and here takes its time) ends
+// without running any of it; one never handed a script is reaped without running anything.
+TEST_F(ScriptRunnerTest, APreparedRunRunsNothingBeforeItIsToldToGo) {
+  test::TempDir dir;
+  auto ran = dir / "ran";
+  auto stopAtStart = [](pid_t pid) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    ::kill(pid, SIGTERM);
+  };
+  auto status =
+      executeScript(PreparedRun::start("/bin/zsh"), "touch " + ran.string(),
+                    [](std::string_view) {}, {.started = stopAtStart, .wrote = {}, .secret = {}});
+  ASSERT_TRUE(status);
+  EXPECT_EQ(*status, SIGTERM);
+  { auto unused = PreparedRun::start("/bin/zsh"); }
+  // The agent dies with the script in place but before the word: zsh ends, running nothing.
+  auto pidFile = dir / "pid";
+  EXPECT_EXIT(
+      {
+        auto run = PreparedRun::start("/bin/zsh");
+        (void)run.handOver("touch " + ran.string(), [&](pid_t pid) {
+          test::writeTextFile(pidFile, std::to_string(pid));
+          ::_exit(0);
+        });
+      },
+      ::testing::ExitedWithCode(0), "");
+  int zsh = static_cast<int>(::syscall(SYS_pidfd_open, std::stoi(test::readTextFile(pidFile)), 0));
+  pollfd ended{zsh, POLLIN, 0};
+  EXPECT_EQ(::poll(&ended, 1, 60'000), 1);
+  ::close(zsh);
+  EXPECT_FALSE(std::filesystem::exists(ran));
 }
 
 TEST_F(ScriptRunnerTest, ScriptsRunInParallelKeepTheirOwnOutputAndStatus) {
@@ -229,9 +263,9 @@ TEST(ScriptDrain, OutputStillComingWhenTheScriptExitsIsHandledBeforeTheReturn) {
     std::vector<std::string> chunks;
   };
   auto shared = std::make_shared<Shared>();
-  auto file = makeScriptFile("echo $$ > " + pidFile.string() + "; printf first; until [[ -e " +
-                             seen.string() + " ]]; do sleep 0.01; done; printf last");
-  auto status = executeScript("/bin/zsh", file->get(), [=](std::string_view chunk) {
+  auto script = "echo $$ > " + pidFile.string() + "; printf first; until [[ -e " + seen.string() +
+                " ]]; do sleep 0.01; done; printf last";
+  auto status = executeScript(PreparedRun::start("/bin/zsh"), script, [=](std::string_view chunk) {
     {
       std::lock_guard lock(shared->mutex);
       shared->chunks.emplace_back(chunk);
@@ -258,9 +292,8 @@ TEST(ScriptDrain, OutputStillComingWhenTheScriptExitsIsHandledBeforeTheReturn) {
 TEST(ScriptDrain, OutputThatNeverPausesDoesNotHideTheScriptsEnd) {
   test::TempDir dir;
   auto pidFile = dir / "pid";
-  auto file =
-      makeScriptFile("yes & print $! > " + pidFile.string() + "; print -r -- ${(l:3000000::x:)}");
-  auto status = executeScript("/bin/zsh", file->get(), [](std::string_view) {
+  auto script = "yes & print $! > " + pidFile.string() + "; print -r -- ${(l:3000000::x:)}";
+  auto status = executeScript(PreparedRun::start("/bin/zsh"), script, [](std::string_view) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));  // a slow log or console
   });
   ASSERT_TRUE(status);
