@@ -113,6 +113,8 @@ Status writeAllToPipe(int fd, std::string_view bytes) {
 }
 
 Status makeFolders(const std::filesystem::path& folder, unsigned mode) {
+  // Most often only the last folder is missing, or none is.
+  if (::mkdir(folder.c_str(), mode) == 0 || errno == EEXIST) return success();
   std::filesystem::path partial;
   for (const auto& part : folder) {
     partial /= part;

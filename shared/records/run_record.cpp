@@ -1,5 +1,6 @@
 #include "shared/records/run_record.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <sstream>
 
 #include "platform/env/files.h"
+#include "platform/env/unique_fd.h"
 #include "platform/log/log_format.h"
 
 namespace shelvo {
@@ -42,22 +44,38 @@ std::string fileName(const RunRecord& record) {
   return stamp + "-" + std::to_string(::getpid()) + ".json";
 }
 
-// The record files of the folder, oldest first.
+// The record files of the folder, oldest first: each name starts with the time its run began, and
+// all share the folder, so plain text order is time order.
 std::vector<platform::Path> recordFiles(const platform::Env& env, const platform::Path& folder) {
   std::vector<platform::Path> files;
   for (auto& entry : env.listFolder(folder)) {
     if (entry.extension() == ".json") files.push_back(std::move(entry));
   }
-  std::sort(files.begin(), files.end());
+  std::sort(files.begin(), files.end(), [](const platform::Path& a, const platform::Path& b) {
+    return a.native() < b.native();
+  });
   return files;
 }
 
-// The mode and group of a file itself (not a link's target), when it can be read.
-std::optional<std::pair<mode_t, gid_t>> modeAndGroupOf(const platform::Path& file) {
-  struct ::stat info {};
-  if (::lstat(file.c_str(), &info) != 0) return std::nullopt;
-  return std::pair{info.st_mode, info.st_gid};
-}
+// The mode and group of files themselves (not a link's target), looked up in one open folder so
+// that a hundred records cost a hundred short lookups, not a hundred walks from the root.
+class FolderModes {
+ public:
+  explicit FolderModes(const platform::Path& folder)
+      : folder_(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)) {}
+
+  std::optional<std::pair<mode_t, gid_t>> of(const platform::Path& file) const {
+    struct ::stat info {};
+    int looked = folder_
+                     ? ::fstatat(folder_.get(), file.filename().c_str(), &info, AT_SYMLINK_NOFOLLOW)
+                     : ::lstat(file.c_str(), &info);
+    if (looked != 0) return std::nullopt;
+    return std::pair{info.st_mode, info.st_gid};
+  }
+
+ private:
+  platform::UniqueFd folder_;
+};
 
 constexpr std::array<std::pair<RunOutcome, std::string_view>, 13> kOutcomeNames{{
     {RunOutcome::Installed, "installed"},
@@ -211,7 +229,8 @@ platform::Status tidyRunRecords(platform::Env& env, const platform::Path& file,
   // Older records are set right once: one already like the new record is left alone, so a store
   // does not rewrite the metadata of every kept record (nor the file system journal with it).
   // The record is stored; an old one left in place, or left readable by all, is still said.
-  const auto wanted = modeAndGroupOf(file);
+  const FolderModes modes(folder);
+  const auto wanted = modes.of(file);
   auto files = recordFiles(env, folder);
   std::size_t surplus = files.size() > keep ? files.size() - keep : 0;
   platform::Status tidied = platform::success();
@@ -219,7 +238,7 @@ platform::Status tidyRunRecords(platform::Env& env, const platform::Path& file,
     platform::Status step = platform::success();
     if (i < surplus) {
       step = env.removeFile(files[i]);
-    } else if (files[i] != file && (!wanted || modeAndGroupOf(files[i]) != wanted)) {
+    } else if (files[i] != file && (!wanted || modes.of(files[i]) != wanted)) {
       env.setGroup(files[i], kReaders).ignoreError();
       step = env.setMode(files[i], kRecordMode);
     }
