@@ -1,6 +1,7 @@
 // Requests of `exit 0` to the helper, against the floor of the two zsh launches each request
 // needs (`zsh --no-rcs -n FILE` and `zsh -c --no-rcs 'exit 0'`), spawned directly. The two
-// alternate in ten rounds, so a machine that slows down or speeds up weighs on both alike.
+// alternate in a hundred rounds of a tenth of a second or so, so a machine that slows down or
+// speeds up, even from one second to the next, weighs on both alike.
 //   helper-requests SOCKET REQUESTS CONNECTIONS
 // prints: floor_ms_per_request helper_ms_per_request sequential_s parallel_s
 #include <spawn.h>
@@ -60,7 +61,7 @@ int main(int argc, char** argv) {
 
   auto client = shelvo::platform::HelperClient::connect(socket);
   if (!client) return 1;
-  constexpr int kRounds = 10;
+  constexpr int kRounds = 100;
   Clock::duration floorTime{};
   Clock::duration helperTime{};
   for (int round = 0; round < kRounds; ++round) {
