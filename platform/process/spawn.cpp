@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -133,12 +134,25 @@ Result<UniqueFd> makeMemoryFile(const char* name) {
   return file;
 }
 
+Result<UniqueFd> openReadOnly(int memoryFile) {
+  // A fresh opening: its own position, and no way to write through it.
+  std::string path = "/proc/self/fd/" + std::to_string(memoryFile);
+  UniqueFd reader(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!reader) return errnoError("cannot open memory file for reading", errno);
+  return reader;
+}
+
 Status fillAndSeal(int memoryFile, std::string_view bytes) {
   if (!writeAll(memoryFile, bytes)) return errnoError("cannot fill memory file", errno);
   if (::fcntl(memoryFile, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL) !=
       0) {
     return errnoError("cannot seal memory file", errno);
   }
+  // Sealed, the file can no longer change: it holds these bytes and nothing else, or it is refused.
+  struct ::stat info {};
+  if (::fstat(memoryFile, &info) != 0) return errnoError("cannot check memory file", errno);
+  if (static_cast<std::size_t>(info.st_size) != bytes.size())
+    return Error{"the memory file does not hold exactly the bytes written into it"};
   return success();
 }
 

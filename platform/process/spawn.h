@@ -40,8 +40,10 @@ Result<Pipe> makePipe();
 
 // An empty memory file that can be sealed.
 Result<UniqueFd> makeMemoryFile(const char* name);
+// Another opening of a memory file, for reading only, at its start.
+Result<UniqueFd> openReadOnly(int memoryFile);
 // Fills an empty memory file with bytes and seals it against every change, through every
-// descriptor of it.
+// descriptor of it; an error unless it then holds exactly those bytes.
 Status fillAndSeal(int memoryFile, std::string_view bytes);
 
 }  // namespace shelvo::platform

@@ -221,6 +221,9 @@ PreparedRun::~PreparedRun() {
 PreparedRun PreparedRun::start(const std::string& zshPath) {
   auto script = platform::makeMemoryFile("shelvo-script");
   if (!script) return PreparedRun(script.error());
+  // zsh reads the file through its own opening, which cannot write.
+  auto scriptReader = platform::openReadOnly(script->get());
+  if (!scriptReader) return PreparedRun(scriptReader.error());
   auto go = platform::makePipe();
   if (!go) return PreparedRun(go.error());
   auto output = platform::makePipe();
@@ -228,7 +231,7 @@ PreparedRun PreparedRun::start(const std::string& zshPath) {
   ::fcntl(output->writeEnd.get(), F_SETPIPE_SZ, kPipeSize);  // fewer, larger chunks; best effort
 
   auto request =
-      zshRequest(zshPath, {zshPath, "-c", "--no-rcs", kBootstrap, zshPath}, script->get());
+      zshRequest(zshPath, {zshPath, "-c", "--no-rcs", kBootstrap, zshPath}, scriptReader->get());
   request.descriptors.emplace_back(kGoFd, go->readEnd.get());
   request.descriptors.emplace_back(STDOUT_FILENO, output->writeEnd.get());
   auto pid = platform::spawnProcess(request);
