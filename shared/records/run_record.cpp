@@ -238,9 +238,14 @@ platform::Status tidyRunRecords(platform::Env& env, const platform::Path& file,
     platform::Status step = platform::success();
     if (i < surplus) {
       step = env.removeFile(files[i]);
-    } else if (files[i] != file && (!wanted || modes.of(files[i]) != wanted)) {
-      env.setGroup(files[i], kReaders).ignoreError();
-      step = env.setMode(files[i], kRecordMode);
+    } else if (files[i] != file) {
+      auto seen = modes.of(files[i]);
+      // Only records themselves are set right: a link in the folder is never followed.
+      bool record = !seen || S_ISREG(seen->first);
+      if (record && (!wanted || seen != wanted)) {
+        env.setGroup(files[i], kReaders).ignoreError();
+        step = env.setMode(files[i], kRecordMode);
+      }
     }
     if (!step && tidied.ok()) {
       tidied = platform::Error{"the record is stored, but an older one is left as it was: " +

@@ -142,6 +142,11 @@ TEST_F(RunLockAndRecordsTest, RecordsAreForRootAndAdmAndHoldNoPieceOfTheCredenti
   fs::permissions(records(), fs::perms(0755));
   writeTextFile(records() / "2020-01-01T000000.000Z-1.json", "{}");
   fs::permissions(records() / "2020-01-01T000000.000Z-1.json", fs::perms(0644));
+  // A link among them is no record: what it points at is left as it is.
+  auto elsewhere = agent.root / "elsewhere";
+  writeTextFile(elsewhere, "");
+  fs::permissions(elsewhere, fs::perms(0604));
+  fs::create_symlink(elsewhere, records() / "2020-01-01T000000.000Z-2.json");
 
   const std::string credential = "demo-credential";
   // The first half was read (the pipe is empty again) before the second half is written.
@@ -169,6 +174,8 @@ TEST_F(RunLockAndRecordsTest, RecordsAreForRootAndAdmAndHoldNoPieceOfTheCredenti
   EXPECT_NE(printed.find("token=<private> end"), std::string::npos) << printed;
   expectNoPiece(readTextFile(agent.environment["SHELVO_LOG"].substr(5)), "the log");
   EXPECT_EQ(modeOf(records()), (Mode{0750, 0, "adm"}));
+  EXPECT_EQ(fs::status(elsewhere).permissions(), fs::perms(0604));
+  fs::remove(records() / "2020-01-01T000000.000Z-2.json");
   for (const auto& file : recordFiles()) {
     EXPECT_EQ(modeOf(file), (Mode{0640, 0, "adm"})) << file;
     expectNoPiece(readTextFile(file), file.string());
