@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -216,8 +218,11 @@ TEST_F(ScriptRunnerTest, APreparedRunRunsNothingBeforeItIsToldToGo) {
   ASSERT_TRUE(status);
   EXPECT_EQ(*status, SIGTERM);
   { auto unused = PreparedRun::start("/bin/zsh"); }
-  // The agent dies with the script in place but before the word: zsh ends, running nothing.
+  // The agent dies with the script in place but before the word: zsh ends with 126, running
+  // nothing. The orphaned zsh comes back to this process, so its end is waited for by pid with
+  // no reaper racing the wait and no pid reused.
   auto pidFile = dir / "pid";
+  ASSERT_EQ(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
   EXPECT_EXIT(
       {
         auto run = PreparedRun::start("/bin/zsh");
@@ -227,10 +232,11 @@ TEST_F(ScriptRunnerTest, APreparedRunRunsNothingBeforeItIsToldToGo) {
         });
       },
       ::testing::ExitedWithCode(0), "");
-  int zsh = static_cast<int>(::syscall(SYS_pidfd_open, std::stoi(test::readTextFile(pidFile)), 0));
-  pollfd ended{zsh, POLLIN, 0};
-  EXPECT_EQ(::poll(&ended, 1, 60'000), 1);
-  ::close(zsh);
+  pid_t zsh = std::stoi(test::readTextFile(pidFile));
+  int ended = 0;
+  EXPECT_EQ(::waitpid(zsh, &ended, 0), zsh);
+  ::prctl(PR_SET_CHILD_SUBREAPER, 0);
+  EXPECT_TRUE(WIFEXITED(ended) && WEXITSTATUS(ended) == 126) << ended;
   EXPECT_FALSE(std::filesystem::exists(ran));
 }
 
