@@ -239,10 +239,9 @@ platform::Status tidyRunRecords(platform::Env& env, const platform::Path& file,
     if (i < surplus) {
       step = env.removeFile(files[i]);
     } else if (files[i] != file) {
+      // Only records seen to be files are set right: a link in the folder is never followed.
       auto seen = modes.of(files[i]);
-      // Only records themselves are set right: a link in the folder is never followed.
-      bool record = !seen || S_ISREG(seen->first);
-      if (record && (!wanted || seen != wanted)) {
+      if (seen && S_ISREG(seen->first) && seen != wanted) {
         env.setGroup(files[i], kReaders).ignoreError();
         step = env.setMode(files[i], kRecordMode);
       }
