@@ -57,20 +57,28 @@ std::vector<platform::Path> recordFiles(const platform::Env& env, const platform
   return files;
 }
 
-// The mode and group of files themselves (not a link's target), looked up in one open folder so
-// that a hundred records cost a hundred short lookups, not a hundred walks from the root.
+using ModeAndGroup = std::pair<mode_t, gid_t>;
+
+// Of the file itself, not a link's target.
+std::optional<ModeAndGroup> modeAndGroupOf(const platform::Path& path) {
+  struct ::stat info {};
+  if (::lstat(path.c_str(), &info) != 0) return std::nullopt;
+  return ModeAndGroup{info.st_mode, info.st_gid};
+}
+
+// The same, looked up in one open folder so that a hundred records cost a hundred short lookups,
+// not a hundred walks from the root.
 class FolderModes {
  public:
   explicit FolderModes(const platform::Path& folder)
       : folder_(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)) {}
 
-  std::optional<std::pair<mode_t, gid_t>> of(const platform::Path& file) const {
+  std::optional<ModeAndGroup> of(const platform::Path& file) const {
+    if (!folder_) return modeAndGroupOf(file);
     struct ::stat info {};
-    int looked = folder_
-                     ? ::fstatat(folder_.get(), file.filename().c_str(), &info, AT_SYMLINK_NOFOLLOW)
-                     : ::lstat(file.c_str(), &info);
-    if (looked != 0) return std::nullopt;
-    return std::pair{info.st_mode, info.st_gid};
+    if (::fstatat(folder_.get(), file.filename().c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+      return std::nullopt;
+    return ModeAndGroup{info.st_mode, info.st_gid};
   }
 
  private:
@@ -207,30 +215,39 @@ platform::Status storeRunRecord(platform::Env& env, const RunRecord& record,
                                 const platform::Path& folder, std::size_t keep) {
   auto prepared = prepareRunRecord(env, record, folder);
   if (!prepared) return prepared.error();
-  auto written = env.replaceFile(prepared->path, prepared->bytes, prepared->mode);
+  const auto& file = prepared->file;
+  auto written = env.replaceFile(file.path, file.bytes, file.mode);
   if (!written) return written;
-  return tidyRunRecords(env, prepared->path, folder, keep);
+  return tidyRunRecords(env, file.path, folder, prepared->setOlderRight, keep);
 }
 
-platform::Result<platform::FileReplacement> prepareRunRecord(platform::Env& env,
-                                                             const RunRecord& record,
-                                                             const platform::Path& folder) {
+platform::Result<PreparedRunRecord> prepareRunRecord(platform::Env& env, const RunRecord& record,
+                                                     const platform::Path& folder) {
   if (auto made = env.makeFolders(folder.parent_path(), 0755); !made) return made.error();
   if (auto made = env.makeFolders(folder, kFolderMode); !made) return made.error();
+  const auto before = modeAndGroupOf(folder);
   // Without the group (not every system has it) the records stay root's alone.
   env.setGroup(folder, kReaders).ignoreError();
   if (auto set = env.setMode(folder, kFolderMode); !set) return set.error();
-  return platform::FileReplacement{folder / fileName(record), encodeRunRecord(record), kRecordMode};
+  return PreparedRunRecord{
+      platform::FileReplacement{folder / fileName(record), encodeRunRecord(record), kRecordMode},
+      modeAndGroupOf(folder) != before};
 }
 
 platform::Status tidyRunRecords(platform::Env& env, const platform::Path& file,
-                                const platform::Path& folder, std::size_t keep) {
+                                const platform::Path& folder, bool setOlderRight,
+                                std::size_t keep) {
   env.setGroup(file, kReaders).ignoreError();
-  // Older records are set right once: one already like the new record is left alone, so a store
-  // does not rewrite the metadata of every kept record (nor the file system journal with it).
-  // The record is stored; an old one left in place, or left readable by all, is still said.
-  const FolderModes modes(folder);
-  const auto wanted = modes.of(file);
+  // Older records are set right once, when their folder is: looking at each of a hundred records
+  // on every store cost more than the rest of the tidying. One already like the new record is
+  // left alone, so that the file system journal is not rewritten for it. The record is stored;
+  // an old one left in place, or left readable by all, is still said.
+  std::optional<FolderModes> modes;
+  std::optional<ModeAndGroup> wanted;
+  if (setOlderRight) {
+    modes.emplace(folder);
+    wanted = modes->of(file);
+  }
   auto files = recordFiles(env, folder);
   std::size_t surplus = files.size() > keep ? files.size() - keep : 0;
   platform::Status tidied = platform::success();
@@ -238,9 +255,9 @@ platform::Status tidyRunRecords(platform::Env& env, const platform::Path& file,
     platform::Status step = platform::success();
     if (i < surplus) {
       step = env.removeFile(files[i]);
-    } else if (files[i] != file) {
+    } else if (modes && files[i] != file) {
       // Only records seen to be files are set right: a link in the folder is never followed.
-      auto seen = modes.of(files[i]);
+      auto seen = modes->of(files[i]);
       if (seen && S_ISREG(seen->first) && seen != wanted) {
         env.setGroup(files[i], kReaders).ignoreError();
         step = env.setMode(files[i], kRecordMode);
