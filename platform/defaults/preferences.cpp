@@ -39,7 +39,7 @@ Preferences::Preferences(Env& env, std::string domain, RootPrefix root, UserAcco
       root_(std::move(root)),
       user_(std::move(user)),
       runsAsRoot_(::geteuid() == 0),
-      userUid_(runsAsRoot_ ? uidOfUser(user_.name) : std::nullopt),
+      userUid_(runsAsRoot_ ? (user_.uid ? user_.uid : uidOfUser(user_.name)) : std::nullopt),
       trust_(std::make_shared<TrustState>()) {}
 
 void Preferences::reportUntrustedLayersTo(UntrustedLayerReport report) {

@@ -15,7 +15,7 @@ UserAccount effectiveUserAccount() {
       found == nullptr) {
     return {};
   }
-  UserAccount account{found->pw_name != nullptr ? found->pw_name : "", std::nullopt};
+  UserAccount account{found->pw_name != nullptr ? found->pw_name : "", std::nullopt, found->pw_uid};
   if (found->pw_dir != nullptr && found->pw_dir[0] == '/') account.home = found->pw_dir;
   return account;
 }

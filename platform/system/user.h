@@ -10,6 +10,7 @@ namespace shelvo::platform {
 struct UserAccount {
   std::string name;  // empty when the uid has no account entry
   std::optional<std::string> home;
+  std::optional<unsigned> uid = std::nullopt;  // when known: not to be looked up by name again
 };
 
 UserAccount effectiveUserAccount();
