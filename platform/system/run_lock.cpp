@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
@@ -51,10 +50,7 @@ std::string contents(int fd) {
   std::string text(512, '\0');
   ssize_t n = ::pread(fd, text.data(), text.size(), 0);
   text.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
-  // The first line: a holder written over a longer one is followed by that one's end until the
-  // file is cut to size.
-  text.resize(std::min(text.find('\n'), text.size()));
-  while (!text.empty() && text.back() == '\0') text.pop_back();
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\0')) text.pop_back();
   return text;
 }
 
@@ -132,11 +128,7 @@ std::optional<std::string> RunLock::holder() const {
 }
 
 Status RunLock::writeHolder(const std::string& holder) {
-  // Written over the last holder, then cut to size: emptying the file first freed its block only
-  // to take one again, a third of a millisecond where the folder is on a disk.
-  const std::string line = holder + "\n";
-  if (::pwrite(fd_.get(), line.data(), line.size(), 0) < 0 ||
-      ::ftruncate(fd_.get(), static_cast<off_t>(line.size())) != 0) {
+  if (::ftruncate(fd_.get(), 0) != 0 || ::pwrite(fd_.get(), holder.data(), holder.size(), 0) < 0) {
     return errnoError("cannot write " + file_.string());
   }
   return success();
