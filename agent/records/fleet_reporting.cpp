@@ -127,14 +127,12 @@ void FleetReporting::storeRun(const RunRecord& run) {
   std::vector<platform::FileReplacement> files;
   const auto folder = runRecordFolder(platform_.root.resolve("/"));
   std::optional<platform::Path> record;
-  bool setOlderRight = false;
   if (!skippedAlreadyToday(run)) {
     if (auto prepared = prepareRunRecord(*platform_.env, run, folder); !prepared) {
       logUnkept(prepared.error());
     } else {
-      record = prepared->file.path;
-      setOlderRight = prepared->setOlderRight;
-      files.push_back(std::move(prepared->file));
+      record = prepared->path;
+      files.push_back(std::move(*prepared));
     }
   }
   // Counted whether stored or not: the totals see every run, each skip included.
@@ -146,9 +144,8 @@ void FleetReporting::storeRun(const RunRecord& run) {
   }
   auto written = platform_.env->replaceFiles(files);
   if (record) {
-    if (auto stored = written.front()
-                          ? tidyRunRecords(*platform_.env, *record, folder, setOlderRight)
-                          : written.front();
+    if (auto stored =
+            written.front() ? tidyRunRecords(*platform_.env, *record, folder) : written.front();
         !stored) {
       logUnkept(stored.error());
     }

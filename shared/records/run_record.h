@@ -78,18 +78,12 @@ platform::Status storeRunRecord(platform::Env& env, const RunRecord& record,
                                 const platform::Path& folder, std::size_t keep = 100);
 // The same in two steps, so that the record can be written together with other files: the
 // folder made and set right, and the record's file as it is to be written; then, once it has
-// been, the pruning, and the setting right of older records when the folder needed it.
-struct PreparedRunRecord {
-  platform::FileReplacement file;
-  // The folder was not as this version leaves it (an older version's, or the group is new), so
-  // neither may the records in it be.
-  bool setOlderRight = false;
-};
-platform::Result<PreparedRunRecord> prepareRunRecord(platform::Env& env, const RunRecord& record,
-                                                     const platform::Path& folder);
+// been, the pruning and setting right.
+platform::Result<platform::FileReplacement> prepareRunRecord(platform::Env& env,
+                                                             const RunRecord& record,
+                                                             const platform::Path& folder);
 platform::Status tidyRunRecords(platform::Env& env, const platform::Path& file,
-                                const platform::Path& folder, bool setOlderRight,
-                                std::size_t keep = 100);
+                                const platform::Path& folder, std::size_t keep = 100);
 // The stored records, oldest first; unreadable files are left out.
 std::vector<RunRecord> loadRunRecords(const platform::Env& env, const platform::Path& folder);
 
