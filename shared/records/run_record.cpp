@@ -57,28 +57,20 @@ std::vector<platform::Path> recordFiles(const platform::Env& env, const platform
   return files;
 }
 
-using ModeAndGroup = std::pair<mode_t, gid_t>;
-
-// Of the file itself, not a link's target.
-std::optional<ModeAndGroup> modeAndGroupOf(const platform::Path& path) {
-  struct ::stat info {};
-  if (::lstat(path.c_str(), &info) != 0) return std::nullopt;
-  return ModeAndGroup{info.st_mode, info.st_gid};
-}
-
-// The same, looked up in one open folder so that a hundred records cost a hundred short lookups,
-// not a hundred walks from the root.
+// The mode and group of files themselves (not a link's target), looked up in one open folder so
+// that a hundred records cost a hundred short lookups, not a hundred walks from the root.
 class FolderModes {
  public:
   explicit FolderModes(const platform::Path& folder)
       : folder_(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)) {}
 
-  std::optional<ModeAndGroup> of(const platform::Path& file) const {
-    if (!folder_) return modeAndGroupOf(file);
+  std::optional<std::pair<mode_t, gid_t>> of(const platform::Path& file) const {
     struct ::stat info {};
-    if (::fstatat(folder_.get(), file.filename().c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
-      return std::nullopt;
-    return ModeAndGroup{info.st_mode, info.st_gid};
+    int looked = folder_
+                     ? ::fstatat(folder_.get(), file.filename().c_str(), &info, AT_SYMLINK_NOFOLLOW)
+                     : ::lstat(file.c_str(), &info);
+    if (looked != 0) return std::nullopt;
+    return std::pair{info.st_mode, info.st_gid};
   }
 
  private:
@@ -215,58 +207,57 @@ platform::Status storeRunRecord(platform::Env& env, const RunRecord& record,
                                 const platform::Path& folder, std::size_t keep) {
   auto prepared = prepareRunRecord(env, record, folder);
   if (!prepared) return prepared.error();
-  const auto& file = prepared->file;
-  auto written = env.replaceFile(file.path, file.bytes, file.mode);
+  auto written = env.replaceFile(prepared->path, prepared->bytes, prepared->mode);
   if (!written) return written;
-  return tidyRunRecords(env, file.path, folder, prepared->setOlderRight, keep);
+  return tidyRunRecords(env, prepared->path, folder, keep);
 }
 
-platform::Result<PreparedRunRecord> prepareRunRecord(platform::Env& env, const RunRecord& record,
-                                                     const platform::Path& folder) {
+platform::Result<platform::FileReplacement> prepareRunRecord(platform::Env& env,
+                                                             const RunRecord& record,
+                                                             const platform::Path& folder) {
   if (auto made = env.makeFolders(folder.parent_path(), 0755); !made) return made.error();
   if (auto made = env.makeFolders(folder, kFolderMode); !made) return made.error();
-  const auto before = modeAndGroupOf(folder);
   // Without the group (not every system has it) the records stay root's alone.
   env.setGroup(folder, kReaders).ignoreError();
   if (auto set = env.setMode(folder, kFolderMode); !set) return set.error();
-  return PreparedRunRecord{
-      platform::FileReplacement{folder / fileName(record), encodeRunRecord(record), kRecordMode},
-      modeAndGroupOf(folder) != before};
+  return platform::FileReplacement{folder / fileName(record), encodeRunRecord(record), kRecordMode};
 }
 
 platform::Status tidyRunRecords(platform::Env& env, const platform::Path& file,
-                                const platform::Path& folder, bool setOlderRight,
-                                std::size_t keep) {
+                                const platform::Path& folder, std::size_t keep) {
   env.setGroup(file, kReaders).ignoreError();
-  // Older records are set right once, when their folder is: looking at each of a hundred records
-  // on every store cost more than the rest of the tidying. One already like the new record is
-  // left alone, so that the file system journal is not rewritten for it. The record is stored;
-  // an old one left in place, or left readable by all, is still said.
-  std::optional<FolderModes> modes;
-  std::optional<ModeAndGroup> wanted;
-  if (setOlderRight) {
-    modes.emplace(folder);
-    wanted = modes->of(file);
-  }
-  auto files = recordFiles(env, folder);
-  std::size_t surplus = files.size() > keep ? files.size() - keep : 0;
   platform::Status tidied = platform::success();
-  for (std::size_t i = 0; i < files.size(); ++i) {
-    platform::Status step = platform::success();
-    if (i < surplus) {
-      step = env.removeFile(files[i]);
-    } else if (modes && files[i] != file) {
-      // Only records seen to be files are set right: a link in the folder is never followed.
-      auto seen = modes->of(files[i]);
-      if (seen && S_ISREG(seen->first) && seen != wanted) {
-        env.setGroup(files[i], kReaders).ignoreError();
-        step = env.setMode(files[i], kRecordMode);
-      }
-    }
+  auto note = [&](const platform::Status& step) {
     if (!step && tidied.ok()) {
       tidied = platform::Error{"the record is stored, but an older one is left as it was: " +
                                step.error().message};
     }
+  };
+  auto files = recordFiles(env, folder);
+  std::size_t surplus = files.size() > keep ? files.size() - keep : 0;
+  for (std::size_t i = 0; i < surplus; ++i) note(env.removeFile(files[i]));
+
+  // Older records are set right once. Looking at each of a hundred on every store cost more than
+  // the rest of the tidying, so two stand for the rest: the oldest kept, and the newest before
+  // this one. Records left by an older version, or from before the group existed, include the
+  // oldest; a store cut short before it gave its record the group leaves the newest. The sweep
+  // goes from the newest back, so one cut short leaves the oldest as it was, for the next store.
+  // Only records seen to be files are set right: a link in the folder is never followed. One
+  // already like the new record is left alone, so that the journal is not rewritten for it.
+  const FolderModes modes(folder);
+  const auto wanted = modes.of(file);
+  auto differs = [&](const platform::Path& older) {
+    auto seen = modes.of(older);
+    return older != file && seen && S_ISREG(seen->first) && seen != wanted;
+  };
+  const auto keptEnd = files.rend() - static_cast<std::ptrdiff_t>(surplus);
+  const auto newest = std::find_if(files.rbegin(), keptEnd,
+                                   [&](const platform::Path& kept) { return kept != file; });
+  bool sweep = newest != keptEnd && (differs(files[surplus]) || differs(*newest));
+  for (std::size_t i = files.size(); sweep && i-- > surplus;) {
+    if (!differs(files[i])) continue;
+    env.setGroup(files[i], kReaders).ignoreError();
+    note(env.setMode(files[i], kRecordMode));
   }
   return tidied;
 }

@@ -69,6 +69,22 @@ TEST(RunRecords, AnOldRecordThatCannotBeRemovedIsReportedAndTheNewOneIsStored) {
   EXPECT_EQ(loadRunRecords(env, folder.path()).back().started, recordAt(1).started);
 }
 
+TEST(RunRecords, ARecordLeftReadableByAllIsSetRightWhenItIsTheOldestOrTheNewest) {
+  // The oldest as an older version left it, or the newest as a store cut short left it.
+  for (std::size_t left : {0u, 3u}) {
+    platform::PosixEnv env;
+    test::TempDir folder;
+    for (int i = 0; i < 4; ++i) ASSERT_TRUE(storeRunRecord(env, recordAt(i), folder.path()));
+    std::set<std::filesystem::path> files;
+    for (const auto& entry : std::filesystem::directory_iterator(folder.path()))
+      files.insert(entry.path());
+    const auto& planted = *std::next(files.begin(), static_cast<std::ptrdiff_t>(left));
+    std::filesystem::permissions(planted, std::filesystem::perms(0644));
+    ASSERT_TRUE(storeRunRecord(env, recordAt(4), folder.path()));
+    EXPECT_EQ(std::filesystem::status(planted).permissions(), std::filesystem::perms(0640)) << left;
+  }
+}
+
 TEST(RunRecords, EveryOutcomeHasOneNameAndOneKind) {
   std::string kinds;  // success, skip or failure
   for (int i = 0; i <= static_cast<int>(RunOutcome::TimedOut); ++i) {
