@@ -57,6 +57,8 @@ std::vector<platform::Path> recordFiles(const platform::Env& env, const platform
   return files;
 }
 
+using ModeAndGroup = std::pair<mode_t, gid_t>;
+
 // The mode and group of files themselves (not a link's target), looked up in one open folder so
 // that a hundred records cost a hundred short lookups, not a hundred walks from the root.
 class FolderModes {
@@ -64,13 +66,20 @@ class FolderModes {
   explicit FolderModes(const platform::Path& folder)
       : folder_(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)) {}
 
-  std::optional<std::pair<mode_t, gid_t>> of(const platform::Path& file) const {
+  // The folder's own group, the group adm where the system has it.
+  std::optional<gid_t> folderGroup() const {
+    struct ::stat info {};
+    if (!folder_ || ::fstat(folder_.get(), &info) != 0) return std::nullopt;
+    return info.st_gid;
+  }
+
+  std::optional<ModeAndGroup> of(const platform::Path& file) const {
     struct ::stat info {};
     int looked = folder_
                      ? ::fstatat(folder_.get(), file.filename().c_str(), &info, AT_SYMLINK_NOFOLLOW)
                      : ::lstat(file.c_str(), &info);
     if (looked != 0) return std::nullopt;
-    return std::pair{info.st_mode, info.st_gid};
+    return ModeAndGroup{info.st_mode, info.st_gid};
   }
 
  private:
@@ -225,7 +234,6 @@ platform::Result<platform::FileReplacement> prepareRunRecord(platform::Env& env,
 
 platform::Status tidyRunRecords(platform::Env& env, const platform::Path& file,
                                 const platform::Path& folder, std::size_t keep) {
-  env.setGroup(file, kReaders).ignoreError();
   platform::Status tidied = platform::success();
   auto note = [&](const platform::Status& step) {
     if (!step && tidied.ok()) {
@@ -233,32 +241,42 @@ platform::Status tidyRunRecords(platform::Env& env, const platform::Path& file,
                                step.error().message};
     }
   };
+  // The oldest go, but never the record just stored: with the clock set back, it sorts first.
   auto files = recordFiles(env, folder);
   std::size_t surplus = files.size() > keep ? files.size() - keep : 0;
-  for (std::size_t i = 0; i < surplus; ++i) note(env.removeFile(files[i]));
+  std::vector<platform::Path> older;
+  for (auto& kept : files) {
+    if (kept == file) continue;
+    if (surplus > 0) {
+      note(env.removeFile(kept));
+      --surplus;
+    } else {
+      older.push_back(std::move(kept));
+    }
+  }
 
   // Older records are set right once. Looking at each of a hundred on every store cost more than
-  // the rest of the tidying, so two stand for the rest: the oldest kept, and the newest before
-  // this one. Records left by an older version, or from before the group existed, include the
-  // oldest; a store cut short before it gave its record the group leaves the newest. The sweep
-  // goes from the newest back, so one cut short leaves the oldest as it was, for the next store.
-  // Only records seen to be files are set right: a link in the folder is never followed. One
-  // already like the new record is left alone, so that the journal is not rewritten for it.
+  // the rest of the tidying, so two stand for the rest: the oldest and the newest of them. Records
+  // left by an older version, or from before the group existed, include the oldest; the sweep
+  // goes from the newest back, so one cut short leaves the oldest as it was. A store cut short
+  // before its record got the group, its last step, leaves the newest. Only records seen to be
+  // files are set right: a link in the folder is never followed. One already right is left
+  // alone, so that the journal is not rewritten for it.
   const FolderModes modes(folder);
-  const auto wanted = modes.of(file);
-  auto differs = [&](const platform::Path& older) {
-    auto seen = modes.of(older);
-    return older != file && seen && S_ISREG(seen->first) && seen != wanted;
-  };
-  const auto keptEnd = files.rend() - static_cast<std::ptrdiff_t>(surplus);
-  const auto newest = std::find_if(files.rbegin(), keptEnd,
-                                   [&](const platform::Path& kept) { return kept != file; });
-  bool sweep = newest != keptEnd && (differs(files[surplus]) || differs(*newest));
-  for (std::size_t i = files.size(); sweep && i-- > surplus;) {
-    if (!differs(files[i])) continue;
-    env.setGroup(files[i], kReaders).ignoreError();
-    note(env.setMode(files[i], kRecordMode));
+  if (auto group = modes.folderGroup()) {
+    const ModeAndGroup wanted{S_IFREG | kRecordMode, *group};
+    auto differs = [&](const platform::Path& record) {
+      auto seen = modes.of(record);
+      return seen && S_ISREG(seen->first) && *seen != wanted;
+    };
+    bool sweep = !older.empty() && (differs(older.front()) || differs(older.back()));
+    for (auto record = older.rbegin(); sweep && record != older.rend(); ++record) {
+      if (!differs(*record)) continue;
+      env.setGroup(*record, kReaders).ignoreError();
+      note(env.setMode(*record, kRecordMode));
+    }
   }
+  env.setGroup(file, kReaders).ignoreError();
   return tidied;
 }
 

@@ -69,20 +69,34 @@ TEST(RunRecords, AnOldRecordThatCannotBeRemovedIsReportedAndTheNewOneIsStored) {
   EXPECT_EQ(loadRunRecords(env, folder.path()).back().started, recordAt(1).started);
 }
 
-TEST(RunRecords, ARecordLeftReadableByAllIsSetRightWhenItIsTheOldestOrTheNewest) {
-  // The oldest as an older version left it, or the newest as a store cut short left it.
-  for (std::size_t left : {0u, 3u}) {
+TEST(RunRecords, RecordsLeftReadableByAllAreSetRightWhenTheOldestOrTheNewestIs) {
+  // As an older version left the oldest, or a store cut short the newest; one in between is
+  // set right with the oldest.
+  for (const std::vector<int>& planted : {std::vector{0}, {3}, {0, 2}}) {
     platform::PosixEnv env;
     test::TempDir folder;
     for (int i = 0; i < 4; ++i) ASSERT_TRUE(storeRunRecord(env, recordAt(i), folder.path()));
     std::set<std::filesystem::path> files;
     for (const auto& entry : std::filesystem::directory_iterator(folder.path()))
       files.insert(entry.path());
-    const auto& planted = *std::next(files.begin(), static_cast<std::ptrdiff_t>(left));
-    std::filesystem::permissions(planted, std::filesystem::perms(0644));
+    for (int at : planted)
+      std::filesystem::permissions(*std::next(files.begin(), at), std::filesystem::perms(0644));
     ASSERT_TRUE(storeRunRecord(env, recordAt(4), folder.path()));
-    EXPECT_EQ(std::filesystem::status(planted).permissions(), std::filesystem::perms(0640)) << left;
+    for (const auto& file : files)
+      EXPECT_EQ(std::filesystem::status(file).permissions(), std::filesystem::perms(0640))
+          << file << " planted at " << planted.front();
   }
+}
+
+TEST(RunRecords, ARecordOfAClockSetBackIsKeptAndTheOldestGoes) {
+  platform::PosixEnv env;
+  test::TempDir folder;
+  for (int i = 10; i < 13; ++i) ASSERT_TRUE(storeRunRecord(env, recordAt(i), folder.path(), 3));
+  ASSERT_TRUE(storeRunRecord(env, recordAt(5), folder.path(), 3));
+  std::vector<long> started;
+  for (const auto& record : loadRunRecords(env, folder.path()))
+    started.push_back(std::chrono::system_clock::to_time_t(record.started) - 1'700'000'000);
+  EXPECT_EQ(started, (std::vector<long>{5, 11, 12}));
 }
 
 TEST(RunRecords, EveryOutcomeHasOneNameAndOneKind) {
