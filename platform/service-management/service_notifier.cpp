@@ -3,6 +3,7 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/env/unique_fd.h"
@@ -26,7 +27,12 @@ void ServiceNotifier::status(std::string_view text) const {
   auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + socket_.size());
   UniqueFd fd(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
   if (!fd) return;
+  // One line: a newline in the text (a bundle identifier of the run waited for may hold one)
+  // would start a second assignment, READY=1 or MAINPID=, read as this service's own.
   std::string message = "STATUS=" + std::string(text);
+  std::replace_if(
+      message.begin(), message.end(),
+      [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == '\x7f'; }, ' ');
   // Best effort: what systemd shows is no reason to stop a run.
   (void)::sendto(fd.get(), message.data(), message.size(), MSG_NOSIGNAL,
                  reinterpret_cast<const sockaddr*>(&address), length);
