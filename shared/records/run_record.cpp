@@ -60,7 +60,8 @@ std::vector<platform::Path> recordFiles(const platform::Env& env, const platform
 using ModeAndGroup = std::pair<mode_t, gid_t>;
 
 // The mode and group of files themselves (not a link's target), looked up in one open folder so
-// that a hundred records cost a hundred short lookups, not a hundred walks from the root.
+// that a sweep of a hundred records costs a hundred short lookups, not a hundred walks from the
+// root.
 class FolderModes {
  public:
   explicit FolderModes(const platform::Path& folder)
@@ -75,10 +76,8 @@ class FolderModes {
 
   std::optional<ModeAndGroup> of(const platform::Path& file) const {
     struct ::stat info {};
-    int looked = folder_
-                     ? ::fstatat(folder_.get(), file.filename().c_str(), &info, AT_SYMLINK_NOFOLLOW)
-                     : ::lstat(file.c_str(), &info);
-    if (looked != 0) return std::nullopt;
+    if (::fstatat(folder_.get(), file.filename().c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+      return std::nullopt;
     return ModeAndGroup{info.st_mode, info.st_gid};
   }
 
