@@ -121,7 +121,7 @@ platform::Result<CountedRun> countIntoRunTotals(platform::Env& env, const platfo
   if (auto locked = lock->lock(); !locked) return locked.error();
   auto totals = loadRunTotals(env, root);
   countRun(totals, run);
-  return CountedRun{std::move(*lock), {file, encodeRunTotals(totals), 0644}};
+  return CountedRun{std::move(*lock), {file, encodeRunTotals(totals), 0644, {}}};
 }
 
 }  // namespace shelvo

@@ -25,11 +25,13 @@ struct FileOwnership {
   bool writableByOthers = false;
 };
 
-// One file to write whole: its place, its bytes and its mode.
+// One file to write whole: its place, its bytes, its mode and, unless empty, the group it is given
+// before it takes its place (left as it is where the system has no such group).
 struct FileReplacement {
   std::filesystem::path path;
   std::string bytes;
   unsigned mode = 0644;
+  std::string group;
 };
 
 // What the programs take from the operating system itself: the environment, files and folders,

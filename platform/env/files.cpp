@@ -1,6 +1,7 @@
 #include "platform/env/files.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -17,6 +18,12 @@ namespace {
 
 Error errnoError(std::string_view what, const std::filesystem::path& path) {
   return Error{std::string(what) + " " + path.string() + ": " + std::strerror(errno), errno};
+}
+
+// Without the group, or the right to give it, the file stays the writer's alone.
+bool giveGroup(int fd, const std::string& name) {
+  auto id = groupNamed(name);
+  return id && ::fchown(fd, static_cast<uid_t>(-1), *id) == 0;
 }
 
 FileOwnership ownershipFrom(const struct stat& info) {
@@ -112,6 +119,16 @@ Status writeAllToPipe(int fd, std::string_view bytes) {
   return written;
 }
 
+std::optional<gid_t> groupNamed(const std::string& name) {
+  ::group entry{};
+  ::group* found = nullptr;
+  char buffer[4096];
+  if (::getgrnam_r(name.c_str(), &entry, buffer, sizeof(buffer), &found) != 0 || !found) {
+    return std::nullopt;
+  }
+  return found->gr_gid;
+}
+
 Status makeFolders(const std::filesystem::path& folder, unsigned mode) {
   // Most often only the last folder is missing, or none is.
   if (::mkdir(folder.c_str(), mode) == 0 || errno == EEXIST) return success();
@@ -127,7 +144,7 @@ Status makeFolders(const std::filesystem::path& folder, unsigned mode) {
 
 Status replaceFileAtomically(const std::filesystem::path& path, std::string_view bytes,
                              unsigned mode) {
-  FileReplacement file{path, std::string(bytes), mode};
+  FileReplacement file{path, std::string(bytes), mode, {}};
   return std::move(replaceFilesAtomically({&file, 1}).front());
 }
 
@@ -151,6 +168,8 @@ std::vector<Status> replaceFilesAtomically(std::span<const FileReplacement> file
       continue;
     }
     temporaries[i].path = pattern;
+    // The group before the rename: the file is never in its place without it.
+    if (!files[i].group.empty()) giveGroup(temporaries[i].fd.get(), files[i].group);
     if (::fchmod(temporaries[i].fd.get(), files[i].mode) != 0) {
       fail(i, "cannot set mode of");
     } else if (!writeAll(temporaries[i].fd.get(), files[i].bytes)) {

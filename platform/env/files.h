@@ -1,7 +1,10 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <filesystem>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -35,6 +38,9 @@ Status writeAll(int fd, std::string_view bytes);
 // The same into a pipe whose reader may have gone: EPIPE, never SIGPIPE, also in a program that
 // keeps SIGPIPE's default.
 Status writeAllToPipe(int fd, std::string_view bytes);
+
+// The id of the named group, if the system has one.
+std::optional<gid_t> groupNamed(const std::string& name);
 
 // Creates the folder and its missing parents with the given mode.
 Status makeFolders(const std::filesystem::path& folder, unsigned mode);

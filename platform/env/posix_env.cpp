@@ -1,6 +1,5 @@
 #include "platform/env/posix_env.h"
 
-#include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -102,13 +101,9 @@ Status PosixEnv::setMode(const Path& path, unsigned mode) {
 }
 
 Status PosixEnv::setGroup(const Path& path, const std::string& group) {
-  ::group entry{};
-  ::group* found = nullptr;
-  char buffer[4096];
-  if (::getgrnam_r(group.c_str(), &entry, buffer, sizeof(buffer), &found) != 0 || !found) {
-    return Error{"no group named " + group};
-  }
-  if (::lchown(path.c_str(), static_cast<uid_t>(-1), found->gr_gid) != 0) {
+  auto id = groupNamed(group);
+  if (!id) return Error{"no group named " + group};
+  if (::lchown(path.c_str(), static_cast<uid_t>(-1), *id) != 0) {
     return failed("cannot change the group of", path);
   }
   return success();

@@ -215,8 +215,7 @@ platform::Status storeRunRecord(platform::Env& env, const RunRecord& record,
                                 const platform::Path& folder, std::size_t keep) {
   auto prepared = prepareRunRecord(env, record, folder);
   if (!prepared) return prepared.error();
-  auto written = env.replaceFile(prepared->path, prepared->bytes, prepared->mode);
-  if (!written) return written;
+  if (auto written = env.replaceFiles({&*prepared, 1}).front(); !written) return written;
   return tidyRunRecords(env, prepared->path, folder, keep);
 }
 
@@ -228,7 +227,8 @@ platform::Result<platform::FileReplacement> prepareRunRecord(platform::Env& env,
   // Without the group (not every system has it) the records stay root's alone.
   env.setGroup(folder, kReaders).ignoreError();
   if (auto set = env.setMode(folder, kFolderMode); !set) return set.error();
-  return platform::FileReplacement{folder / fileName(record), encodeRunRecord(record), kRecordMode};
+  return platform::FileReplacement{folder / fileName(record), encodeRunRecord(record), kRecordMode,
+                                   kReaders};
 }
 
 platform::Status tidyRunRecords(platform::Env& env, const platform::Path& file,
@@ -257,10 +257,10 @@ platform::Status tidyRunRecords(platform::Env& env, const platform::Path& file,
   // Older records are set right once. Looking at each of a hundred on every store cost more than
   // the rest of the tidying, so two stand for the rest: the oldest and the newest of them. Records
   // left by an older version, or from before the group existed, include the oldest; the sweep
-  // goes from the newest back, so one cut short leaves the oldest as it was. A store cut short
-  // before its record got the group, its last step, leaves the newest. Only records seen to be
-  // files are set right: a link in the folder is never followed. One already right is left
-  // alone, so that the journal is not rewritten for it.
+  // goes from the newest back, so one cut short leaves the oldest as it was. An older version
+  // gave a record its group after storing it, so a store of its cut short left the newest. Only
+  // records seen to be files are set right: a link in the folder is never followed. One already
+  // right is left alone, so that the journal is not rewritten for it.
   const FolderModes modes(folder);
   if (auto group = modes.folderGroup()) {
     const ModeAndGroup wanted{S_IFREG | kRecordMode, *group};
@@ -275,7 +275,6 @@ platform::Status tidyRunRecords(platform::Env& env, const platform::Path& file,
       note(env.setMode(*record, kRecordMode));
     }
   }
-  env.setGroup(file, kReaders).ignoreError();
   return tidied;
 }
 

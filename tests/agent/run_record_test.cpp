@@ -1,10 +1,14 @@
 // Run records and the metrics built from them, without the agent around them.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <set>
 
 #include "agent/records/fleet_metrics.h"
 #include "agent/records/run_journal.h"
 #include "agent/records/run_totals.h"
+#include "platform/env/files.h"
 #include "platform/env/posix_env.h"
 #include "shared/records/output_recorder.h"
 #include "shared/records/run_record.h"
@@ -58,6 +62,29 @@ class UnremovableEnv final : public platform::EnvWrapper {
     return platform::Error{"cannot remove " + path.string()};
   }
 };
+
+// Giving a file its group by path never happens, as when the agent is killed just after storing.
+class NoGroupByPathEnv final : public platform::EnvWrapper {
+ public:
+  NoGroupByPathEnv() : EnvWrapper(std::make_shared<platform::PosixEnv>()) {}
+  platform::Status setGroup(const platform::Path&, const std::string&) override {
+    return platform::Error{"killed"};
+  }
+};
+
+TEST(RunRecords, ARecordHasItsGroupBeforeItIsInPlace) {
+  auto readers = platform::groupNamed("adm");
+  if (::geteuid() != 0 || !readers) GTEST_SKIP() << "needs root and the group adm";
+  NoGroupByPathEnv env;
+  test::TempDir folder;
+  ASSERT_TRUE(storeRunRecord(env, recordAt(0), folder.path()));
+  for (const auto& entry : std::filesystem::directory_iterator(folder.path())) {
+    struct ::stat info {};
+    ASSERT_EQ(::stat(entry.path().c_str(), &info), 0);
+    EXPECT_EQ(info.st_gid, *readers) << entry.path();
+    EXPECT_EQ(info.st_mode & 07777, 0640u) << entry.path();
+  }
+}
 
 TEST(RunRecords, AnOldRecordThatCannotBeRemovedIsReportedAndTheNewOneIsStored) {
   UnremovableEnv env;
