@@ -1,11 +1,14 @@
 #include "platform/env/posix_env.h"
 
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <memory>
+#include <string_view>
 #include <thread>
 
 #include "base/path.h"
@@ -76,11 +79,19 @@ bool PosixEnv::isFolder(const Path& path) const {
 }
 
 std::vector<Path> PosixEnv::listFolder(const Path& folder) const {
+  // readdir itself: the library's directory iterator took twice as long per entry, and a cold
+  // process pays for its code besides.
+  struct CloseFolder {
+    void operator()(DIR* opened) const { ::closedir(opened); }
+  };
   std::vector<Path> entries;
-  std::error_code error;
-  for (std::filesystem::directory_iterator entry(folder, error), end; !error && entry != end;
-       entry.increment(error)) {
-    entries.push_back(entry->path());
+  std::unique_ptr<DIR, CloseFolder> opened(::opendir(folder.c_str()));
+  if (!opened) return entries;
+  std::string prefix = folder.native();
+  if (!prefix.ends_with('/')) prefix += '/';
+  while (const ::dirent* entry = ::readdir(opened.get())) {
+    std::string_view name = entry->d_name;
+    if (name != "." && name != "..") entries.emplace_back(prefix + entry->d_name);
   }
   return entries;
 }
