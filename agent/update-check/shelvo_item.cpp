@@ -2,6 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+#include <array>
 #include <functional>
 
 namespace shelvo {
@@ -9,48 +11,78 @@ namespace {
 
 using nlohmann::json;
 
-const json* present(const json& object, const char* key) {
-  auto found = object.find(key);
-  if (found == object.end() || found->is_null()) return nullptr;
-  return &*found;
-}
+// The fields an element may carry; any other key is passed over.
+enum Field : std::size_t {
+  kBundleID,
+  kName,
+  kDescription,
+  kDeveloperID,
+  kCodeRequirement,
+  kIcon,
+  kIconThumbnail,
+  kUpdateInterval,
+  kVersion,
+  kVersionDate,
+  kDateCreated,
+  kFieldCount,
+};
+
+constexpr std::array<std::string_view, kFieldCount> kFieldKeys{
+    "bundle_id",        "name",         "description",    "developer_id",
+    "code_requirement", "icon",         "icon_thumbnail", "update_interval",
+    "version",          "version_date", "date_created"};
+
+// A field's value as the list gave it; a later value of the same key replaces an earlier one.
+struct FieldValue {
+  enum class Kind { Absent, Null, String, Integer, Unsigned, Float, Other };
+  FieldValue() = default;
+  explicit FieldValue(Kind read) : kind(read) {}
+
+  Kind kind = Kind::Absent;
+  std::string text;
+  std::int64_t integer = 0;
+  std::uint64_t whole = 0;
+  double number = 0;
+};
 
 // Reads the optional fields of one element, noting whether any breaks the rules: one such
-// element ends the decoding of the whole list.
+// element ends the decoding of the whole list. Null is absent.
 class FieldReader {
  public:
-  explicit FieldReader(const json& object) : object_(object) {}
+  explicit FieldReader(std::array<FieldValue, kFieldCount>& fields) : fields_(fields) {}
   bool valid() const { return valid_; }
 
-  std::optional<std::string> string(const char* key) {
-    const json* value = present(object_, key);
-    if (value == nullptr) return std::nullopt;
-    if (!value->is_string()) return violation<std::string>();
-    return value->get<std::string>();
+  std::optional<std::string> string(Field field) {
+    FieldValue& value = fields_[field];
+    if (absent(value)) return std::nullopt;
+    if (value.kind != FieldValue::Kind::String) return violation<std::string>();
+    return std::move(value.text);
   }
 
-  std::optional<std::int64_t> integer(const char* key) {
-    const json* value = present(object_, key);
-    if (value == nullptr) return std::nullopt;
-    if (value->is_number_integer()) {
-      if (value->is_number_unsigned() &&
-          value->get<std::uint64_t>() > static_cast<std::uint64_t>(INT64_MAX)) {
+  std::optional<std::int64_t> integer(Field field) {
+    const FieldValue& value = fields_[field];
+    switch (value.kind) {
+      case FieldValue::Kind::Absent:
+      case FieldValue::Kind::Null:
+        return std::nullopt;
+      case FieldValue::Kind::Integer:
+        return value.integer;
+      case FieldValue::Kind::Unsigned:
+        if (value.whole > static_cast<std::uint64_t>(INT64_MAX)) return violation<std::int64_t>();
+        return static_cast<std::int64_t>(value.whole);
+      case FieldValue::Kind::Float:
+        // A float that holds a whole number decodes as an integer; a fraction does not.
+        if (value.number == static_cast<double>(static_cast<std::int64_t>(value.number))) {
+          return static_cast<std::int64_t>(value.number);
+        }
         return violation<std::int64_t>();
-      }
-      return value->get<std::int64_t>();
+      default:
+        return violation<std::int64_t>();
     }
-    // A float that holds a whole number decodes as an integer; a fraction does not.
-    if (value->is_number_float()) {
-      double number = value->get<double>();
-      if (number == static_cast<double>(static_cast<std::int64_t>(number))) {
-        return static_cast<std::int64_t>(number);
-      }
-    }
-    return violation<std::int64_t>();
   }
 
-  std::optional<ServiceDate> date(const char* key) {
-    auto text = string(key);
+  std::optional<ServiceDate> date(Field field) {
+    auto text = string(field);
     if (!text) return std::nullopt;
     auto date = parseServiceDate(*text);
     if (!date) return violation<ServiceDate>();
@@ -58,50 +90,134 @@ class FieldReader {
   }
 
  private:
+  static bool absent(const FieldValue& value) {
+    return value.kind == FieldValue::Kind::Absent || value.kind == FieldValue::Kind::Null;
+  }
+
   template <typename T>
   std::optional<T> violation() {
     valid_ = false;
     return std::nullopt;
   }
 
-  const json& object_;
+  std::array<FieldValue, kFieldCount>& fields_;
   bool valid_ = true;
 };
 
-std::optional<ShelvoItem> decodeItem(const json& object) {
-  if (!object.is_object()) return std::nullopt;
-  const json* id = present(object, "bundle_id");
-  if (id == nullptr || !id->is_string()) return std::nullopt;
-  FieldReader fields(object);
+std::optional<ShelvoItem> decodeItem(std::array<FieldValue, kFieldCount>& fields) {
+  if (fields[kBundleID].kind != FieldValue::Kind::String) return std::nullopt;
+  FieldReader reader(fields);
   ShelvoItem item;
-  item.id = id->get<std::string>();
-  item.name = fields.string("name");
-  item.description = fields.string("description");
-  item.developerID = fields.string("developer_id");
-  item.codeRequirement = fields.string("code_requirement");
-  item.icon = fields.string("icon");
-  item.iconThumbnail = fields.string("icon_thumbnail");
-  item.updateInterval = fields.integer("update_interval");
-  item.lastKnownVersion = fields.string("version");
-  item.lastKnownVersionDate = fields.date("version_date");
-  item.dateCreated = fields.date("date_created");
-  if (!fields.valid()) return std::nullopt;
+  item.id = std::move(fields[kBundleID].text);
+  item.name = reader.string(kName);
+  item.description = reader.string(kDescription);
+  item.developerID = reader.string(kDeveloperID);
+  item.codeRequirement = reader.string(kCodeRequirement);
+  item.icon = reader.string(kIcon);
+  item.iconThumbnail = reader.string(kIconThumbnail);
+  item.updateInterval = reader.integer(kUpdateInterval);
+  item.lastKnownVersion = reader.string(kVersion);
+  item.lastKnownVersionDate = reader.date(kVersionDate);
+  item.dateCreated = reader.date(kDateCreated);
+  if (!reader.valid()) return std::nullopt;
   return item;
 }
+
+// Builds the records as the parser reads the text, without a document in between: a list of
+// fifty thousand apps took more time to build and free as a document than to read. Returning
+// false ends the parse: the text is not a list of objects, or an element breaks the rules.
+class AppListReader final : public nlohmann::json_sax<json> {
+ public:
+  std::vector<ShelvoItem> items;
+
+  bool null() override { return value(FieldValue(FieldValue::Kind::Null)); }
+  bool boolean(bool) override { return value(FieldValue(FieldValue::Kind::Other)); }
+  bool number_integer(number_integer_t number) override {
+    FieldValue read(FieldValue::Kind::Integer);
+    read.integer = number;
+    return value(std::move(read));
+  }
+  bool number_unsigned(number_unsigned_t number) override {
+    FieldValue read(FieldValue::Kind::Unsigned);
+    read.whole = number;
+    return value(std::move(read));
+  }
+  bool number_float(number_float_t number, const string_t&) override {
+    FieldValue read(FieldValue::Kind::Float);
+    read.number = number;
+    return value(std::move(read));
+  }
+  bool string(string_t& text) override {
+    FieldValue read(FieldValue::Kind::String);
+    read.text = std::move(text);
+    return value(std::move(read));
+  }
+  bool binary(binary_t&) override { return value(FieldValue(FieldValue::Kind::Other)); }
+
+  bool start_object(std::size_t) override {
+    if (depth_ == kElementDepth) {
+      fields_ = {};
+      current_.reset();
+    } else if (!value(FieldValue(FieldValue::Kind::Other))) {
+      return false;
+    }
+    ++depth_;
+    return true;
+  }
+  bool key(string_t& name) override {
+    if (depth_ != kFieldDepth) return true;
+    auto known = std::find(kFieldKeys.begin(), kFieldKeys.end(), name);
+    current_.reset();
+    if (known != kFieldKeys.end()) current_ = static_cast<std::size_t>(known - kFieldKeys.begin());
+    return true;
+  }
+  bool end_object() override {
+    --depth_;
+    if (depth_ != kElementDepth) return true;
+    auto item = decodeItem(fields_);
+    if (!item) return false;
+    items.push_back(std::move(*item));
+    return true;
+  }
+
+  bool start_array(std::size_t) override {
+    if (depth_ != 0 && !value(FieldValue(FieldValue::Kind::Other))) return false;
+    ++depth_;
+    return true;
+  }
+  bool end_array() override {
+    --depth_;
+    return true;
+  }
+
+  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override {
+    return false;
+  }
+
+ private:
+  static constexpr int kElementDepth = 1;  // inside the list
+  static constexpr int kFieldDepth = 2;    // inside one element
+
+  // A value where the parser stands: the list itself (an array) is the only value allowed at the
+  // top, every element must be an object, and inside an element only a known key's value is
+  // kept; deeper values belong to a field's container and are passed over.
+  bool value(FieldValue read) {
+    if (depth_ < kFieldDepth) return false;
+    if (depth_ == kFieldDepth && current_) fields_[*current_] = std::move(read);
+    return true;
+  }
+
+  int depth_ = 0;
+  std::array<FieldValue, kFieldCount> fields_;
+  std::optional<std::size_t> current_;
+};
 
 }  // namespace
 
 std::optional<std::vector<ShelvoItem>> decodeShelvoItems(std::string_view text) {
-  json document = json::parse(text, nullptr, false);
-  if (document.is_discarded() || !document.is_array()) return std::nullopt;
-  std::vector<ShelvoItem> items;
-  items.reserve(document.size());
-  for (const auto& element : document) {
-    auto item = decodeItem(element);
-    if (!item) return std::nullopt;
-    items.push_back(std::move(*item));
-  }
-  return items;
+  AppListReader reader;
+  if (!json::sax_parse(text.begin(), text.end(), &reader)) return std::nullopt;
+  return std::move(reader.items);
 }
 
 }  // namespace shelvo

@@ -61,6 +61,22 @@ TEST(ShelvoItem, DecodesOptionalFieldsAndNullAsAbsent) {
   EXPECT_FALSE((*items)[2].lastKnownVersion);
 }
 
+TEST(ShelvoItem, TheLastOfAKeyCountsAndNestedValuesAreNotFields) {
+  auto items = decodeShelvoItems(R"([{
+    "bundle_id": "com.example.first", "bundle_id": "com.example.app",
+    "name": null, "name": "App", "update_interval": 2.0,
+    "extra": {"bundle_id": 7, "name": [{"version": 1}], "deeper": [[{}], {"a": null}]},
+    "version": 9223372036854775807, "version": "1.0"
+  }, {"bundle_id": "com.example.other", "update_interval": 9223372036854775807}])");
+  ASSERT_TRUE(items);
+  ASSERT_EQ(items->size(), 2u);
+  EXPECT_EQ((*items)[0].id, "com.example.app");
+  EXPECT_EQ((*items)[0].name, "App");
+  EXPECT_EQ((*items)[0].updateInterval, 2) << "a whole float is an integer";
+  EXPECT_EQ((*items)[0].lastKnownVersion, "1.0");
+  EXPECT_EQ((*items)[1].updateInterval, INT64_MAX);
+}
+
 TEST(ShelvoItem, OneBadElementFailsTheWholeList) {
   const char* bad[] = {
       R"([{"bundle_id": "a"}, {"name": "no id"}])",
@@ -70,8 +86,17 @@ TEST(ShelvoItem, OneBadElementFailsTheWholeList) {
       R"([{"bundle_id": "a", "update_interval": 1.5}])",
       R"([{"bundle_id": "a", "version": 2}])",
       R"([{"bundle_id": "a", "version_date": "2024-12-31T00:00:00Z"}])",
+      R"([{"bundle_id": "a", "name": {"first": "N"}})",
+      R"([{"bundle_id": "a", "update_interval": true}])",
+      R"([{"bundle_id": "a", "update_interval": 9223372036854775808}])",
+      R"([{"bundle_id": "a", "bundle_id": null}])",  // the last of a key counts
       R"({"bundle_id": "a"})",
       R"([1])",
+      R"([null])",
+      R"([[{"bundle_id": "a"}]])",
+      R"("a")",
+      R"([{"bundle_id": "a"}] [])",
+      R"([{"bundle_id": "a"}, {"bundle_id": "b"])",
       "",
       "not json",
   };
