@@ -11,8 +11,7 @@ namespace {
 // filesystem.
 std::vector<std::filesystem::path> sortedFolders(const Env& env,
                                                  const std::filesystem::path& folder) {
-  std::vector<std::filesystem::path> folders = env.listFolder(folder);
-  std::erase_if(folders, [&](const auto& entry) { return !env.isFolder(entry); });
+  std::vector<std::filesystem::path> folders = env.listSubfolders(folder);
   std::sort(folders.begin(), folders.end(),
             [](const auto& a, const auto& b) { return a.filename() < b.filename(); });
   return folders;
@@ -56,10 +55,10 @@ void ApplicationIndex::addBundlesIn(const Env& env, const std::filesystem::path&
       if (descend) addBundlesIn(env, entry, false);
       continue;
     }
-    auto bundle = Bundle::atPath(env, entry);
-    if (!bundle) continue;
-    auto identifier = bundle->bundleIdentifier();
-    if (identifier) bundles_.try_emplace(*identifier, std::move(*bundle));
+    auto bundle = Bundle::ofFolder(env, entry);
+    if (auto identifier = bundle.bundleIdentifier()) {
+      bundles_.try_emplace(*identifier, std::move(bundle));
+    }
   }
 }
 

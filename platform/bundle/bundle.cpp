@@ -18,8 +18,12 @@ Plist readInfoDictionary(const Env& env, const std::filesystem::path& bundlePath
 
 std::optional<Bundle> Bundle::atPath(const Env& env, const std::filesystem::path& path) {
   if (!env.isFolder(path)) return std::nullopt;
-  Plist info = readInfoDictionary(env, path);
-  return Bundle(path, std::shared_ptr<void>(info.release(), PlistFree{}));
+  return ofFolder(env, path);
+}
+
+Bundle Bundle::ofFolder(const Env& env, const std::filesystem::path& folder) {
+  Plist info = readInfoDictionary(env, folder);
+  return Bundle(folder, std::shared_ptr<void>(info.release(), PlistFree{}));
 }
 
 std::optional<Bundle> Bundle::mainBundle(const Env& env) {

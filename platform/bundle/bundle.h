@@ -16,6 +16,8 @@ class Bundle {
   // Absent when no folder exists at path. A folder without a readable Info.plist is a bundle
   // with an empty Info dictionary.
   static std::optional<Bundle> atPath(const Env& env, const std::filesystem::path& path);
+  // The same for a folder known to be one, as a listing of folders gave it.
+  static Bundle ofFolder(const Env& env, const std::filesystem::path& folder);
 
   // The bundle holding the running executable (X.app/Contents/MacOS/program), if any.
   static std::optional<Bundle> mainBundle(const Env& env);

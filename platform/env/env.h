@@ -64,6 +64,9 @@ class Env {
   // The entries of a folder (none when it cannot be read).
   virtual std::vector<std::filesystem::path> listFolder(
       const std::filesystem::path& folder) const = 0;
+  // The entries that are folders, or links to folders, as isFolder tells them.
+  virtual std::vector<std::filesystem::path> listSubfolders(
+      const std::filesystem::path& folder) const = 0;
   virtual Status removeFile(const std::filesystem::path& path) = 0;
   virtual Status renameFile(const std::filesystem::path& from, const std::filesystem::path& to) = 0;
   virtual Status setMode(const std::filesystem::path& path, unsigned mode) = 0;
@@ -121,6 +124,10 @@ class EnvWrapper : public Env {
   std::vector<std::filesystem::path> listFolder(
       const std::filesystem::path& folder) const override {
     return target_->listFolder(folder);
+  }
+  std::vector<std::filesystem::path> listSubfolders(
+      const std::filesystem::path& folder) const override {
+    return target_->listSubfolders(folder);
   }
   Status removeFile(const std::filesystem::path& path) override {
     return target_->removeFile(path);

@@ -25,6 +25,8 @@ class PosixEnv final : public Env {
   bool exists(const std::filesystem::path& path) const override;
   bool isFolder(const std::filesystem::path& path) const override;
   std::vector<std::filesystem::path> listFolder(const std::filesystem::path& folder) const override;
+  std::vector<std::filesystem::path> listSubfolders(
+      const std::filesystem::path& folder) const override;
   Status removeFile(const std::filesystem::path& path) override;
   Status renameFile(const std::filesystem::path& from, const std::filesystem::path& to) override;
   Status setMode(const std::filesystem::path& path, unsigned mode) override;

@@ -63,6 +63,13 @@ TEST_F(CheckUpdatesTest, ReportsNewerVersionsAndStoresThemForAnUnprivilegedUser)
   makeBundle("Volumes/Disk/Applications/Other.app", "com.example.volume", "1.0");
   makeBundle("Applications/Shelvo.app", "ostrel.shelvo", "1.0");
   makeBundle("Applications/Duplicate.app", "com.example.duplicate", "1.0");
+  // A link to a bundle counts as the folder it names; a file or a dangling link does not.
+  makeBundle("Elsewhere/Real.app", "com.example.linked", "1.0");
+  std::filesystem::create_directory_symlink(agent.root / "Elsewhere/Real.app",
+                                            agent.root / "Applications/Linked.app");
+  writeTextFile(agent.root / "Applications/File.app", "not a bundle");
+  std::filesystem::create_directory_symlink(agent.root / "Elsewhere/Gone.app",
+                                            agent.root / "Applications/Dangling.app");
   service.setAppList(R"([
     {"bundle_id": "com.example.newer", "name": "Newer", "version": "1.10", "icon_thumbnail": "https://i/n.png"},
     {"bundle_id": "com.example.same", "name": "Same", "version": "3.0"},
@@ -78,6 +85,7 @@ TEST_F(CheckUpdatesTest, ReportsNewerVersionsAndStoresThemForAnUnprivilegedUser)
     {"bundle_id": "ostrel.shelvo", "name": "Shelvo", "version": "9.0"},
     {"bundle_id": "com.example.duplicate", "name": "Duplicate", "version": "2.0"},
     {"bundle_id": "com.example.duplicate", "name": "Duplicate Again", "version": "0.1", "update_interval": 0},
+    {"bundle_id": "com.example.linked", "name": "Linked", "version": "2.0"},
     {"bundle_id": "com.example.missing", "name": "Not Installed", "version": "1.0"}
   ])");
   // Managed for every user, so the unprivileged run reads it too.
@@ -91,19 +99,20 @@ TEST_F(CheckUpdatesTest, ReportsNewerVersionsAndStoresThemForAnUnprivilegedUser)
   EXPECT_EQ(linesOf(result.out), (std::vector<std::string>{
                                      "WARNING: This feature is experimental",
                                      "",
-                                     "App updates found: 5",
+                                     "App updates found: 6",
                                      "- Newer, 1.9 > 1.10",
                                      "- Unversioned, Unknown > 1.0",
                                      "- Build Only, 7 > 8",
                                      "- Duplicate, 1.0 > 2.0",
                                      "- Duplicate Again, 1.0 > 2.0",
+                                     "- Linked, 1.0 > 2.0",
                                  }));
 
   auto suite = nobodysSuite();
-  EXPECT_EQ(suite.integerForKey("Updates"), 5);
+  EXPECT_EQ(suite.integerForKey("Updates"), 6);
   auto stored = decodeInstalledAppItems(suite.dataForKey("UpdateDetails").value_or(""));
   ASSERT_TRUE(stored);
-  ASSERT_EQ(stored->size(), 5u);
+  ASSERT_EQ(stored->size(), 6u);
   const InstalledAppItem& newer = (*stored)[0];
   EXPECT_EQ(newer.id, "com.example.newer");
   EXPECT_EQ(newer.name, "Newer");
