@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <functional>
 
 namespace shelvo {
@@ -71,8 +72,10 @@ class FieldReader {
         if (value.whole > static_cast<std::uint64_t>(INT64_MAX)) return violation<std::int64_t>();
         return static_cast<std::int64_t>(value.whole);
       case FieldValue::Kind::Float:
-        // A float that holds a whole number decodes as an integer; a fraction does not.
-        if (value.number == static_cast<double>(static_cast<std::int64_t>(value.number))) {
+        // A float that holds a whole number decodes as an integer; a fraction does not, nor
+        // does a number beyond the integer's range (the conversion would be undefined).
+        if (value.number >= -0x1p63 && value.number < 0x1p63 &&
+            std::trunc(value.number) == value.number) {
           return static_cast<std::int64_t>(value.number);
         }
         return violation<std::int64_t>();

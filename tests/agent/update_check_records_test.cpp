@@ -89,6 +89,8 @@ TEST(ShelvoItem, OneBadElementFailsTheWholeList) {
       R"([{"bundle_id": "a", "name": {"first": "N"}})",
       R"([{"bundle_id": "a", "update_interval": true}])",
       R"([{"bundle_id": "a", "update_interval": 9223372036854775808}])",
+      R"([{"bundle_id": "a", "update_interval": 1e19}])",
+      R"([{"bundle_id": "a", "update_interval": -9.3e18}])",
       R"([{"bundle_id": "a", "bundle_id": null}])",  // the last of a key counts
       R"({"bundle_id": "a"})",
       R"([1])",
