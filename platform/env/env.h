@@ -26,7 +26,8 @@ struct FileOwnership {
 };
 
 // One file to write whole: its place, its bytes, its mode and, unless empty, the group it is given
-// before it takes its place (left as it is where the system has no such group).
+// before it takes its place (left as it is where the system has no such group, or the writer
+// may not give it).
 struct FileReplacement {
   std::filesystem::path path;
   std::string bytes;

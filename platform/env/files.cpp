@@ -20,6 +20,9 @@ Error errnoError(std::string_view what, const std::filesystem::path& path) {
   return Error{std::string(what) + " " + path.string() + ": " + std::strerror(errno), errno};
 }
 
+// A group's entry (its member list) larger than this is not looked at.
+constexpr std::size_t kMaxGroupEntry = 1 << 20;
+
 // Without the group, or the right to give it, the file stays the writer's alone.
 bool giveGroup(int fd, const std::string& name) {
   auto id = groupNamed(name);
@@ -120,13 +123,19 @@ Status writeAllToPipe(int fd, std::string_view bytes) {
 }
 
 std::optional<gid_t> groupNamed(const std::string& name) {
-  ::group entry{};
-  ::group* found = nullptr;
-  char buffer[4096];
-  if (::getgrnam_r(name.c_str(), &entry, buffer, sizeof(buffer), &found) != 0 || !found) {
-    return std::nullopt;
+  // A group with many members needs more room than most: the buffer grows until it fits.
+  std::vector<char> buffer(4096);
+  while (true) {
+    ::group entry{};
+    ::group* found = nullptr;
+    int error = ::getgrnam_r(name.c_str(), &entry, buffer.data(), buffer.size(), &found);
+    if (error == ERANGE && buffer.size() < kMaxGroupEntry) {
+      buffer.resize(buffer.size() * 2);
+      continue;
+    }
+    if (error != 0 || found == nullptr) return std::nullopt;
+    return found->gr_gid;
   }
-  return found->gr_gid;
 }
 
 Status makeFolders(const std::filesystem::path& folder, unsigned mode) {
