@@ -77,13 +77,6 @@ platform::Status AppUpdateChecker::fetchAppList() {
   return platform::success();
 }
 
-std::unordered_map<std::string, const ShelvoItem*> AppUpdateChecker::firstRecords() const {
-  std::unordered_map<std::string, const ShelvoItem*> records;
-  records.reserve(allShelvoItems.size());
-  for (const auto& item : allShelvoItems) records.try_emplace(item.id, &item);
-  return records;
-}
-
 void AppUpdateChecker::detectUpdates() {
   logger.log("Getting installed apps...");
   std::optional<std::vector<std::string>> exclusions;
@@ -93,7 +86,9 @@ void AppUpdateChecker::detectUpdates() {
       *platform_.env, platform::ApplicationIndex::searchFolders(platform_.root, *platform_.env));
   const std::string unknownText =
       platform::localizedString(platform_.mainBundle, "UNKNOWN", *platform_.env);
-  const auto records = firstRecords();
+  // Kept only for the apps found, as the list goes: the first record seen of an identifier is
+  // its first record.
+  FirstRecords records;
   std::vector<InstalledAppItem> found;
   for (const ShelvoItem& record : allShelvoItems) {
     const std::string& identifier = record.id;
@@ -116,7 +111,7 @@ void AppUpdateChecker::detectUpdates() {
     const std::string shownVersion = installedVersion.value_or("Unknown");
     logger.debug("App %{public}s was found with version: %{public}s", {identifier, shownVersion});
 
-    const ShelvoItem& service = *records.at(identifier);
+    const ShelvoItem& service = *records.try_emplace(identifier, &record).first->second;
     bool updateAvailable = false;
     if (service.lastKnownVersion) {
       newVersion = *service.lastKnownVersion;
@@ -156,8 +151,7 @@ void AppUpdateChecker::detectUpdates() {
   storeUpdates();
 }
 
-void AppUpdateChecker::printSummary(
-    const std::unordered_map<std::string, const ShelvoItem*>& records) const {
+void AppUpdateChecker::printSummary(const FirstRecords& records) const {
   platform_.console->printLine("WARNING: This feature is experimental");
   platform_.console->printLine("");
   if (updatesAvailable.empty()) {

@@ -34,9 +34,9 @@ class AppUpdateChecker {
   const std::optional<platform::Preferences> defaults;
 
  private:
-  // The first record of the service's list for each bundle identifier.
-  std::unordered_map<std::string, const ShelvoItem*> firstRecords() const;
-  void printSummary(const std::unordered_map<std::string, const ShelvoItem*>& records) const;
+  // The first record of the service's list for each bundle identifier found installed.
+  using FirstRecords = std::unordered_map<std::string_view, const ShelvoItem*>;
+  void printSummary(const FirstRecords& records) const;
   void storeUpdates();
 
   const AgentPlatform& platform_;
