@@ -6,6 +6,7 @@
 #include <array>
 #include <cmath>
 #include <functional>
+#include <variant>
 
 namespace shelvo {
 namespace {
@@ -33,18 +34,13 @@ constexpr std::array<std::string_view, kFieldCount> kFieldKeys{
     "code_requirement", "icon",         "icon_thumbnail", "update_interval",
     "version",          "version_date", "date_created"};
 
-// A field's value as the list gave it; a later value of the same key replaces an earlier one.
-struct FieldValue {
-  enum class Kind { Absent, Null, String, Integer, Unsigned, Float, Other };
-  FieldValue() = default;
-  explicit FieldValue(Kind read) : kind(read) {}
+// A value of no field's type: true, false, an object or an array.
+struct OtherValue {};
 
-  Kind kind = Kind::Absent;
-  std::string text;
-  std::int64_t integer = 0;
-  std::uint64_t whole = 0;
-  double number = 0;
-};
+// A field's value as the list gave it (monostate while the key is absent); a later value of the
+// same key replaces an earlier one.
+using FieldValue = std::variant<std::monostate, std::nullptr_t, std::string, std::int64_t,
+                                std::uint64_t, double, OtherValue>;
 
 // Reads the optional fields of one element, noting whether any breaks the rules: one such
 // element ends the decoding of the whole list. Null is absent.
@@ -56,32 +52,25 @@ class FieldReader {
   std::optional<std::string> string(Field field) {
     FieldValue& value = fields_[field];
     if (absent(value)) return std::nullopt;
-    if (value.kind != FieldValue::Kind::String) return violation<std::string>();
-    return std::move(value.text);
+    if (auto* text = std::get_if<std::string>(&value)) return std::move(*text);
+    return violation<std::string>();
   }
 
   std::optional<std::int64_t> integer(Field field) {
     const FieldValue& value = fields_[field];
-    switch (value.kind) {
-      case FieldValue::Kind::Absent:
-      case FieldValue::Kind::Null:
-        return std::nullopt;
-      case FieldValue::Kind::Integer:
-        return value.integer;
-      case FieldValue::Kind::Unsigned:
-        if (value.whole > static_cast<std::uint64_t>(INT64_MAX)) return violation<std::int64_t>();
-        return static_cast<std::int64_t>(value.whole);
-      case FieldValue::Kind::Float:
-        // A float that holds a whole number decodes as an integer; a fraction does not, nor
-        // does a number beyond the integer's range (the conversion would be undefined).
-        if (value.number >= -0x1p63 && value.number < 0x1p63 &&
-            std::trunc(value.number) == value.number) {
-          return static_cast<std::int64_t>(value.number);
-        }
-        return violation<std::int64_t>();
-      default:
-        return violation<std::int64_t>();
+    if (absent(value)) return std::nullopt;
+    if (auto* number = std::get_if<std::int64_t>(&value)) return *number;
+    if (auto* number = std::get_if<std::uint64_t>(&value);
+        number && *number <= static_cast<std::uint64_t>(INT64_MAX)) {
+      return static_cast<std::int64_t>(*number);
     }
+    // A float that holds a whole number decodes as an integer; a fraction does not, nor does a
+    // number beyond the integer's range (the conversion would be undefined).
+    if (auto* number = std::get_if<double>(&value);
+        number && *number >= -0x1p63 && *number < 0x1p63 && std::trunc(*number) == *number) {
+      return static_cast<std::int64_t>(*number);
+    }
+    return violation<std::int64_t>();
   }
 
   std::optional<ServiceDate> date(Field field) {
@@ -94,7 +83,8 @@ class FieldReader {
 
  private:
   static bool absent(const FieldValue& value) {
-    return value.kind == FieldValue::Kind::Absent || value.kind == FieldValue::Kind::Null;
+    return std::holds_alternative<std::monostate>(value) ||
+           std::holds_alternative<std::nullptr_t>(value);
   }
 
   template <typename T>
@@ -108,10 +98,11 @@ class FieldReader {
 };
 
 std::optional<ShelvoItem> decodeItem(std::array<FieldValue, kFieldCount>& fields) {
-  if (fields[kBundleID].kind != FieldValue::Kind::String) return std::nullopt;
-  FieldReader reader(fields);
+  auto* id = std::get_if<std::string>(&fields[kBundleID]);
+  if (id == nullptr) return std::nullopt;
   ShelvoItem item;
-  item.id = std::move(fields[kBundleID].text);
+  item.id = std::move(*id);
+  FieldReader reader(fields);
   item.name = reader.string(kName);
   item.description = reader.string(kDescription);
   item.developerID = reader.string(kDeveloperID);
@@ -133,35 +124,19 @@ class AppListReader final : public nlohmann::json_sax<json> {
  public:
   std::vector<ShelvoItem> items;
 
-  bool null() override { return value(FieldValue(FieldValue::Kind::Null)); }
-  bool boolean(bool) override { return value(FieldValue(FieldValue::Kind::Other)); }
-  bool number_integer(number_integer_t number) override {
-    FieldValue read(FieldValue::Kind::Integer);
-    read.integer = number;
-    return value(std::move(read));
-  }
-  bool number_unsigned(number_unsigned_t number) override {
-    FieldValue read(FieldValue::Kind::Unsigned);
-    read.whole = number;
-    return value(std::move(read));
-  }
-  bool number_float(number_float_t number, const string_t&) override {
-    FieldValue read(FieldValue::Kind::Float);
-    read.number = number;
-    return value(std::move(read));
-  }
-  bool string(string_t& text) override {
-    FieldValue read(FieldValue::Kind::String);
-    read.text = std::move(text);
-    return value(std::move(read));
-  }
-  bool binary(binary_t&) override { return value(FieldValue(FieldValue::Kind::Other)); }
+  bool null() override { return value(nullptr); }
+  bool boolean(bool) override { return value(OtherValue{}); }
+  bool number_integer(number_integer_t number) override { return value(number); }
+  bool number_unsigned(number_unsigned_t number) override { return value(number); }
+  bool number_float(number_float_t number, const string_t&) override { return value(number); }
+  bool string(string_t& text) override { return value(std::move(text)); }
+  bool binary(binary_t&) override { return value(OtherValue{}); }
 
   bool start_object(std::size_t) override {
     if (depth_ == kElementDepth) {
       fields_ = {};
       current_.reset();
-    } else if (!value(FieldValue(FieldValue::Kind::Other))) {
+    } else if (!value(OtherValue{})) {
       return false;
     }
     ++depth_;
@@ -184,7 +159,7 @@ class AppListReader final : public nlohmann::json_sax<json> {
   }
 
   bool start_array(std::size_t) override {
-    if (depth_ != 0 && !value(FieldValue(FieldValue::Kind::Other))) return false;
+    if (depth_ != 0 && !value(OtherValue{})) return false;
     ++depth_;
     return true;
   }
