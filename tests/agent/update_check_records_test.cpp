@@ -77,6 +77,15 @@ TEST(ShelvoItem, TheLastOfAKeyCountsAndNestedValuesAreNotFields) {
   EXPECT_EQ((*items)[1].updateInterval, INT64_MAX);
 }
 
+TEST(ShelvoItem, AValueNestedAMillionDeepIsPassedOverNotRecursedInto) {
+  const std::string deep = std::string(1'000'000, '[') + std::string(1'000'000, ']');
+  auto items = decodeShelvoItems(R"([{"bundle_id": "com.example.app", "extra": )" + deep + "}]");
+  ASSERT_TRUE(items);
+  EXPECT_EQ(items->size(), 1u);
+  EXPECT_FALSE(decodeShelvoItems(R"([{"bundle_id": "com.example.app", "name": )" + deep + "}]"));
+  EXPECT_FALSE(decodeShelvoItems("[" + deep + "]")) << "an element that is not an object";
+}
+
 TEST(ShelvoItem, OneBadElementFailsTheWholeList) {
   const char* bad[] = {
       R"([{"bundle_id": "a"}, {"name": "no id"}])",
