@@ -65,8 +65,8 @@ class Env {
   // The entries of a folder (none when it cannot be read).
   virtual std::vector<std::filesystem::path> listFolder(
       const std::filesystem::path& folder) const = 0;
-  // The entries that are folders or links to folders (the real one tells them by the folder's
-  // own entry types, not through isFolder).
+  // The entries that are folders or links to folders. The real one reads the folder's entry
+  // types and asks isFolder only about links and entries of unknown type.
   virtual std::vector<std::filesystem::path> listSubfolders(
       const std::filesystem::path& folder) const = 0;
   virtual Status removeFile(const std::filesystem::path& path) = 0;
