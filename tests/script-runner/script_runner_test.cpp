@@ -203,14 +203,16 @@ TEST_F(ScriptRunnerTest, ALaunchFailureIsReportedWithoutHanging) {
 }
 
 // zsh is up before the script is known, and runs none of it until told to go. A run stopped as the
-// script is handed over (the watch is told its process first, and here takes its time) ends
-// without running any of it; one never handed a script is reaped without running anything.
+// script is handed over (the watch is told its process first, and here zsh has ended before the
+// word) ends with the stop's signal without running any of it; one never handed a script is reaped
+// without running anything.
 TEST_F(ScriptRunnerTest, APreparedRunRunsNothingBeforeItIsToldToGo) {
   test::TempDir dir;
   auto ran = dir / "ran";
   auto stopAtStart = [](pid_t pid) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
     ::kill(pid, SIGTERM);
+    siginfo_t info{};
+    ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT);
   };
   auto status =
       executeScript(PreparedRun::start("/bin/zsh"), "touch " + ran.string(),
