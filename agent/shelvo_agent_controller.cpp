@@ -118,10 +118,16 @@ void ShelvoAgentController::postNotification(const std::string& title,
 }
 
 void ShelvoAgentController::checkForUpdates() {
-  AppUpdateChecker checker(platform_, endpoints());
-  if (!checker.fetchAppList()) exit(1);
-  checker.detectUpdates();
-  fleet_.noteUpdatesAvailable(static_cast<long>(checker.updatesAvailable.size()));
+  std::optional<long> updates;
+  {
+    AppUpdateChecker checker(platform_, endpoints());
+    if (checker.fetchAppList()) {
+      checker.detectUpdates();
+      updates = static_cast<long>(checker.updatesAvailable.size());
+    }
+  }  // the search for installed apps, stopped if it still runs, has ended before the exit
+  if (!updates) exit(1);
+  fleet_.noteUpdatesAvailable(*updates);
 }
 
 void ShelvoAgentController::print(std::string_view line) {

@@ -52,6 +52,7 @@ platform::Status AppUpdateChecker::fetchAppList() {
     report(platform_, logger, platform::LogLevel::Error, "Error while encoding download URL");
     return platform::Error{"Error while encoding download URL"};
   }
+  startLookingForApps();
   const std::string endpoint = endpoints_->appsEndpoint();
   platform::URLRequest request;
   request.url = endpoint;
@@ -77,13 +78,27 @@ platform::Status AppUpdateChecker::fetchAppList() {
   return platform::success();
 }
 
+void AppUpdateChecker::startLookingForApps() {
+  if (indexer_.joinable() || index_) return;
+  indexer_ = std::jthread([this](std::stop_token stop) {
+    index_ = platform::ApplicationIndex::build(
+        *platform_.env, platform::ApplicationIndex::searchFolders(platform_.root, *platform_.env),
+        stop);
+  });
+}
+
+const platform::ApplicationIndex& AppUpdateChecker::installedBundles() {
+  startLookingForApps();
+  if (indexer_.joinable()) indexer_.join();
+  return *index_;
+}
+
 void AppUpdateChecker::detectUpdates() {
   logger.log("Getting installed apps...");
   std::optional<std::vector<std::string>> exclusions;
   if (defaults) exclusions = defaults->stringArrayForKey(kExcludeAppsUpdateKey);
 
-  const auto index = platform::ApplicationIndex::build(
-      *platform_.env, platform::ApplicationIndex::searchFolders(platform_.root, *platform_.env));
+  const platform::ApplicationIndex& index = installedBundles();
   const std::string unknownText =
       platform::localizedString(platform_.mainBundle, "UNKNOWN", *platform_.env);
   // Kept only for the apps found, as the list goes: the first record seen of an identifier is

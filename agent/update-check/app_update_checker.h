@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -9,13 +10,16 @@
 #include "agent/service/shelvo_api_endpoints.h"
 #include "agent/update-check/installed_app_item.h"
 #include "agent/update-check/shelvo_item.h"
+#include "platform/bundle/application_index.h"
 #include "platform/defaults/preferences.h"
 #include "platform/log/logger.h"
 
 namespace shelvo {
 
 // The update check: which of the service's apps are installed here in an older version. The
-// result is printed and, for a user other than root, stored for the desktop app.
+// result is printed and, for a user other than root, stored for the desktop app. The installed
+// apps are looked for on a thread of their own while the service answers; a checker ended
+// before detectUpdates() stops that search and waits for it.
 class AppUpdateChecker {
  public:
   // endpoints: the service's URLs, or why there are none.
@@ -24,6 +28,7 @@ class AppUpdateChecker {
 
   // Fetches the service's public app list into allShelvoItems. A transport or HTTP failure is
   // logged, printed and returned; a list that does not decode leaves allShelvoItems empty.
+  // Starts the search for the installed apps before the request.
   platform::Status fetchAppList();
   void detectUpdates();
 
@@ -38,9 +43,13 @@ class AppUpdateChecker {
   using FirstRecords = std::unordered_map<std::string_view, const ShelvoItem*>;
   void printSummary(const FirstRecords& records) const;
   void storeUpdates();
+  void startLookingForApps();
+  const platform::ApplicationIndex& installedBundles();
 
   const AgentPlatform& platform_;
   const platform::Result<ShelvoAPIEndpoints>& endpoints_;
+  std::optional<platform::ApplicationIndex> index_;
+  std::jthread indexer_;  // last: stopped and joined before the members it fills go
 };
 
 }  // namespace shelvo

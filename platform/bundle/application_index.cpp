@@ -42,17 +42,19 @@ std::vector<std::filesystem::path> ApplicationIndex::searchFolders(const RootPre
 }
 
 ApplicationIndex ApplicationIndex::build(const Env& env,
-                                         const std::vector<std::filesystem::path>& folders) {
+                                         const std::vector<std::filesystem::path>& folders,
+                                         std::stop_token stop) {
   ApplicationIndex index;
-  for (const auto& folder : folders) index.addBundlesIn(env, folder, true);
+  for (const auto& folder : folders) index.addBundlesIn(env, folder, true, stop);
   return index;
 }
 
 void ApplicationIndex::addBundlesIn(const Env& env, const std::filesystem::path& folder,
-                                    bool descend) {
+                                    bool descend, const std::stop_token& stop) {
   for (const auto& entry : sortedFolders(env, folder)) {
+    if (stop.stop_requested()) return;
     if (entry.extension() != ".app") {
-      if (descend) addBundlesIn(env, entry, false);
+      if (descend) addBundlesIn(env, entry, false, stop);
       continue;
     }
     auto bundle = Bundle::ofFolder(env, entry);
