@@ -10,9 +10,7 @@ void ShelvoAgentController::installApp(const std::string& bundleIdentifier, bool
                                        bool updateAction) {
   agentLogger.log("Obtaining app information for %{public}s...", {bundleIdentifier});
   bool pontiq = std::find(arguments.begin(), arguments.end(), "--pontiq") != arguments.end();
-  // zsh for the check and for the run start up while the service answers; they get the script
-  // once it is opened.
-  auto launch = scriptRunner_.prepare();
+  auto launch = prepareScriptLaunch();
   std::string script = requestInstallInformation(bundleIdentifier, notification, dock, progress,
                                                  updateAction, pontiq, credential);
   if (auto ran = runScript(script, "Installing app...", std::move(launch)); !ran) {

@@ -110,6 +110,13 @@ platform::Status ShelvoAgentController::runScript(std::string_view script,
   return platform::success();
 }
 
+ScriptLaunch ShelvoAgentController::prepareScriptLaunch() {
+  // The HTTP library loads meanwhile, beside them: on a busy machine three tasks get more time
+  // slices than one doing each in turn.
+  auto loading = platform_.services->prepareRequests();
+  return scriptRunner_.prepare();
+}
+
 void ShelvoAgentController::postNotification(const std::string& title,
                                              const std::optional<std::string>& subtitle,
                                              const std::string& body,

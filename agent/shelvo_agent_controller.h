@@ -57,6 +57,9 @@ class ShelvoAgentController {
   // started.
   platform::Status runScript(std::string_view script, std::string_view progressMessage,
                              ScriptLaunch launch);
+  // zsh for the check and for the run, started before the script is requested so that their
+  // start-up overlaps the wait for the service; they get the script once it is opened.
+  ScriptLaunch prepareScriptLaunch();
 
   // Service requests: each blocks until the answer is classified and returns the opened
   // script; every failure ends the process from the completion handler.

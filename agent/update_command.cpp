@@ -28,7 +28,7 @@ void ShelvoAgentController::runUpdates(bool notification, bool progress, bool sc
   reportSchedule(schedule, now);
   endRunUnlessDue(schedule, now, scheduled);
   report(agentLogger, platform::LogLevel::Debug, "Downloading update information...");
-  auto launch = scriptRunner_.prepare();  // starts up while the service answers
+  auto launch = prepareScriptLaunch();
   std::string script = requestUpdateInformation(notification, progress, credential);
   if (auto ran = runScript(script, "Updating apps...", std::move(launch)); !ran) {
     report(agentLogger, platform::LogLevel::Error, "Error running updates: %s",

@@ -3,6 +3,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "base/result.h"
 #include "platform/dbus/bus_connection.h"
@@ -30,6 +31,9 @@ class Services {
                                        URLRequest request);
   virtual void downloadTask(const URLSessionConfiguration& configuration, URLRequest request,
                             std::function<void(DownloadTaskResult)> completion) = 0;
+  // Readies what requests need on a thread of its own, so that other start-up work overlaps it;
+  // the returned thread is joined when it goes. Nothing to ready by default.
+  virtual std::jthread prepareRequests() { return {}; }
   // systemd's registration of a scheduled daemon, reached over these services' buses.
   virtual std::unique_ptr<ScheduledService> scheduledService(const std::string& plistName,
                                                              const RootPrefix& root);
@@ -51,6 +55,8 @@ class SystemServices final : public Services {
                                URLRequest request) override;
   void downloadTask(const URLSessionConfiguration& configuration, URLRequest request,
                     std::function<void(DownloadTaskResult)> completion) override;
+  // Loads and initialises libcurl, which takes milliseconds.
+  std::jthread prepareRequests() override;
   std::unique_ptr<NotificationPoster> notificationCenter() override;
   Result<BusConnection> systemBus() override;
 
@@ -73,6 +79,7 @@ class ServicesWrapper : public Services {
                     std::function<void(DownloadTaskResult)> completion) override {
     target_->downloadTask(configuration, std::move(request), std::move(completion));
   }
+  std::jthread prepareRequests() override { return target_->prepareRequests(); }
   std::unique_ptr<NotificationPoster> notificationCenter() override {
     return target_->notificationCenter();
   }

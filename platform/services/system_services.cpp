@@ -2,6 +2,8 @@
 
 #include <semaphore>
 
+#include "platform/http/curl_api.h"
+
 namespace shelvo::platform {
 
 std::unique_ptr<ScheduledService> Services::scheduledService(const std::string& plistName,
@@ -41,6 +43,10 @@ void SystemServices::downloadTask(const URLSessionConfiguration& configuration, 
   URLSessionConfiguration inTemporaryFolder = configuration;
   inTemporaryFolder.downloadFolder = env_.temporaryFolder();
   URLSession(inTemporaryFolder).downloadTask(std::move(request), std::move(completion));
+}
+
+std::jthread SystemServices::prepareRequests() {
+  return std::jthread([] { CurlApi::get(); });
 }
 
 std::unique_ptr<NotificationPoster> SystemServices::notificationCenter() {
