@@ -158,17 +158,6 @@ bool readUntilScriptEnds(OutputReader& reader, pid_t pid) {
   return open;
 }
 
-// A zsh that took no word has run nothing. One a signal ended (the run stopped as the script was
-// handed over) is left unreaped, that signal the run's outcome; any other could not be started.
-bool stoppedBeforeTheWord(pid_t pid) {
-  ::kill(pid, SIGKILL);
-  siginfo_t info{};
-  while (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
-  }
-  bool bySignal = info.si_code == CLD_KILLED || info.si_code == CLD_DUMPED;
-  return bySignal && info.si_status != SIGKILL;
-}
-
 platform::SpawnRequest zshRequest(const std::string& zshPath, std::vector<std::string> arguments,
                                   int scriptFd) {
   platform::SpawnRequest request{zshPath, std::move(arguments), {}};
@@ -265,20 +254,15 @@ platform::Result<pid_t> PreparedRun::handOver(std::string_view script,
   // Sealed before zsh may read it: what runs is exactly the text the check was given.
   auto placed = platform::fillAndSeal(script_.get(), script);
   script_.reset();
+  // Told before the script may run, so that a run stopped meanwhile ends before it does anything.
+  if (placed && started) started(pid_);
+  if (placed) placed = platform::writeAllToPipe(go_.get(), "go");
+  go_.reset();
   if (!placed) {
     // Without the word zsh runs nothing.
-    go_.reset();
     ::kill(pid_, SIGKILL);
     platform::waitForTermination(std::exchange(pid_, -1));
     return platform::Error{"cannot hand the script to zsh: " + placed.error().message};
-  }
-  // Told before the script may run, so that a run stopped meanwhile ends before it does anything.
-  if (started) started(pid_);
-  auto told = platform::writeAllToPipe(go_.get(), "go");
-  go_.reset();
-  if (!told && !stoppedBeforeTheWord(pid_)) {
-    platform::waitForTermination(std::exchange(pid_, -1));
-    return platform::Error{"cannot hand the script to zsh: " + told.error().message};
   }
   return std::exchange(pid_, -1);
 }
