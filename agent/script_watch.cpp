@@ -2,6 +2,8 @@
 
 #include <csignal>
 
+#include "platform/system/process_identity.h"
+
 namespace shelvo {
 
 void ScriptWatch::checking() {
@@ -14,14 +16,24 @@ void ScriptWatch::started(pid_t pid) {
   notifier_.status("Running the script");
   std::lock_guard lock(mutex_);
   script_ = pid;
+  scriptPin_ = platform::openProcess(pid);
   // Stopped while zsh checked the syntax: the script ends before it does anything much.
-  if (stoppedBy_) ::kill(pid, SIGTERM);
+  if (stoppedBy_) askScriptToEnd();
 }
 
 void ScriptWatch::ended() {
   std::lock_guard lock(mutex_);
   underWay_ = false;
   script_ = 0;
+  scriptPin_.reset();
+}
+
+void ScriptWatch::askScriptToEnd() {
+  if (scriptPin_) {
+    platform::signalProcess(scriptPin_.get(), SIGTERM);
+  } else if (script_ != 0) {
+    ::kill(script_, SIGTERM);
+  }
 }
 
 void ScriptWatch::wrote(std::string_view bytes) {
@@ -42,7 +54,7 @@ void ScriptWatch::setSecret(const Credential& credential) {
 bool ScriptWatch::stop(int signal) {
   std::lock_guard lock(mutex_);
   if (!stoppedBy_) stoppedBy_ = signal;
-  if (script_ != 0) ::kill(script_, SIGTERM);
+  askScriptToEnd();
   return underWay_;
 }
 

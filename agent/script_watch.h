@@ -8,6 +8,7 @@
 #include <string>
 
 #include "agent/service/credential.h"
+#include "platform/env/unique_fd.h"
 #include "platform/service-management/service_notifier.h"
 #include "shared/records/output_recorder.h"
 #include "shared/script-runner/script_runner.h"
@@ -41,8 +42,13 @@ class ScriptWatch final : public ScriptRunObserver {
   std::shared_ptr<OutputRecorder> output_;
   platform::ServiceNotifier notifier_;
   mutable std::mutex mutex_;
+  void askScriptToEnd();
+
   bool underWay_ = false;  // from checking() to ended()
+  // The script's zsh from started() to ended(). ended() comes after zsh has been reaped, so it is
+  // signalled through a pidfd where the kernel has them: its pid may name another process by then.
   pid_t script_ = 0;
+  platform::UniqueFd scriptPin_;
   std::optional<int> stoppedBy_;
   std::string secret_;
 };

@@ -43,7 +43,11 @@ UniqueFd openProcess(pid_t pid) {
 }
 
 bool processAlive(int pidfd) {
-  return pidfd >= 0 && ::syscall(SYS_pidfd_send_signal, pidfd, 0, nullptr, 0) == 0;
+  return signalProcess(pidfd, 0);
+}
+
+bool signalProcess(int pidfd, int signal) {
+  return pidfd >= 0 && ::syscall(SYS_pidfd_send_signal, pidfd, signal, nullptr, 0) == 0;
 }
 
 }  // namespace shelvo::platform

@@ -22,4 +22,8 @@ UniqueFd openProcess(pid_t pid);
 // other process, so what was read under /proc/<pid> before this answered true was its.
 bool processAlive(int pidfd);
 
+// Sends the signal to the process a pidfd pins: false once that process has ended, and never to
+// another process that took its pid since.
+bool signalProcess(int pidfd, int signal);
+
 }  // namespace shelvo::platform
