@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <system_error>
 
 #include "agent/configuration.h"
 #include "agent/report.h"
@@ -80,16 +81,23 @@ platform::Status AppUpdateChecker::fetchAppList() {
 
 void AppUpdateChecker::startLookingForApps() {
   if (indexer_.joinable() || index_) return;
-  indexer_ = std::jthread([this](std::stop_token stop) {
-    index_ = platform::ApplicationIndex::build(
-        *platform_.env, platform::ApplicationIndex::searchFolders(platform_.root, *platform_.env),
-        stop);
-  });
+  try {
+    indexer_ = std::jthread([this](std::stop_token stop) { index_ = lookForApps(stop); });
+  } catch (const std::system_error&) {
+    // No thread to spare: the apps are looked for where they are first needed.
+  }
+}
+
+platform::ApplicationIndex AppUpdateChecker::lookForApps(std::stop_token stop) const {
+  return platform::ApplicationIndex::build(
+      *platform_.env, platform::ApplicationIndex::searchFolders(platform_.root, *platform_.env),
+      std::move(stop));
 }
 
 const platform::ApplicationIndex& AppUpdateChecker::installedBundles() {
   startLookingForApps();
   if (indexer_.joinable()) indexer_.join();
+  if (!index_) index_ = lookForApps({});
   return *index_;
 }
 

@@ -44,6 +44,7 @@ class AppUpdateChecker {
   void printSummary(const FirstRecords& records) const;
   void storeUpdates();
   void startLookingForApps();
+  platform::ApplicationIndex lookForApps(std::stop_token stop) const;
   const platform::ApplicationIndex& installedBundles();
 
   const AgentPlatform& platform_;

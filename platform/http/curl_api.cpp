@@ -4,8 +4,9 @@
 
 namespace shelvo::platform {
 const CurlApi* CurlApi::get() {
-  // Initialised on first use, from the thread that starts the first request, before any worker
-  // thread of ours exists.
+  // Initialised once, on first use: by the thread that loads it while the run's zsh start, or by
+  // the first request. A second caller waits here until the first is done, and no other thread
+  // uses libcurl or OpenSSL meanwhile.
   static const CurlApi* const api = []() -> const CurlApi* {
     const CurlApi* loaded =
         loadTable<CurlApi>("libcurl.so.4", [](const DynamicLibrary& library, CurlApi& table) {

@@ -1,6 +1,7 @@
 #include "platform/services/services.h"
 
 #include <semaphore>
+#include <system_error>
 
 #include "platform/http/curl_api.h"
 
@@ -46,7 +47,11 @@ void SystemServices::downloadTask(const URLSessionConfiguration& configuration, 
 }
 
 std::jthread SystemServices::prepareRequests() {
-  return std::jthread([] { CurlApi::get(); });
+  try {
+    return std::jthread([] { CurlApi::get(); });
+  } catch (const std::system_error&) {
+    return {};  // no thread to spare: the first request loads the library itself
+  }
 }
 
 std::unique_ptr<NotificationPoster> SystemServices::notificationCenter() {
