@@ -3,6 +3,7 @@
 #include "helper/shelvo_helper.h"
 #include "platform/env/posix_env.h"
 #include "platform/system/descriptor_limit.h"
+#include "platform/system/standard_descriptors.h"
 
 // The property lists the helper carries, in sections of its own (readelf -p .shelvo.info_plist).
 asm(".pushsection .shelvo.launchd_plist, \"a\"\n"
@@ -32,6 +33,7 @@ platform::PeerLookup peerLookupFromEnvironment(const platform::Env& env,
 }  // namespace shelvo
 
 int main() {
+  shelvo::platform::openMissingStandardDescriptors();
   shelvo::platform::PosixEnv env;
   // A client that goes away must never end the helper through a write.
   std::signal(SIGPIPE, SIG_IGN);

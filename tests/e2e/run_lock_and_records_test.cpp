@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <functional>
 
 #include "tests/e2e/agent_harness.h"
@@ -197,6 +198,29 @@ TEST_F(RunLockAndRecordsTest, RecordsAreForRootAndAdmAndHoldNoPieceOfTheCredenti
   EXPECT_EQ(report.out, "") << "no empty table";
   EXPECT_EQ(report.err, "shelvo-report: cannot read the run records in " + records().string() +
                             ": Permission denied (they are for root and the group adm)\n");
+}
+
+// Started with standard input, output and error closed (a careless wrapper), the agent's files
+// must not take their numbers: printed lines and errors would go into the lock or a record.
+TEST_F(RunLockAndRecordsTest, ARunStartedWithoutStandardDescriptorsPrintsIntoNoneOfItsFiles) {
+  for (auto [app, status] : {std::pair{"com.example.app", 0}, {"com.example.missing", 21}}) {
+    auto result = runProgram(
+        {"/bin/sh", "-c", "exec \"$0\" \"$@\" <&- >&- 2>&-", kAgentBinary, "--install", app},
+        agent.environment);
+    EXPECT_EQ(result.exitStatus, status) << app;
+  }
+  auto records = agent.runRecords();
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[0]["last_lines"], nlohmann::json::array({"installed"}));
+  for (const auto& entry : fs::recursive_directory_iterator(agent.root.path())) {
+    if (!entry.is_regular_file() || entry.path().extension() == ".json") continue;
+    auto text = readTextFile(entry.path());
+    EXPECT_EQ(text.find("installed"), std::string::npos) << entry.path() << ": " << text;
+    EXPECT_EQ(text.find("404"), std::string::npos) << entry.path() << ": " << text;
+  }
+  // The log holds entries only, the script's line among them.
+  auto messages = agent.logMessages();
+  EXPECT_NE(std::find(messages.begin(), messages.end(), "installed"), messages.end());
 }
 
 TEST_F(RunLockAndRecordsTest, AStoppedRunEndsItsScriptAndIsRecordedAsTimedOut) {
