@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -276,11 +277,16 @@ platform::Result<std::int32_t> executeScript(PreparedRun run, std::string_view s
   auto reader = std::make_shared<OutputReader>(run.takeOutput(), std::move(handler),
                                                std::move(watch.wrote), std::move(watch.secret));
   if (readUntilScriptEnds(*reader, *pid)) {
-    // A background child still holds the pipe: its later output is handled while it lives.
-    std::thread([reader] {
-      while (reader->readOnce()) {
-      }
-    }).detach();
+    // A background child still holds the pipe: its later output is handled while it lives. When
+    // no thread can be made (the script's children may have used them up), that output is let
+    // go with the pipe, and the run is still recorded.
+    try {
+      std::thread([reader] {
+        while (reader->readOnce()) {
+        }
+      }).detach();
+    } catch (const std::system_error&) {
+    }
   }
   return platform::waitForTermination(*pid);
 }
