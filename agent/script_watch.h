@@ -39,11 +39,12 @@ class ScriptWatch final : public ScriptRunObserver {
   std::optional<int> stoppedBy() const;
 
  private:
+  // SIGTERM to the script's zsh, if one is under way; called with mutex_ held.
+  void askScriptToEnd();
+
   std::shared_ptr<OutputRecorder> output_;
   platform::ServiceNotifier notifier_;
   mutable std::mutex mutex_;
-  void askScriptToEnd();
-
   bool underWay_ = false;  // from checking() to ended()
   // The script's zsh from started() to ended(). ended() comes after zsh has been reaped, so it is
   // signalled through a pidfd where the kernel has them: its pid may name another process by then.

@@ -95,8 +95,8 @@ platform::ApplicationIndex AppUpdateChecker::lookForApps(std::stop_token stop) c
 }
 
 const platform::ApplicationIndex& AppUpdateChecker::installedBundles() {
-  startLookingForApps();
   if (indexer_.joinable()) indexer_.join();
+  // Without a search under way (no fetch before, or no thread for it), here and now.
   if (!index_) index_ = lookForApps({});
   return *index_;
 }
