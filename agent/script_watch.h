@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -19,11 +20,16 @@ namespace shelvo {
 // systemd which step the run is at, and asks the script to end when the run is stopped.
 class ScriptWatch final : public ScriptRunObserver {
  public:
-  ScriptWatch(std::shared_ptr<OutputRecorder> output, platform::ServiceNotifier notifier)
-      : output_(std::move(output)), notifier_(std::move(notifier)) {}
+  // whileRunning: the agent's own work that may be done while a script runs.
+  ScriptWatch(std::shared_ptr<OutputRecorder> output, platform::ServiceNotifier notifier,
+              std::function<void()> whileRunning)
+      : output_(std::move(output)),
+        notifier_(std::move(notifier)),
+        whileRunning_(std::move(whileRunning)) {}
 
   void checking() override;
   void started(pid_t pid) override;
+  void running() override { whileRunning_(); }
   void ended() override;
   void wrote(std::string_view bytes) override;
   std::string secret() const override;
@@ -44,6 +50,7 @@ class ScriptWatch final : public ScriptRunObserver {
 
   std::shared_ptr<OutputRecorder> output_;
   platform::ServiceNotifier notifier_;
+  std::function<void()> whileRunning_;
   mutable std::mutex mutex_;
   bool underWay_ = false;  // from checking() to ended()
   // The script's zsh from started() to ended(). ended() comes after zsh has been reaped, so it is

@@ -104,13 +104,26 @@ void FleetReporting::noteOutcome(RunOutcome outcome, std::optional<std::string> 
   run_->message = std::move(message);
 }
 
+void FleetReporting::makeRoomForRecord() {
+  {
+    std::lock_guard lock(mutex_);
+    if (!run_ || refused_ || roomMade_) return;
+  }
+  bool made =
+      makeRoomForRunRecord(*platform_.env, runRecordFolder(platform_.root.resolve("/"))).ok();
+  std::lock_guard lock(mutex_);
+  roomMade_ = made;
+}
+
 void FleetReporting::finishRun(int status) {
   std::optional<RunRecord> run;
   bool refused = false;
+  bool roomMade = false;
   {
     std::lock_guard lock(mutex_);
     run.swap(run_);
     refused = std::exchange(refused_, false);
+    roomMade = std::exchange(roomMade_, false);
   }
   if (!run) return;
   run->ended = platform_.env->now();
@@ -118,11 +131,11 @@ void FleetReporting::finishRun(int status) {
   output_->copyInto(*run);
   announceRunEnd(logger_, *run);
   if (refused) return;
-  storeRun(*run);
+  storeRun(*run, roomMade);
   publishMetrics();
 }
 
-void FleetReporting::storeRun(const RunRecord& run) {
+void FleetReporting::storeRun(const RunRecord& run, bool roomMade) {
   // The record and the totals are written together: one wait for the disk serves both.
   std::vector<platform::FileReplacement> files;
   const auto folder = runRecordFolder(platform_.root.resolve("/"));
@@ -144,10 +157,12 @@ void FleetReporting::storeRun(const RunRecord& run) {
   }
   auto written = platform_.env->replaceFiles(files);
   if (record) {
-    if (auto stored =
-            written.front() ? tidyRunRecords(*platform_.env, *record, folder) : written.front();
-        !stored) {
-      logUnkept(stored.error());
+    if (!written.front()) {
+      logUnkept(written.front().error());
+    } else if (!roomMade) {
+      if (auto tidied = tidyRunRecords(*platform_.env, *record, folder); !tidied) {
+        logUnkept(tidied.error());
+      }
     }
   }
   if (counted && !written.back()) logUncounted(written.back().error());

@@ -37,6 +37,9 @@ class FleetReporting {
   void noteHttpStatus(long status);
   void noteScriptStatus(int status);
   void noteOutcome(RunOutcome outcome, std::optional<std::string> message = std::nullopt);
+  // While the run's script runs: the oldest record goes now rather than after the run's own is
+  // stored, where the process's end would wait for it.
+  void makeRoomForRecord();
   // Logs the run's end, stores its record with the status the process ends with, counts it and
   // publishes the metrics. A skipped scheduled run is stored once per reason and day (hourly
   // skips would push out every record worth reading) but counted every time. A run refused its
@@ -58,8 +61,9 @@ class FleetReporting {
   RunTurn refuse(const platform::Error& error);
   // Whether a skip of the same reason was stored today already.
   bool skippedAlreadyToday(const RunRecord& run) const;
-  // Writes the ended run's record (unless it is a skip already recorded today) and counts it.
-  void storeRun(const RunRecord& run);
+  // Writes the ended run's record (unless it is a skip already recorded today) and counts it;
+  // the older records are tidied unless room was made for it.
+  void storeRun(const RunRecord& run, bool roomMade);
   void logUnkept(const platform::Error& error);
   void logUncounted(const platform::Error& error);
   void publishMetrics();
@@ -73,7 +77,8 @@ class FleetReporting {
   std::optional<platform::RunLock> lock_;
   std::mutex mutex_;
   std::optional<RunRecord> run_;
-  bool refused_ = false;  // the run was refused its turn
+  bool refused_ = false;   // the run was refused its turn
+  bool roomMade_ = false;  // the records need no tidying once the run's is stored
 };
 
 }  // namespace shelvo

@@ -219,33 +219,41 @@ platform::Status storeRunRecord(platform::Env& env, const RunRecord& record,
   return tidyRunRecords(env, prepared->path, folder, keep);
 }
 
+namespace {
+
+platform::Status prepareRecordFolder(platform::Env& env, const platform::Path& folder) {
+  if (auto made = env.makeFolders(folder.parent_path(), 0755); !made) return made;
+  if (auto made = env.makeFolders(folder, kFolderMode); !made) return made;
+  // Without the group (not every system has it) the records stay root's alone.
+  env.setGroup(folder, kReaders).ignoreError();
+  return env.setMode(folder, kFolderMode);
+}
+
+}  // namespace
+
 platform::Result<platform::FileReplacement> prepareRunRecord(platform::Env& env,
                                                              const RunRecord& record,
                                                              const platform::Path& folder) {
-  if (auto made = env.makeFolders(folder.parent_path(), 0755); !made) return made.error();
-  if (auto made = env.makeFolders(folder, kFolderMode); !made) return made.error();
-  // Without the group (not every system has it) the records stay root's alone.
-  env.setGroup(folder, kReaders).ignoreError();
-  if (auto set = env.setMode(folder, kFolderMode); !set) return set.error();
+  if (auto prepared = prepareRecordFolder(env, folder); !prepared) return prepared.error();
   return platform::FileReplacement{folder / fileName(record), encodeRunRecord(record), kRecordMode,
                                    kReaders};
 }
 
-platform::Status tidyRunRecords(platform::Env& env, const platform::Path& file,
-                                const platform::Path& folder, std::size_t keep) {
+namespace {
+
+// Removes the oldest records beyond keep, never the one just stored (with the clock set back, it
+// sorts first), and sets the others right. The first step that failed, if one did.
+platform::Status pruneAndSetRight(platform::Env& env, const platform::Path& folder,
+                                  std::size_t keep, const platform::Path& justStored) {
   platform::Status tidied = platform::success();
   auto note = [&](const platform::Status& step) {
-    if (!step && tidied.ok()) {
-      tidied = platform::Error{"the record is stored, but an older one is left as it was: " +
-                               step.error().message};
-    }
+    if (!step && tidied.ok()) tidied = step;
   };
-  // The oldest go, but never the record just stored: with the clock set back, it sorts first.
   auto files = recordFiles(env, folder);
   std::size_t surplus = files.size() > keep ? files.size() - keep : 0;
   std::vector<platform::Path> older;
   for (auto& kept : files) {
-    if (kept == file) continue;
+    if (kept == justStored) continue;
     if (surplus > 0) {
       note(env.removeFile(kept));
       --surplus;
@@ -276,6 +284,22 @@ platform::Status tidyRunRecords(platform::Env& env, const platform::Path& file,
     }
   }
   return tidied;
+}
+
+}  // namespace
+
+platform::Status makeRoomForRunRecord(platform::Env& env, const platform::Path& folder,
+                                      std::size_t keep) {
+  if (auto prepared = prepareRecordFolder(env, folder); !prepared) return prepared;
+  return pruneAndSetRight(env, folder, keep > 0 ? keep - 1 : 0, {});
+}
+
+platform::Status tidyRunRecords(platform::Env& env, const platform::Path& file,
+                                const platform::Path& folder, std::size_t keep) {
+  auto tidied = pruneAndSetRight(env, folder, keep, file);
+  if (tidied) return tidied;
+  return platform::Error{"the record is stored, but an older one is left as it was: " +
+                         tidied.error().message};
 }
 
 std::vector<RunRecord> loadRunRecords(const platform::Env& env, const platform::Path& folder) {

@@ -84,6 +84,11 @@ platform::Result<platform::FileReplacement> prepareRunRecord(platform::Env& env,
                                                              const platform::Path& folder);
 platform::Status tidyRunRecords(platform::Env& env, const platform::Path& file,
                                 const platform::Path& folder, std::size_t keep = 100);
+// The pruning and setting right done before the record is stored, while the run has time to
+// spare: the oldest go so that the next record stored makes keep. Once it has succeeded, that
+// record needs no tidying.
+platform::Status makeRoomForRunRecord(platform::Env& env, const platform::Path& folder,
+                                      std::size_t keep = 100);
 // The stored records, oldest first; unreadable files are left out.
 std::vector<RunRecord> loadRunRecords(const platform::Env& env, const platform::Path& folder);
 

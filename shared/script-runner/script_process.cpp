@@ -273,6 +273,7 @@ platform::Result<std::int32_t> executeScript(PreparedRun run, std::string_view s
                                              ScriptProcessWatch watch) {
   auto pid = run.handOver(script, watch.started);
   if (!pid) return pid.error();
+  if (watch.running) watch.running();
 
   auto reader = std::make_shared<OutputReader>(run.takeOutput(), std::move(handler),
                                                std::move(watch.wrote), std::move(watch.secret));

@@ -22,6 +22,8 @@ using ScriptOutputHandler = std::function<void(std::string_view chunk)>;
 struct ScriptProcessWatch {
   // The script's process, just started.
   std::function<void(pid_t)> started;
+  // The script has been handed over and runs; its output is read once this returns.
+  std::function<void()> running;
   // Each read of the output, before it is decoded or trimmed (where the handler is called).
   std::function<void(std::string_view bytes)> wrote;
   // Blanked in the output before it is logged, printed or handed to wrote: the credential,

@@ -69,6 +69,7 @@ platform::Result<ScriptOutcome> ScriptRunner::runChecked(std::string_view script
   ScriptProcessWatch watch;
   if (observer) {
     watch.started = [observer](pid_t pid) { observer->started(pid); };
+    watch.running = [observer] { observer->running(); };
     watch.wrote = [observer](std::string_view bytes) { observer->wrote(bytes); };
     watch.secret = observer->secret();
   }

@@ -55,6 +55,9 @@ class ScriptRunObserver {
   virtual void checking() {}
   // The script's process has started; it has ended, and its output been read, at ended().
   virtual void started(pid_t) {}
+  // The script runs: a moment for the program's own work, which then waits for none of the
+  // script's. Its output waits in the pipe meanwhile.
+  virtual void running() {}
   virtual void ended() {}
   // One read of the script's output, secret blanked, before it is decoded or trimmed.
   virtual void wrote(std::string_view) {}

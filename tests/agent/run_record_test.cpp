@@ -126,6 +126,22 @@ TEST(RunRecords, ARecordOfAClockSetBackIsKeptAndTheOldestGoes) {
   EXPECT_EQ(started, (std::vector<long>{5, 11, 12}));
 }
 
+TEST(RunRecords, RoomMadeWhileTheScriptRanLeavesTheNewRecordAmongTheNewestKept) {
+  platform::PosixEnv env;
+  test::TempDir folder;
+  for (int i = 10; i < 13; ++i) ASSERT_TRUE(storeRunRecord(env, recordAt(i), folder.path(), 3));
+  ASSERT_TRUE(makeRoomForRunRecord(env, folder.path(), 3));
+  EXPECT_EQ(loadRunRecords(env, folder.path()).size(), 2u);
+  // Stored without tidying, even with the clock set back.
+  auto prepared = prepareRunRecord(env, recordAt(5), folder.path());
+  ASSERT_TRUE(prepared);
+  ASSERT_TRUE(env.replaceFiles({&*prepared, 1}).front());
+  std::vector<long> started;
+  for (const auto& record : loadRunRecords(env, folder.path()))
+    started.push_back(std::chrono::system_clock::to_time_t(record.started) - 1'700'000'000);
+  EXPECT_EQ(started, (std::vector<long>{5, 11, 12}));
+}
+
 TEST(RunRecords, EveryOutcomeHasOneNameAndOneKind) {
   std::string kinds;  // success, skip or failure
   for (int i = 0; i <= static_cast<int>(RunOutcome::TimedOut); ++i) {

@@ -215,9 +215,9 @@ TEST_F(ScriptRunnerTest, APreparedRunRunsNothingBeforeItIsToldToGo) {
     siginfo_t info{};
     ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT);
   };
-  auto status =
-      executeScript(PreparedRun::start("/bin/zsh"), "touch " + ran.string(),
-                    [](std::string_view) {}, {.started = stopAtStart, .wrote = {}, .secret = {}});
+  auto status = executeScript(PreparedRun::start("/bin/zsh"), "touch " + ran.string(),
+                              [](std::string_view) {},
+                              {.started = stopAtStart, .running = {}, .wrote = {}, .secret = {}});
   ASSERT_FALSE(status);
   EXPECT_NE(status.error().message.find("cannot hand the script to zsh"), std::string::npos);
   { auto unused = PreparedRun::start("/bin/zsh"); }
