@@ -43,6 +43,8 @@ RunTurn FleetReporting::beginRun(const std::string& command,
     run_->bundleIdentifier = std::move(bundleIdentifier);
     run_->started = platform_.env->now();
     announceRunStart(logger_, *run_);
+    hasTurn_ = false;
+    roomMade_ = false;
   }
   return takeTurn(holder, scheduled);
 }
@@ -74,6 +76,8 @@ RunTurn FleetReporting::takeTurn(const std::string& holder, bool scheduled) {
     logger_.error("Cannot say who holds the run lock: %{public}s", {written.error().message});
   }
   lock_ = std::move(*lock);
+  std::lock_guard guard(mutex_);
+  hasTurn_ = true;
   return RunTurn::Taken;
 }
 
@@ -105,25 +109,30 @@ void FleetReporting::noteOutcome(RunOutcome outcome, std::optional<std::string> 
 }
 
 void FleetReporting::makeRoomForRecord() {
+  std::string id;
   {
     std::lock_guard lock(mutex_);
-    if (!run_ || refused_ || roomMade_) return;
+    if (!run_ || !hasTurn_) return;
+    id = run_->id;
   }
-  bool made =
-      makeRoomForRunRecord(*platform_.env, runRecordFolder(platform_.root.resolve("/"))).ok();
-  std::lock_guard lock(mutex_);
-  roomMade_ = made;
+  // Under the lock the records are stored under, so that a busy run's store never meets it
+  // half done. What fails here is met again, and reported, by the tidy after the store.
+  auto root = platform_.root.resolve("/");
+  auto lock = lockRunTotals(*platform_.env, root);
+  bool made = lock && makeRoomForRunRecord(*platform_.env, runRecordFolder(root)).ok();
+  std::lock_guard guard(mutex_);
+  if (run_ && run_->id == id) roomMade_ = made;
 }
 
 void FleetReporting::finishRun(int status) {
   std::optional<RunRecord> run;
   bool refused = false;
-  bool roomMade = false;
+  RecordRoom room;
   {
     std::lock_guard lock(mutex_);
     run.swap(run_);
     refused = std::exchange(refused_, false);
-    roomMade = std::exchange(roomMade_, false);
+    room = {.made = roomMade_, .hasTurn = hasTurn_};
   }
   if (!run) return;
   run->ended = platform_.env->now();
@@ -131,11 +140,11 @@ void FleetReporting::finishRun(int status) {
   output_->copyInto(*run);
   announceRunEnd(logger_, *run);
   if (refused) return;
-  storeRun(*run, roomMade);
+  storeRun(*run, room);
   publishMetrics();
 }
 
-void FleetReporting::storeRun(const RunRecord& run, bool roomMade) {
+void FleetReporting::storeRun(const RunRecord& run, RecordRoom room) {
   // The record and the totals are written together: one wait for the disk serves both.
   std::vector<platform::FileReplacement> files;
   const auto folder = runRecordFolder(platform_.root.resolve("/"));
@@ -156,13 +165,14 @@ void FleetReporting::storeRun(const RunRecord& run, bool roomMade) {
     files.push_back(counted->totals);
   }
   auto written = platform_.env->replaceFiles(files);
-  if (record) {
-    if (!written.front()) {
-      logUnkept(written.front().error());
-    } else if (!roomMade) {
-      if (auto tidied = tidyRunRecords(*platform_.env, *record, folder); !tidied) {
-        logUnkept(tidied.error());
-      }
+  if (record && !written.front()) {
+    logUnkept(written.front().error());
+  } else if (record && !room.made) {
+    // A run stored without its turn (a busy one) leaves room for the run that has it, which may
+    // have made its room already.
+    auto keep = room.hasTurn ? kKeptRunRecords : kKeptRunRecords - 1;
+    if (auto tidied = tidyRunRecords(*platform_.env, *record, folder, keep); !tidied) {
+      logUnkept(tidied.error());
     }
   }
   if (counted && !written.back()) logUncounted(written.back().error());

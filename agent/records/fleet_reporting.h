@@ -61,9 +61,13 @@ class FleetReporting {
   RunTurn refuse(const platform::Error& error);
   // Whether a skip of the same reason was stored today already.
   bool skippedAlreadyToday(const RunRecord& run) const;
-  // Writes the ended run's record (unless it is a skip already recorded today) and counts it;
-  // the older records are tidied unless room was made for it.
-  void storeRun(const RunRecord& run, bool roomMade);
+  // Where the newest records stand when a run's record is stored.
+  struct RecordRoom {
+    bool made = false;     // the oldest went while the script ran: no tidy after the store
+    bool hasTurn = false;  // the run held the run lock
+  };
+  // Writes the ended run's record (unless it is a skip already recorded today) and counts it.
+  void storeRun(const RunRecord& run, RecordRoom room);
   void logUnkept(const platform::Error& error);
   void logUncounted(const platform::Error& error);
   void publishMetrics();
@@ -77,8 +81,9 @@ class FleetReporting {
   std::optional<platform::RunLock> lock_;
   std::mutex mutex_;
   std::optional<RunRecord> run_;
-  bool refused_ = false;   // the run was refused its turn
-  bool roomMade_ = false;  // the records need no tidying once the run's is stored
+  bool refused_ = false;  // the run was refused its turn
+  bool hasTurn_ = false;  // the run holds the run lock
+  bool roomMade_ = false;
 };
 
 }  // namespace shelvo

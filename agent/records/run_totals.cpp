@@ -109,16 +109,24 @@ platform::Status addToRunTotals(platform::Env& env, const platform::Path& root,
   return env.replaceFile(totals.path, totals.bytes, totals.mode);
 }
 
-platform::Result<CountedRun> countIntoRunTotals(platform::Env& env, const platform::Path& root,
-                                                const RunRecord& run) {
-  auto file = totalsFile(root);
-  if (auto made = env.makeFolders(file.parent_path(), 0755); !made) return made.error();
+platform::Result<platform::RunLock> lockRunTotals(platform::Env& env, const platform::Path& root) {
+  if (auto made = env.makeFolders(totalsFile(root).parent_path(), 0755); !made) {
+    return made.error();
+  }
   // Taken beside the run lock, where only root can open a file: a lock any user could open is
   // one any user could hold, and every run waits here while it still holds its turn. A run that
   // found the run lock busy counts here too, so the run lock alone would not do.
   auto lock = platform::RunLock::open(root / "run/shelvo/totals.lock");
   if (!lock) return lock.error();
   if (auto locked = lock->lock(); !locked) return locked.error();
+  return std::move(*lock);
+}
+
+platform::Result<CountedRun> countIntoRunTotals(platform::Env& env, const platform::Path& root,
+                                                const RunRecord& run) {
+  auto file = totalsFile(root);
+  auto lock = lockRunTotals(env, root);
+  if (!lock) return lock.error();
   auto totals = loadRunTotals(env, root);
   countRun(totals, run);
   return CountedRun{std::move(*lock), {file, encodeRunTotals(totals), 0644, {}}};

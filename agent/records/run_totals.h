@@ -52,5 +52,7 @@ struct CountedRun {
 };
 platform::Result<CountedRun> countIntoRunTotals(platform::Env& env, const platform::Path& root,
                                                 const RunRecord& run);
+// The lock the totals, and the records beside them, are written under; folders made as needed.
+platform::Result<platform::RunLock> lockRunTotals(platform::Env& env, const platform::Path& root);
 
 }  // namespace shelvo

@@ -69,13 +69,15 @@ std::optional<RunRecord> decodeRunRecord(std::string_view json);
 
 // $SHELVO_ROOT/var/lib/shelvo/runs
 platform::Path runRecordFolder(const platform::Path& root);
+// How many records the folder keeps: the newest.
+inline constexpr std::size_t kKeptRunRecords = 100;
 
 // Writes the record atomically as <started>-<pid>.json and removes the oldest beyond keep. The
 // folder is 0750 and the records 0640, group adm (who may read logs): script output is not for
 // every local user. Records an older version left with other modes are set right. Fails also
 // when the record is stored but an old one could not be removed or set right.
 platform::Status storeRunRecord(platform::Env& env, const RunRecord& record,
-                                const platform::Path& folder, std::size_t keep = 100);
+                                const platform::Path& folder, std::size_t keep = kKeptRunRecords);
 // The same in two steps, so that the record can be written together with other files: the
 // folder made and set right, and the record's file as it is to be written; then, once it has
 // been, the pruning and setting right.
@@ -83,12 +85,12 @@ platform::Result<platform::FileReplacement> prepareRunRecord(platform::Env& env,
                                                              const RunRecord& record,
                                                              const platform::Path& folder);
 platform::Status tidyRunRecords(platform::Env& env, const platform::Path& file,
-                                const platform::Path& folder, std::size_t keep = 100);
+                                const platform::Path& folder, std::size_t keep = kKeptRunRecords);
 // The pruning and setting right done before the record is stored, while the run has time to
-// spare: the oldest go so that the next record stored makes keep. Once it has succeeded, that
-// record needs no tidying.
+// spare: the oldest go so that the next record stored makes keep, and the tidy after it stored
+// finds nothing to remove unless another record came meanwhile.
 platform::Status makeRoomForRunRecord(platform::Env& env, const platform::Path& folder,
-                                      std::size_t keep = 100);
+                                      std::size_t keep = kKeptRunRecords);
 // The stored records, oldest first; unreadable files are left out.
 std::vector<RunRecord> loadRunRecords(const platform::Env& env, const platform::Path& folder);
 

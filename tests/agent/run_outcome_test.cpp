@@ -177,6 +177,15 @@ TEST_F(RunOutcomeTest, AnUpdateRunSaysWhenItLastRanAndItsInterval) {
 }
 
 TEST_F(RunOutcomeTest, AScheduledRunWaitsHalfAnHourForAnotherThenIsBusy) {
+  // A full folder of older records; each run keeps the newest, its own among them.
+  const auto folder = runRecordFolder(root->path());
+  fs::create_directories(folder);
+  for (int i = 0; i < 100; ++i)
+    test::writeTextFile(folder / ("2020-01-01T0000" + std::to_string(10 + i) + ".000Z-1.json"),
+                        "{}");
+  auto files = [&] {
+    return std::distance(fs::directory_iterator(folder), fs::directory_iterator());
+  };
   std::optional<platform::RunLock> lock;
   auto opened = platform::RunLock::open(*root / "run/shelvo/agent.lock");
   ASSERT_TRUE(opened);
@@ -191,6 +200,7 @@ TEST_F(RunOutcomeTest, AScheduledRunWaitsHalfAnHourForAnotherThenIsBusy) {
   auto stored = records();
   ASSERT_EQ(stored.size(), 1u);
   EXPECT_EQ(stored[0].outcome, Busy);
+  EXPECT_EQ(files(), 99) << "room left for the run that holds the lock";
   EXPECT_EQ(console->text(),
             "shelvo: waiting for the run in progress to end\n"
             "Another run is still in progress after 30 minutes. Skipping "
@@ -202,6 +212,7 @@ TEST_F(RunOutcomeTest, AScheduledRunWaitsHalfAnHourForAnotherThenIsBusy) {
   EXPECT_EQ(run({"--update-schedule"}), 0);
   EXPECT_EQ(env->slept.size(), 1u);
   EXPECT_EQ(records().back().outcome, Updated);
+  EXPECT_EQ(files(), 100);
 }
 
 TEST_F(RunOutcomeTest, ASkippedScheduledRunIsRecordedOncePerReasonAndDay) {

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <functional>
 
 #include "tests/e2e/agent_harness.h"
@@ -198,6 +199,27 @@ TEST_F(RunLockAndRecordsTest, RecordsAreForRootAndAdmAndHoldNoPieceOfTheCredenti
   EXPECT_EQ(report.out, "") << "no empty table";
   EXPECT_EQ(report.err, "shelvo-report: cannot read the run records in " + records().string() +
                             ": Permission denied (they are for root and the group adm)\n");
+}
+
+TEST_F(RunLockAndRecordsTest, TheOldestRecordGoesWhileTheScriptRunsAndTheNewestHundredStay) {
+  fs::create_directories(records());
+  for (int i = 0; i < 100; ++i) {
+    char name[64];
+    std::snprintf(name, sizeof name, "2020-01-01T0000%02d.000Z-1.json", i);
+    writeTextFile(records() / name, "{}");
+  }
+  // Waits (at most 10 s) until the agent has made room; without that it prints 100.
+  service.addScript("com.example.room", "for i in {1..1000}; do (( $(ls " + records().string() +
+                                            " | wc -l) <= 99 )) && break; sleep 0.01; done\n"
+                                            "echo records while running: $(ls " +
+                                            records().string() + " | wc -l)\n");
+  auto result = agent.run({"--install", "com.example.room"});
+  EXPECT_EQ(result.exitStatus, 0) << result.err;
+  EXPECT_NE(result.out.find("records while running: 99"), std::string::npos) << result.out;
+  auto files = recordFiles();
+  EXPECT_EQ(files.size(), 100u);
+  EXPECT_FALSE(fs::exists(records() / "2020-01-01T000000.000Z-1.json"));
+  EXPECT_TRUE(fs::exists(records() / "2020-01-01T000001.000Z-1.json"));
 }
 
 // Started with standard input, output and error closed (a careless wrapper), the agent's files
