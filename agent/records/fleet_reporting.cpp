@@ -119,7 +119,13 @@ void FleetReporting::makeRoomForRecord() {
   // half done. What fails here is met again, and reported, by the tidy after the store.
   auto root = platform_.root.resolve("/");
   auto lock = lockRunTotals(*platform_.env, root);
-  bool made = lock && makeRoomForRunRecord(*platform_.env, runRecordFolder(root)).ok();
+  if (!lock) return;
+  {
+    // Ended meanwhile by a stop: its store tidies for itself.
+    std::lock_guard guard(mutex_);
+    if (!run_ || run_->id != id) return;
+  }
+  bool made = makeRoomForRunRecord(*platform_.env, runRecordFolder(root)).ok();
   std::lock_guard guard(mutex_);
   if (run_ && run_->id == id) roomMade_ = made;
 }

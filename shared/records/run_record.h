@@ -87,8 +87,8 @@ platform::Result<platform::FileReplacement> prepareRunRecord(platform::Env& env,
 platform::Status tidyRunRecords(platform::Env& env, const platform::Path& file,
                                 const platform::Path& folder, std::size_t keep = kKeptRunRecords);
 // The pruning and setting right done before the record is stored, while the run has time to
-// spare: the oldest go so that the next record stored makes keep, and the tidy after it stored
-// finds nothing to remove unless another record came meanwhile.
+// spare: the oldest go so that the next record stored makes keep, and that one is stored without
+// a tidy.
 platform::Status makeRoomForRunRecord(platform::Env& env, const platform::Path& folder,
                                       std::size_t keep = kKeptRunRecords);
 // The stored records, oldest first; unreadable files are left out.
