@@ -43,8 +43,7 @@ RunTurn FleetReporting::beginRun(const std::string& command,
     run_->bundleIdentifier = std::move(bundleIdentifier);
     run_->started = platform_.env->now();
     announceRunStart(logger_, *run_);
-    hasTurn_ = false;
-    roomMade_ = false;
+    roomMadeAt_.reset();
   }
   return takeTurn(holder, scheduled);
 }
@@ -76,8 +75,6 @@ RunTurn FleetReporting::takeTurn(const std::string& holder, bool scheduled) {
     logger_.error("Cannot say who holds the run lock: %{public}s", {written.error().message});
   }
   lock_ = std::move(*lock);
-  std::lock_guard guard(mutex_);
-  hasTurn_ = true;
   return RunTurn::Taken;
 }
 
@@ -112,11 +109,12 @@ void FleetReporting::makeRoomForRecord() {
   std::string id;
   {
     std::lock_guard lock(mutex_);
-    if (!run_ || !hasTurn_) return;
+    if (!run_ || refused_) return;
     id = run_->id;
   }
-  // Under the lock the records are stored under, so that a busy run's store never meets it
-  // half done. What fails here is met again, and reported, by the tidy after the store.
+  // Under the lock the records and totals are stored under, so that a busy run's store never
+  // meets it half done; the runs counted so far tell the store whether one came meanwhile. What
+  // fails here is met again, and reported, by the tidy after the store.
   auto root = platform_.root.resolve("/");
   auto lock = lockRunTotals(*platform_.env, root);
   if (!lock) return;
@@ -125,20 +123,21 @@ void FleetReporting::makeRoomForRecord() {
     std::lock_guard guard(mutex_);
     if (!run_ || run_->id != id) return;
   }
-  bool made = makeRoomForRunRecord(*platform_.env, runRecordFolder(root)).ok();
+  auto counted = runsCounted(loadRunTotals(*platform_.env, root));
+  if (!makeRoomForRunRecord(*platform_.env, runRecordFolder(root))) return;
   std::lock_guard guard(mutex_);
-  if (run_ && run_->id == id) roomMade_ = made;
+  if (run_ && run_->id == id) roomMadeAt_ = counted;
 }
 
 void FleetReporting::finishRun(int status) {
   std::optional<RunRecord> run;
   bool refused = false;
-  RecordRoom room;
+  std::optional<std::uint64_t> roomMadeAt;
   {
     std::lock_guard lock(mutex_);
     run.swap(run_);
     refused = std::exchange(refused_, false);
-    room = {.made = roomMade_, .hasTurn = hasTurn_};
+    roomMadeAt = roomMadeAt_;
   }
   if (!run) return;
   run->ended = platform_.env->now();
@@ -146,11 +145,11 @@ void FleetReporting::finishRun(int status) {
   output_->copyInto(*run);
   announceRunEnd(logger_, *run);
   if (refused) return;
-  storeRun(*run, room);
+  storeRun(*run, roomMadeAt);
   publishMetrics();
 }
 
-void FleetReporting::storeRun(const RunRecord& run, RecordRoom room) {
+void FleetReporting::storeRun(const RunRecord& run, std::optional<std::uint64_t> roomMadeAt) {
   // The record and the totals are written together: one wait for the disk serves both.
   std::vector<platform::FileReplacement> files;
   const auto folder = runRecordFolder(platform_.root.resolve("/"));
@@ -173,11 +172,9 @@ void FleetReporting::storeRun(const RunRecord& run, RecordRoom room) {
   auto written = platform_.env->replaceFiles(files);
   if (record && !written.front()) {
     logUnkept(written.front().error());
-  } else if (record && !room.made) {
-    // A run stored without its turn (a busy one) leaves room for the run that has it, which may
-    // have made its room already.
-    auto keep = room.hasTurn ? kKeptRunRecords : kKeptRunRecords - 1;
-    if (auto tidied = tidyRunRecords(*platform_.env, *record, folder, keep); !tidied) {
+  } else if (record && !(roomMadeAt && counted && counted->runsBefore == *roomMadeAt)) {
+    // Room was not made, or another run (a busy one) stored its record since.
+    if (auto tidied = tidyRunRecords(*platform_.env, *record, folder); !tidied) {
       logUnkept(tidied.error());
     }
   }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -61,13 +62,9 @@ class FleetReporting {
   RunTurn refuse(const platform::Error& error);
   // Whether a skip of the same reason was stored today already.
   bool skippedAlreadyToday(const RunRecord& run) const;
-  // Where the newest records stand when a run's record is stored.
-  struct RecordRoom {
-    bool made = false;     // the oldest went while the script ran: no tidy after the store
-    bool hasTurn = false;  // the run held the run lock
-  };
   // Writes the ended run's record (unless it is a skip already recorded today) and counts it.
-  void storeRun(const RunRecord& run, RecordRoom room);
+  // roomMadeAt: the runs counted when room was made for it, if it was.
+  void storeRun(const RunRecord& run, std::optional<std::uint64_t> roomMadeAt);
   void logUnkept(const platform::Error& error);
   void logUncounted(const platform::Error& error);
   void publishMetrics();
@@ -82,8 +79,9 @@ class FleetReporting {
   std::mutex mutex_;
   std::optional<RunRecord> run_;
   bool refused_ = false;  // the run was refused its turn
-  bool hasTurn_ = false;  // the run holds the run lock
-  bool roomMade_ = false;
+  // The runs counted when the oldest record went while the script ran: the store then needs no
+  // tidy unless another run has been counted since.
+  std::optional<std::uint64_t> roomMadeAt_;
 };
 
 }  // namespace shelvo

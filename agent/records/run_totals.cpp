@@ -48,6 +48,14 @@ void countRun(RunTotals& totals, const RunRecord& run) {
   }
 }
 
+std::uint64_t runsCounted(const RunTotals& totals) {
+  std::uint64_t runs = 0;
+  for (const auto& [name, command] : totals) {
+    for (const auto& [outcome, count] : command.runsByOutcome) runs += count;
+  }
+  return runs;
+}
+
 std::string encodeRunTotals(const RunTotals& totals) {
   nlohmann::json json = nlohmann::json::object();
   for (const auto& [name, command] : totals) {
@@ -128,8 +136,9 @@ platform::Result<CountedRun> countIntoRunTotals(platform::Env& env, const platfo
   auto lock = lockRunTotals(env, root);
   if (!lock) return lock.error();
   auto totals = loadRunTotals(env, root);
+  auto runsBefore = runsCounted(totals);
   countRun(totals, run);
-  return CountedRun{std::move(*lock), {file, encodeRunTotals(totals), 0644, {}}};
+  return CountedRun{std::move(*lock), {file, encodeRunTotals(totals), 0644, {}}, runsBefore};
 }
 
 }  // namespace shelvo

@@ -33,6 +33,8 @@ std::string_view outcomeLabel(const RunRecord& run);
 OutcomeKind runKind(const RunRecord& run);
 // Counts one ended run.
 void countRun(RunTotals& totals, const RunRecord& run);
+// How many runs the totals have counted, of every command and outcome.
+std::uint64_t runsCounted(const RunTotals& totals);
 
 std::string encodeRunTotals(const RunTotals& totals);
 // Whatever of the text is well formed; nothing for text that is not a JSON object.
@@ -49,6 +51,7 @@ platform::Status addToRunTotals(platform::Env& env, const platform::Path& root,
 struct CountedRun {
   platform::RunLock lock;
   platform::FileReplacement totals;
+  std::uint64_t runsBefore = 0;  // runsCounted of the totals before this run
 };
 platform::Result<CountedRun> countIntoRunTotals(platform::Env& env, const platform::Path& root,
                                                 const RunRecord& run);

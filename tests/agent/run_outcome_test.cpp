@@ -202,7 +202,7 @@ TEST_F(RunOutcomeTest, AScheduledRunWaitsHalfAnHourForAnotherThenIsBusy) {
   auto stored = records();
   ASSERT_EQ(stored.size(), 1u);
   EXPECT_EQ(stored[0].outcome, Busy);
-  EXPECT_EQ(files(), 99) << "room left for the run that holds the lock";
+  EXPECT_EQ(files(), 100);
   EXPECT_EQ(console->text(),
             "shelvo: waiting for the run in progress to end\n"
             "Another run is still in progress after 30 minutes. Skipping "
@@ -228,7 +228,7 @@ TEST_F(RunOutcomeTest, ABusyRunStoredAfterTheHolderMadeRoomLeavesThatRoom) {
   FleetReporting holder(p, logger, std::make_shared<OutputRecorder>(), "1.0");
   FleetReporting busy(p, logger, std::make_shared<OutputRecorder>(), "1.0");
   ASSERT_EQ(holder.beginRun("install", "com.example.app", false), RunTurn::Taken);
-  holder.makeRoomForRecord();  // as its script runs
+  holder.makeRoomForRecord();                 // as its script runs
   *env->fixedNow += std::chrono::minutes(1);  // records are named by their start
   ASSERT_EQ(busy.beginRun("update-schedule", std::nullopt, true), RunTurn::Busy);
   busy.noteOutcome(Busy);
