@@ -170,11 +170,14 @@ void FleetReporting::storeRun(const RunRecord& run, std::optional<std::uint64_t>
     files.push_back(counted->totals);
   }
   auto written = platform_.env->replaceFiles(files);
+  const bool countStored = counted && written.back();
   if (record && !written.front()) {
     logUnkept(written.front().error());
-  } else if (record && !(roomMadeAt && counted && counted->runsBefore == *roomMadeAt)) {
-    // Room was not made, or another run (a busy one) stored its record since.
-    if (auto tidied = tidyRunRecords(*platform_.env, *record, folder); !tidied) {
+  } else if (record && !(roomMadeAt && countStored && counted->runsBefore == *roomMadeAt)) {
+    // Room was not made, or another run (a busy one) stored its record since. A record stored
+    // without its count would go unseen by a run that made room: it leaves that room.
+    auto keep = countStored ? kKeptRunRecords : kKeptRunRecords - 1;
+    if (auto tidied = tidyRunRecords(*platform_.env, *record, folder, keep); !tidied) {
       logUnkept(tidied.error());
     }
   }

@@ -218,28 +218,35 @@ TEST_F(RunOutcomeTest, AScheduledRunWaitsHalfAnHourForAnotherThenIsBusy) {
 }
 
 TEST_F(RunOutcomeTest, ABusyRunStoredAfterTheHolderMadeRoomLeavesThatRoom) {
-  const auto folder = runRecordFolder(root->path());
-  fs::create_directories(folder);
-  for (int i = 0; i < 100; ++i)
-    test::writeTextFile(folder / ("2020-01-01T0000" + std::to_string(10 + i) + ".000Z-1.json"),
-                        "{}");
-  auto p = platform("root");
-  platform::Logger logger(p.log, kSubsystem, "Agent");
-  FleetReporting holder(p, logger, std::make_shared<OutputRecorder>(), "1.0");
-  FleetReporting busy(p, logger, std::make_shared<OutputRecorder>(), "1.0");
-  ASSERT_EQ(holder.beginRun("install", "com.example.app", false), RunTurn::Taken);
-  holder.makeRoomForRecord();                 // as its script runs
-  *env->fixedNow += std::chrono::minutes(1);  // records are named by their start
-  ASSERT_EQ(busy.beginRun("update-schedule", std::nullopt, true), RunTurn::Busy);
-  busy.noteOutcome(Busy);
-  busy.finishRun(0);
-  holder.noteOutcome(Installed);
-  holder.finishRun(0);
-  EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 100);
-  auto stored = records();
-  ASSERT_EQ(stored.size(), 2u);
-  EXPECT_EQ(stored[0].outcome, Installed);  // named by start, the holder's first
-  EXPECT_EQ(stored[1].outcome, Busy);
+  // With the count stored the folder keeps 100; with no count to tell the holder of the busy
+  // record, each store leaves room for another.
+  for (bool countable : {true, false}) {
+    fresh();
+    const auto folder = runRecordFolder(root->path());
+    fs::create_directories(folder);
+    for (int i = 0; i < 100; ++i)
+      test::writeTextFile(folder / ("2020-01-01T0000" + std::to_string(10 + i) + ".000Z-1.json"),
+                          "{}");
+    auto p = platform("root");
+    platform::Logger logger(p.log, kSubsystem, "Agent");
+    FleetReporting holder(p, logger, std::make_shared<OutputRecorder>(), "1.0");
+    FleetReporting busy(p, logger, std::make_shared<OutputRecorder>(), "1.0");
+    ASSERT_EQ(holder.beginRun("install", "com.example.app", false), RunTurn::Taken);
+    holder.makeRoomForRecord();  // as its script runs
+    if (!countable) fs::create_directories(*root / "var/lib/shelvo/run-totals.json");
+    *env->fixedNow += std::chrono::minutes(1);  // records are named by their start
+    ASSERT_EQ(busy.beginRun("update-schedule", std::nullopt, true), RunTurn::Busy);
+    busy.noteOutcome(Busy);
+    busy.finishRun(0);
+    holder.noteOutcome(Installed);
+    holder.finishRun(0);
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()),
+              countable ? 100 : 99);
+    auto stored = records();
+    ASSERT_EQ(stored.size(), 2u);
+    EXPECT_EQ(stored[0].outcome, Installed);  // named by start, the holder's first
+    EXPECT_EQ(stored[1].outcome, Busy);
+  }
 }
 
 TEST_F(RunOutcomeTest, ASkippedScheduledRunIsRecordedOncePerReasonAndDay) {
