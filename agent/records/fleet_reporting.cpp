@@ -171,11 +171,14 @@ void FleetReporting::storeRun(const RunRecord& run, std::optional<std::uint64_t>
   }
   auto written = platform_.env->replaceFiles(files);
   const bool countStored = counted && written.back();
+  // The room made while the script ran still holds unless another run (a busy one) was counted
+  // since.
+  const bool roomHolds = roomMadeAt && countStored && counted->runsBefore == *roomMadeAt;
   if (record && !written.front()) {
     logUnkept(written.front().error());
-  } else if (record && !(roomMadeAt && countStored && counted->runsBefore == *roomMadeAt)) {
-    // Room was not made, or another run (a busy one) stored its record since. A record stored
-    // without its count would go unseen by a run that made room: it leaves that room.
+  } else if (record && !roomHolds) {
+    // A record stored without its count would go unseen by a run that made room: it leaves that
+    // room.
     auto keep = countStored ? kKeptRunRecords : kKeptRunRecords - 1;
     if (auto tidied = tidyRunRecords(*platform_.env, *record, folder, keep); !tidied) {
       logUnkept(tidied.error());

@@ -219,22 +219,14 @@ platform::Status storeRunRecord(platform::Env& env, const RunRecord& record,
   return tidyRunRecords(env, prepared->path, folder, keep);
 }
 
-namespace {
-
-platform::Status prepareRecordFolder(platform::Env& env, const platform::Path& folder) {
-  if (auto made = env.makeFolders(folder.parent_path(), 0755); !made) return made;
-  if (auto made = env.makeFolders(folder, kFolderMode); !made) return made;
-  // Without the group (not every system has it) the records stay root's alone.
-  env.setGroup(folder, kReaders).ignoreError();
-  return env.setMode(folder, kFolderMode);
-}
-
-}  // namespace
-
 platform::Result<platform::FileReplacement> prepareRunRecord(platform::Env& env,
                                                              const RunRecord& record,
                                                              const platform::Path& folder) {
-  if (auto prepared = prepareRecordFolder(env, folder); !prepared) return prepared.error();
+  if (auto made = env.makeFolders(folder.parent_path(), 0755); !made) return made.error();
+  if (auto made = env.makeFolders(folder, kFolderMode); !made) return made.error();
+  // Without the group (not every system has it) the records stay root's alone.
+  env.setGroup(folder, kReaders).ignoreError();
+  if (auto set = env.setMode(folder, kFolderMode); !set) return set.error();
   return platform::FileReplacement{folder / fileName(record), encodeRunRecord(record), kRecordMode,
                                    kReaders};
 }
@@ -290,7 +282,7 @@ platform::Status pruneAndSetRight(platform::Env& env, const platform::Path& fold
 
 platform::Status makeRoomForRunRecord(platform::Env& env, const platform::Path& folder,
                                       std::size_t keep) {
-  if (auto prepared = prepareRecordFolder(env, folder); !prepared) return prepared;
+  // The folder is set right when the record is prepared; one not there yet holds nothing.
   return pruneAndSetRight(env, folder, keep > 0 ? keep - 1 : 0, {});
 }
 
