@@ -61,6 +61,18 @@ class RunOutcomeTest : public test::ControllerTest {
   std::vector<RunRecord> records() const {
     return loadRunRecords(*env, runRecordFolder(root->path()));
   }
+  // A full folder: a hundred records older than any run's, unreadable as records.
+  void plantOldRecords() const {
+    const auto folder = runRecordFolder(root->path());
+    fs::create_directories(folder);
+    for (int i = 0; i < 100; ++i)
+      test::writeTextFile(folder / ("2020-01-01T0000" + std::to_string(10 + i) + ".000Z-1.json"),
+                          "{}");
+  }
+  long recordFiles() const {
+    const auto folder = runRecordFolder(root->path());
+    return std::distance(fs::directory_iterator(folder), fs::directory_iterator());
+  }
 
   std::shared_ptr<test::AnsweringServices> answers;
 };
@@ -179,15 +191,7 @@ TEST_F(RunOutcomeTest, AnUpdateRunSaysWhenItLastRanAndItsInterval) {
 }
 
 TEST_F(RunOutcomeTest, AScheduledRunWaitsHalfAnHourForAnotherThenIsBusy) {
-  // A full folder of older records; each run keeps the newest, its own among them.
-  const auto folder = runRecordFolder(root->path());
-  fs::create_directories(folder);
-  for (int i = 0; i < 100; ++i)
-    test::writeTextFile(folder / ("2020-01-01T0000" + std::to_string(10 + i) + ".000Z-1.json"),
-                        "{}");
-  auto files = [&] {
-    return std::distance(fs::directory_iterator(folder), fs::directory_iterator());
-  };
+  plantOldRecords();  // each run keeps the newest hundred, its own among them
   std::optional<platform::RunLock> lock;
   auto opened = platform::RunLock::open(*root / "run/shelvo/agent.lock");
   ASSERT_TRUE(opened);
@@ -202,7 +206,7 @@ TEST_F(RunOutcomeTest, AScheduledRunWaitsHalfAnHourForAnotherThenIsBusy) {
   auto stored = records();
   ASSERT_EQ(stored.size(), 1u);
   EXPECT_EQ(stored[0].outcome, Busy);
-  EXPECT_EQ(files(), 100);
+  EXPECT_EQ(recordFiles(), 100);
   EXPECT_EQ(console->text(),
             "shelvo: waiting for the run in progress to end\n"
             "Another run is still in progress after 30 minutes. Skipping "
@@ -214,7 +218,7 @@ TEST_F(RunOutcomeTest, AScheduledRunWaitsHalfAnHourForAnotherThenIsBusy) {
   EXPECT_EQ(run({"--update-schedule"}), 0);
   EXPECT_EQ(env->slept.size(), 1u);
   EXPECT_EQ(records().back().outcome, Updated);
-  EXPECT_EQ(files(), 100);
+  EXPECT_EQ(recordFiles(), 100);
 }
 
 TEST_F(RunOutcomeTest, ABusyRunStoredAfterTheHolderMadeRoomLeavesThatRoom) {
@@ -222,11 +226,7 @@ TEST_F(RunOutcomeTest, ABusyRunStoredAfterTheHolderMadeRoomLeavesThatRoom) {
   // record, each store leaves room for another.
   for (bool countable : {true, false}) {
     fresh();
-    const auto folder = runRecordFolder(root->path());
-    fs::create_directories(folder);
-    for (int i = 0; i < 100; ++i)
-      test::writeTextFile(folder / ("2020-01-01T0000" + std::to_string(10 + i) + ".000Z-1.json"),
-                          "{}");
+    plantOldRecords();
     auto p = platform("root");
     platform::Logger logger(p.log, kSubsystem, "Agent");
     FleetReporting holder(p, logger, std::make_shared<OutputRecorder>(), "1.0");
@@ -240,8 +240,7 @@ TEST_F(RunOutcomeTest, ABusyRunStoredAfterTheHolderMadeRoomLeavesThatRoom) {
     busy.finishRun(0);
     holder.noteOutcome(Installed);
     holder.finishRun(0);
-    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()),
-              countable ? 100 : 99);
+    EXPECT_EQ(recordFiles(), countable ? 100 : 99);
     auto stored = records();
     ASSERT_EQ(stored.size(), 2u);
     EXPECT_EQ(stored[0].outcome, Installed);  // named by start, the holder's first
